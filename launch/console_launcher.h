@@ -1,0 +1,9 @@
+// Starting the desktop program where the user at the console sees it.
+#pragma once
+
+// True when a process whose file name is exactly "Marrowbank.exe" exists.
+bool IsDesktopAppRunning();
+
+// Starts `commandLine` under a duplicate of this process's token moved to the active console
+// session, on "winsta0\default". True when the process was created; keeps no handle of it.
+bool LaunchInConsoleSession(char* commandLine);

@@ -1,0 +1,51 @@
+#include "platform/syscalls.h"
+
+namespace sys {
+namespace {
+
+const Calls kReal = {
+    ::CloseHandle,
+    ::CreateEventA,
+    ::CreateThread,
+    ::WaitForSingleObject,
+    ::Sleep,
+    ::GetModuleFileNameA,
+    ::GetModuleHandleA,
+    ::LoadLibraryExA,
+    ::GetProcAddress,
+    ::FreeLibrary,
+    ::CreateToolhelp32Snapshot,
+    ::OpenProcessToken,
+    ::DuplicateTokenEx,
+    ::WTSGetActiveConsoleSessionId,
+    ::SetTokenInformation,
+    ::CreateEnvironmentBlock,
+    ::DestroyEnvironmentBlock,
+    ::CreateProcessAsUserA,
+    ::OutputDebugStringA,
+    ::OpenSCManagerA,
+    ::OpenServiceA,
+    ::QueryServiceStatus,
+    ::CloseServiceHandle,
+    ::StartServiceCtrlDispatcherA,
+    ::CreateServiceA,
+    ::ChangeServiceConfig2A,
+    ::StartServiceA,
+    ::ControlService,
+    ::RegisterServiceCtrlHandlerExA,
+    ::SetServiceStatus,
+    ::RegisterDeviceNotificationA,
+    ::MessageBoxA,
+};
+
+// Every row is a function pointer: a row added to Calls but not to kReal would be left null.
+static_assert(sizeof(Calls) == 32 * sizeof(void*), "keep kReal in step with Calls");
+
+Calls g_calls = kReal;
+
+}  // namespace
+
+Calls& calls() { return g_calls; }
+const Calls& realCalls() { return kReal; }
+
+}  // namespace sys

@@ -1,0 +1,80 @@
+// The platform calls that tests must be able to make fail, or watch.
+//
+// Product code calls these through `sys::calls()` instead of directly. Every row defaults to the real
+// function; a test swaps one row for a plain WINAPI function with `sys::ScopedCall` and the row is
+// restored when the override goes out of scope. Only calls whose failure or order a test needs to
+// see belong here: everything else is called directly.
+#pragma once
+
+#include <windows.h>
+#include <dbt.h>
+#include <tlhelp32.h>
+#include <userenv.h>
+
+namespace sys {
+
+struct Calls {
+  // Kernel objects, threads, waits.
+  decltype(&::CloseHandle) CloseHandle;
+  decltype(&::CreateEventA) CreateEventA;
+  decltype(&::CreateThread) CreateThread;
+  decltype(&::WaitForSingleObject) WaitForSingleObject;
+  decltype(&::Sleep) Sleep;
+  decltype(&::GetModuleFileNameA) GetModuleFileNameA;
+
+  // Libraries.
+  decltype(&::GetModuleHandleA) GetModuleHandleA;
+  decltype(&::LoadLibraryExA) LoadLibraryExA;
+  decltype(&::GetProcAddress) GetProcAddress;
+  decltype(&::FreeLibrary) FreeLibrary;
+
+  // Processes, tokens, sessions.
+  decltype(&::CreateToolhelp32Snapshot) CreateToolhelp32Snapshot;
+  decltype(&::OpenProcessToken) OpenProcessToken;
+  decltype(&::DuplicateTokenEx) DuplicateTokenEx;
+  decltype(&::WTSGetActiveConsoleSessionId) WTSGetActiveConsoleSessionId;
+  decltype(&::SetTokenInformation) SetTokenInformation;
+  decltype(&::CreateEnvironmentBlock) CreateEnvironmentBlock;
+  decltype(&::DestroyEnvironmentBlock) DestroyEnvironmentBlock;
+  decltype(&::CreateProcessAsUserA) CreateProcessAsUserA;
+  decltype(&::OutputDebugStringA) OutputDebugStringA;
+
+  // Service control manager.
+  decltype(&::OpenSCManagerA) OpenSCManagerA;
+  decltype(&::OpenServiceA) OpenServiceA;
+  decltype(&::QueryServiceStatus) QueryServiceStatus;
+  decltype(&::CloseServiceHandle) CloseServiceHandle;
+  decltype(&::StartServiceCtrlDispatcherA) StartServiceCtrlDispatcherA;
+  decltype(&::CreateServiceA) CreateServiceA;
+  decltype(&::ChangeServiceConfig2A) ChangeServiceConfig2A;
+  decltype(&::StartServiceA) StartServiceA;
+  decltype(&::ControlService) ControlService;
+  decltype(&::RegisterServiceCtrlHandlerExA) RegisterServiceCtrlHandlerExA;
+  decltype(&::SetServiceStatus) SetServiceStatus;
+  decltype(&::RegisterDeviceNotificationA) RegisterDeviceNotificationA;
+
+  // User interface.
+  decltype(&::MessageBoxA) MessageBoxA;
+};
+
+// The table in force. Product code reads it on every call, so an override takes effect at once.
+Calls& calls();
+
+// The real functions, for a fake that wants to pass a call through.
+const Calls& realCalls();
+
+// Replaces one row for the life of the object, then puts back what was there.
+template <typename Fn>
+class ScopedCall {
+ public:
+  ScopedCall(Fn& row, Fn replacement) : row_(row), saved_(row) { row_ = replacement; }
+  ~ScopedCall() { row_ = saved_; }
+  ScopedCall(const ScopedCall&) = delete;
+  ScopedCall& operator=(const ScopedCall&) = delete;
+
+ private:
+  Fn& row_;
+  Fn saved_;
+};
+
+}  // namespace sys

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what building and testing need on Debian 12 (run as root), only when something is missing:
+# the i386 architecture, MinGW-w64 (i686), Wine with its 32-bit part, Xvfb, CMake and GoogleTest's sources.
+set -euo pipefail
+
+missing=()
+command -v i686-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-i686)
+command -v i686-w64-mingw32-widl >/dev/null || missing+=(mingw-w64-tools)
+command -v wine >/dev/null || missing+=(wine wine64)
+dpkg -s wine32:i386 >/dev/null 2>&1 || missing+=(wine32:i386)
+command -v Xvfb >/dev/null || missing+=(xvfb)
+command -v cmake >/dev/null || missing+=(cmake)
+[ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+echo "installing: ${missing[*]}"
+if [ "$(id -u)" -ne 0 ]; then
+  echo "missing packages (${missing[*]}); run as root to install them" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386 wine64 \
+  xvfb cmake googletest >/dev/null

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Test fixture for the build tree's Wine prefix and X display.
+#   wine-prefix.sh setup BUILD_DIR     make the 32-bit prefix once (reused later), start a persistent
+#                                      wineserver and an Xvfb display for message boxes
+#   wine-prefix.sh teardown BUILD_DIR  stop the prefix's wineserver (and every Wine process in it) and Xvfb
+set -euo pipefail
+action=$1
+build_dir=$(cd "$2" && pwd)
+export WINEPREFIX="$build_dir/wineprefix" WINEARCH=win32 WINEDEBUG=-all
+export LANG=zh_CN.UTF-8
+wine() { LC_ALL=zh_CN.UTF-8 command wine "$@"; }
+xvfb_pid_file="$build_dir/xvfb.pid" xvfb_display_file="$build_dir/xvfb.display"
+
+stop_xvfb() {
+  if [ -s "$xvfb_pid_file" ]; then kill "$(cat "$xvfb_pid_file")" 2>/dev/null || true; fi
+  rm -f "$xvfb_pid_file" "$xvfb_display_file"
+}
+
+case "$action" in
+  setup)
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+      rm -rf "$WINEPREFIX"
+      wineboot -i >/dev/null 2>&1
+      wineserver -w
+      # A freshly booted prefix is still settling (two service managers may answer); restart it once.
+      wineserver -k 2>/dev/null || true
+      wineserver -w
+      echo "made prefix $WINEPREFIX"
+    fi
+    # Keep the server up for the whole run; its output must not hold the test runner's pipe open.
+    wineserver -p </dev/null >/dev/null 2>&1
+    # Start the prefix's system processes (service manager, explorer) now, detached from the test
+    # runner's output: started by the first test instead, they would hold its pipe open.
+    wine cmd /c exit 0 </dev/null >/dev/null 2>&1
+    stop_xvfb
+    : > "$xvfb_display_file"
+    setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$xvfb_display_file" \
+      </dev/null >/dev/null 2>&1 &
+    echo $! > "$xvfb_pid_file"
+    for _ in $(seq 100); do [ -s "$xvfb_display_file" ] && break; sleep 0.05; done
+    [ -s "$xvfb_display_file" ] || { echo "Xvfb did not start"; exit 1; }
+    # Xvfb ends the number with a newline; keep the bare number.
+    n=$(tr -dc 0-9 < "$xvfb_display_file"); echo "$n" > "$xvfb_display_file"
+    echo "Xvfb on :$n"
+    ;;
+  teardown)
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+    stop_xvfb
+    ;;
+  *) echo "usage: $0 setup|teardown BUILD_DIR" >&2; exit 2 ;;
+esac
