@@ -4,3 +4,7 @@
 // False exactly when the key's value in section "Fields" is "0"; a missing file, section or key
 // reads true. False, with a line on standard error, when the executable's path cannot be read.
 bool ReadModeSwitch(const char* key);
+
+// The polling period of the worker thread's timer, from key "PollSeconds" in section "Fields":
+// an integer from 1 to 86400, else 0 (no polling) — absent, empty, 0, out of range or not a number.
+unsigned ReadPollSeconds();
