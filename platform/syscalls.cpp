@@ -36,10 +36,12 @@ const Calls kReal = {
     ::SetServiceStatus,
     ::RegisterDeviceNotificationA,
     ::MessageBoxA,
+    ::SetTimer,
+    ::KillTimer,
 };
 
 // Every row is a function pointer: a row added to Calls but not to kReal would be left null.
-static_assert(sizeof(Calls) == 32 * sizeof(void*), "keep kReal in step with Calls");
+static_assert(sizeof(Calls) == 34 * sizeof(void*), "keep kReal in step with Calls");
 
 Calls g_calls = kReal;
 

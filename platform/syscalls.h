@@ -55,6 +55,10 @@ struct Calls {
 
   // User interface.
   decltype(&::MessageBoxA) MessageBoxA;
+
+  // Thread timers.
+  decltype(&::SetTimer) SetTimer;
+  decltype(&::KillTimer) KillTimer;
 };
 
 // The table in force. Product code reads it on every call, so an override takes effect at once.
