@@ -1,0 +1,154 @@
+#include "service/service_main.h"
+
+#include <dbt.h>
+#include <initguid.h>
+#include <usbiodef.h>
+
+#include <atomic>
+
+#include "launch/mode_switch.h"
+#include "platform/handles.h"
+#include "service/service_host.h"
+#include "service/worker.h"
+
+namespace {
+
+constexpr DWORD kAcceptStopAndShutdown = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
+
+// An arrival that came while no worker thread took messages; handed on once one does. Arrivals
+// carry nothing the response reads, so several waiting ones count as one.
+std::atomic<bool> g_arrivalPending{false};
+
+void PostArrival(ServiceHost& host) {
+  g_arrivalPending = true;
+  const DWORD worker = host.workerThreadId;
+  // Whoever takes the flag (this handler or ServiceMain publishing the worker) posts it.
+  if (worker != 0 && g_arrivalPending.exchange(false)) PostThreadMessageA(worker, kArrivalMessage, 0, 0);
+}
+
+// Ends a worker thread that was started: WM_QUIT, then its end. Leaves the handle to the caller.
+void EndWorker(ServiceHost& host, const sys::UniqueHandle& worker) {
+  const DWORD id = host.workerThreadId.exchange(0);
+  if (!worker) return;
+  PostThreadMessageA(id, WM_QUIT, 0, 0);
+  sys::calls().WaitForSingleObject(worker.get(), INFINITE);
+}
+
+}  // namespace
+
+BOOL ReportServiceStatus(DWORD state, DWORD checkPoint, DWORD waitHint, DWORD win32ExitCode) {
+  SERVICE_STATUS status{};
+  status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+  status.dwCurrentState = state;
+  status.dwControlsAccepted = state == SERVICE_START_PENDING ? 0 : kAcceptStopAndShutdown;
+  status.dwWin32ExitCode = win32ExitCode;
+  status.dwServiceSpecificExitCode = 0;
+  status.dwCheckPoint = checkPoint;
+  status.dwWaitHint = waitHint;
+  return sys::calls().SetServiceStatus(g_serviceHost->statusHandle, &status);
+}
+
+DWORD WINAPI ServiceControlHandler(DWORD control, DWORD eventType, LPVOID, LPVOID) {
+  ServiceHost& host = *g_serviceHost;
+  switch (control) {
+    case SERVICE_CONTROL_STOP:
+    case SERVICE_CONTROL_SHUTDOWN: {
+      const DWORD before = host.currentState.exchange(SERVICE_STOP_PENDING);
+      ReportServiceStatus(SERVICE_STOP_PENDING, 1, 3000);
+      // Only the first stop signals: by a later one ServiceMain may be closing the event.
+      if (before != SERVICE_STOP_PENDING && host.stopEvent != nullptr) SetEvent(host.stopEvent);
+      break;
+    }
+    case SERVICE_CONTROL_DEVICEEVENT:
+      if (eventType == DBT_DEVICEARRIVAL) PostArrival(host);
+      break;
+    default:
+      break;
+  }
+  // Before RUNNING nothing is recorded yet, and 0 is no state to report.
+  const DWORD state = host.currentState;
+  if (state != 0) ReportServiceStatus(state, 0, 0);
+  return NO_ERROR;
+}
+
+void WINAPI ServiceMain(DWORD, LPSTR*) {
+  ServiceHost& host = *g_serviceHost;
+  host.workerThreadId = 0;
+  g_arrivalPending = false;
+
+  host.statusHandle = sys::calls().RegisterServiceCtrlHandlerExA(host.serviceName, ServiceControlHandler, nullptr);
+  if (host.statusHandle == nullptr) return;  // no handle to report anything with
+
+  // Owners in the reverse of release order: the worker ends before the event it waits on closes.
+  sys::UniqueHandle stopEvent;
+  sys::UniqueHandle worker;
+  DWORD error = ERROR_SUCCESS;
+  const auto failed = [&error] {
+    error = GetLastError();
+    if (error == ERROR_SUCCESS) error = ERROR_SERVICE_SPECIFIC_ERROR;
+  };
+
+  do {
+    DEV_BROADCAST_DEVICEINTERFACE_A filter{};
+    filter.dbcc_size = sizeof(filter);
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_reserved = 0;
+    filter.dbcc_classguid = GUID_DEVINTERFACE_USB_DEVICE;
+    // Kept for the life of the process.
+    if (!sys::calls().RegisterDeviceNotificationA(host.statusHandle, &filter, DEVICE_NOTIFY_SERVICE_HANDLE)) {
+      failed();
+      break;
+    }
+    if (!ReportServiceStatus(SERVICE_START_PENDING, 1, 3000)) {
+      failed();
+      break;
+    }
+    stopEvent.reset(sys::calls().CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!stopEvent) {
+      failed();
+      break;
+    }
+    host.stopEvent = stopEvent.get();
+    if (!ReportServiceStatus(SERVICE_START_PENDING, 2, 1000)) {
+      failed();
+      break;
+    }
+
+    sys::UniqueHandle ready(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!ready) {
+      failed();
+      break;
+    }
+    WorkerStart start{ReadPollSeconds(), stopEvent.get(), ready.get()};
+    DWORD workerId = 0;
+    worker.reset(sys::calls().CreateThread(nullptr, 0, WorkerThreadProc, &start, 0, &workerId));
+    if (!worker) {
+      failed();
+      break;
+    }
+    host.workerThread = worker.get();
+    // Nothing is posted to the thread before its queue exists.
+    const HANDLE waits[] = {ready.get(), worker.get()};
+    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+      failed();
+      break;
+    }
+    host.workerThreadId = workerId;
+    if (g_arrivalPending.exchange(false)) PostThreadMessageA(workerId, kArrivalMessage, 0, 0);
+
+    host.currentState = SERVICE_RUNNING;
+    if (!ReportServiceStatus(SERVICE_RUNNING, 0, 0)) {
+      failed();
+      break;
+    }
+
+    sys::calls().WaitForSingleObject(stopEvent.get(), INFINITE);
+  } while (false);
+
+  EndWorker(host, worker);
+  host.workerThread = nullptr;
+  worker.reset();
+  host.stopEvent = nullptr;
+  stopEvent.reset();
+  ReportServiceStatus(SERVICE_STOPPED, 0, 0, error);
+}

@@ -1,0 +1,22 @@
+// The executable's entry: the service itself when the service control manager starts it, its own
+// installer and controller when run by hand.
+#include <windows.h>
+
+#include <cstdlib>
+
+#include "device/device_manager.h"
+#include "service/controller.h"
+#include "service/service_host.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  std::atexit(DeviceManager::Teardown);
+
+  // Lives until the process ends.
+  auto* host = new ServiceHost{};
+  host->displayName = kServiceName;
+  host->serviceName = kServiceName;
+  g_serviceHost = host;
+
+  RunServiceController();
+  return 0;
+}

@@ -1,0 +1,44 @@
+#include "service/worker.h"
+
+#include "launch/launch_decisions.h"
+#include "platform/syscalls.h"
+
+namespace {
+
+UINT_PTR ArmTimer(unsigned pollSeconds) {
+  return pollSeconds == 0 ? 0 : sys::calls().SetTimer(nullptr, 0, pollSeconds * 1000u, nullptr);
+}
+
+}  // namespace
+
+DWORD WINAPI WorkerThreadProc(LPVOID parameter) {
+  WorkerStart start{};
+  if (parameter != nullptr) start = *static_cast<const WorkerStart*>(parameter);
+
+  MSG msg;
+  // Creates this thread's queue; whatever it finds stays queued.
+  PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+  // The system chooses a thread timer's identifier.
+  UINT_PTR timer = ArmTimer(start.pollSeconds);
+  if (start.ready != nullptr) SetEvent(start.ready);
+
+  for (;;) {
+    const BOOL fetched = GetMessageA(&msg, nullptr, 0, 0);
+    if (fetched == 0) break;
+    if (fetched == -1) continue;
+    if (msg.message == WM_TIMER) {
+      sys::calls().KillTimer(nullptr, kLaunchTimerId);
+      // Our own timer may have been the one cancelled: polling stays on.
+      if (timer == kLaunchTimerId) timer = ArmTimer(start.pollSeconds);
+      OnLaunchTimer();
+    } else if (msg.message == kArrivalMessage && msg.hwnd == nullptr) {
+      OnDeviceArrival(start.stopEvent);
+    } else {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+  }
+
+  if (timer != 0) sys::calls().KillTimer(nullptr, timer);
+  return 0;
+}

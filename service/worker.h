@@ -1,0 +1,27 @@
+// The worker thread: the service host's one message queue.
+//
+// ServiceMain starts it and waits for `ready`; from then on its queue exists, so the control handler
+// can post it one kArrivalMessage per USB arrival and ServiceMain can post it WM_QUIT at stop. Both
+// launch responses (arrival and timer) run here, one at a time, so neither holds up the control
+// dispatcher. With a polling period it keeps exactly one thread timer armed.
+#pragma once
+
+#include <windows.h>
+
+// Posted to the worker thread (no window) for each device arrival.
+constexpr UINT kArrivalMessage = WM_APP + 1;
+
+// The timer that each WM_TIMER cancels before the launch check.
+constexpr UINT_PTR kLaunchTimerId = 111;
+
+// What the starter hands the thread; read before `ready` is signalled, so it may live on the
+// starter's stack.
+struct WorkerStart {
+  unsigned pollSeconds;  // 0: no timer
+  HANDLE stopEvent;      // ends an arrival response's pauses early; may be null
+  HANDLE ready;          // signalled once the queue exists and the timer is armed; may be null
+};
+
+// Thread routine; `parameter` is a WorkerStart or null (no timer, no stop event). Returns 0 once it
+// has fetched WM_QUIT.
+DWORD WINAPI WorkerThreadProc(LPVOID parameter);

@@ -1,0 +1,319 @@
+// The controller's branches, driven through the platform-call table by a scripted service control
+// manager that logs every call it gets.
+#include "service/controller.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/syscalls.h"
+#include "service/service_host.h"
+#include "service/service_main.h"
+
+namespace {
+
+const SC_HANDLE kManager = reinterpret_cast<SC_HANDLE>(0x1001);
+const SC_HANDLE kService = reinterpret_cast<SC_HANDLE>(0x2002);
+
+// What the scripted manager answers, and what it saw.
+struct Scm {
+  bool exists = true;
+  DWORD state = SERVICE_RUNNING;
+  std::set<std::string> failing;  // call names that fail, "OpenSCManagerA:<access>" for one access
+  std::string modulePath = "C:\\Tools\\Svc\\MarrowbankServer.exe";
+  DWORD modulePathResult = ~0u;  // ~0: the path's length (as the system would report)
+  int answer = IDNO;
+
+  std::vector<std::string> log;
+  std::vector<std::string> boxTexts;
+  bool boxOwnerAndCaptionRight = true;
+  std::vector<std::string> createArgs;
+  std::string description;  // the whole 128-byte buffer
+  std::string dispatchName;
+  bool dispatchTableRight = false;
+};
+Scm* scm = nullptr;
+
+std::string Hex(DWORD value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%lX", static_cast<unsigned long>(value));
+  return text;
+}
+
+bool Fails(const std::string& name) { return scm->failing.count(name) != 0; }
+
+SC_HANDLE WINAPI FakeOpenSCManager(LPCSTR machine, LPCSTR database, DWORD access) {
+  const bool fail = Fails("OpenSCManagerA:" + Hex(access)) || machine != nullptr || database != nullptr;
+  scm->log.push_back("OpenSCManagerA(" + Hex(access) + ")" + (fail ? "=null" : ""));
+  return fail ? nullptr : kManager;
+}
+
+SC_HANDLE WINAPI FakeOpenService(SC_HANDLE manager, LPCSTR name, DWORD access) {
+  const bool fail = !scm->exists || Fails("OpenServiceA:" + Hex(access)) || manager != kManager ||
+                    std::strcmp(name, "MarrowbankServer") != 0;
+  scm->log.push_back("OpenServiceA(" + Hex(access) + ")" + (fail ? "=null" : ""));
+  return fail ? nullptr : kService;
+}
+
+BOOL WINAPI FakeQueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
+  scm->log.push_back("QueryServiceStatus");
+  if (Fails("QueryServiceStatus") || service != kService) return FALSE;
+  *status = SERVICE_STATUS{};
+  status->dwCurrentState = scm->state;
+  return TRUE;
+}
+
+BOOL WINAPI FakeCloseServiceHandle(SC_HANDLE handle) {
+  scm->log.push_back(handle == kManager ? "Close(manager)" : handle == kService ? "Close(service)" : "Close(?)");
+  return TRUE;
+}
+
+BOOL WINAPI FakeDispatcher(const SERVICE_TABLE_ENTRYA* table) {
+  scm->log.push_back("StartServiceCtrlDispatcherA");
+  scm->dispatchName = table[0].lpServiceName;
+  scm->dispatchTableRight = table[0].lpServiceProc == ServiceMain && table[1].lpServiceName == nullptr &&
+                            table[1].lpServiceProc == nullptr;
+  if (!Fails("StartServiceCtrlDispatcherA")) return TRUE;
+  SetLastError(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
+  return FALSE;
+}
+
+DWORD WINAPI FakeGetModuleFileName(HMODULE module, LPSTR buffer, DWORD size) {
+  scm->log.push_back("GetModuleFileNameA(" + std::to_string(size) + ")");
+  if (module != nullptr) return 0;
+  if (scm->modulePathResult == 0) return 0;
+  // As the system does: truncated to the room, and then reporting the room's size.
+  const DWORD length = static_cast<DWORD>(scm->modulePath.size());
+  const DWORD copied = length < size ? length : size - 1;
+  std::memcpy(buffer, scm->modulePath.data(), copied);
+  buffer[copied] = '\0';
+  return length < size ? length : size;
+}
+
+std::string Text(const char* text) { return text == nullptr ? "(null)" : text; }
+
+SC_HANDLE WINAPI FakeCreateService(SC_HANDLE manager, LPCSTR name, LPCSTR display, DWORD access, DWORD type,
+                                   DWORD start, DWORD errorControl, LPCSTR path, LPCSTR group, LPDWORD tag,
+                                   LPCSTR dependencies, LPCSTR account, LPCSTR password) {
+  scm->log.push_back("CreateServiceA");
+  scm->createArgs = {manager == kManager ? "manager" : "?", Text(name), Text(display), Hex(access), Hex(type),
+                     Hex(start), Hex(errorControl), Text(path), Text(group), tag ? "tag" : "(null)",
+                     Text(dependencies), Text(account), Text(password)};
+  if (Fails("CreateServiceA")) return nullptr;
+  scm->exists = true;
+  return kService;
+}
+
+BOOL WINAPI FakeChangeServiceConfig2(SC_HANDLE service, DWORD level, LPVOID info) {
+  scm->log.push_back("ChangeServiceConfig2A(" + std::to_string(level) + ")");
+  if (service == kService && level == SERVICE_CONFIG_DESCRIPTION) {
+    scm->description.assign(static_cast<SERVICE_DESCRIPTIONA*>(info)->lpDescription, kDescriptionBufferSize);
+  }
+  return !Fails("ChangeServiceConfig2A");
+}
+
+BOOL WINAPI FakeStartService(SC_HANDLE service, DWORD argc, LPCSTR* argv) {
+  scm->log.push_back(service == kService && argc == 0 && argv == nullptr ? "StartServiceA" : "StartServiceA(?)");
+  return !Fails("StartServiceA");
+}
+
+BOOL WINAPI FakeControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
+  scm->log.push_back("ControlService(" + std::to_string(control) + ")");
+  return service == kService && status != nullptr && !Fails("ControlService");
+}
+
+int WINAPI FakeMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
+  scm->log.push_back("MessageBoxA(" + Hex(style) + ")");
+  scm->boxTexts.push_back(text);
+  if (owner != nullptr || std::strcmp(caption, "MarrowbankServer") != 0) scm->boxOwnerAndCaptionRight = false;
+  return scm->answer;
+}
+
+class ControllerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    scm = &scm_;
+    host_.serviceName = kServiceName;
+    host_.displayName = kServiceName;
+    g_serviceHost = &host_;
+  }
+  void TearDown() override {
+    g_serviceHost = nullptr;
+    scm = nullptr;
+  }
+  const std::vector<std::string>& Run() {
+    RunServiceController();
+    EXPECT_TRUE(scm_.boxOwnerAndCaptionRight);
+    return scm_.log;
+  }
+
+  Scm scm_;
+  ServiceHost host_{};
+  sys::Calls& c_ = sys::calls();
+  sys::ScopedCall<decltype(c_.OpenSCManagerA)> r1_{c_.OpenSCManagerA, FakeOpenSCManager};
+  sys::ScopedCall<decltype(c_.OpenServiceA)> r2_{c_.OpenServiceA, FakeOpenService};
+  sys::ScopedCall<decltype(c_.QueryServiceStatus)> r3_{c_.QueryServiceStatus, FakeQueryServiceStatus};
+  sys::ScopedCall<decltype(c_.CloseServiceHandle)> r4_{c_.CloseServiceHandle, FakeCloseServiceHandle};
+  sys::ScopedCall<decltype(c_.StartServiceCtrlDispatcherA)> r5_{c_.StartServiceCtrlDispatcherA, FakeDispatcher};
+  sys::ScopedCall<decltype(c_.GetModuleFileNameA)> r6_{c_.GetModuleFileNameA, FakeGetModuleFileName};
+  sys::ScopedCall<decltype(c_.CreateServiceA)> r7_{c_.CreateServiceA, FakeCreateService};
+  sys::ScopedCall<decltype(c_.ChangeServiceConfig2A)> r8_{c_.ChangeServiceConfig2A, FakeChangeServiceConfig2};
+  sys::ScopedCall<decltype(c_.StartServiceA)> r9_{c_.StartServiceA, FakeStartService};
+  sys::ScopedCall<decltype(c_.ControlService)> r10_{c_.ControlService, FakeControlService};
+  sys::ScopedCall<decltype(c_.MessageBoxA)> r11_{c_.MessageBoxA, FakeMessageBox};
+};
+
+using Log = std::vector<std::string>;
+
+const Log kQuery = {"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)", "QueryServiceStatus", "Close(service)",
+                    "Close(manager)"};
+const Log kStartOk = {"OpenSCManagerA(0xF003F)", "OpenServiceA(0xF01FF)", "StartServiceA", "Close(service)",
+                      "Close(manager)"};
+const Log kInstallOk = {"OpenSCManagerA(0x2)", "GetModuleFileNameA(260)", "CreateServiceA",
+                        "ChangeServiceConfig2A(1)", "Close(service)", "Close(manager)"};
+
+Log Join(std::initializer_list<Log> parts) {
+  Log all;
+  for (const Log& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+// Message texts, code page 936.
+const std::string kDispatchError1063 =
+    "\xC6\xF4\xB6\xAF\xB7\xFE\xCE\xF1\xB3\xF6\xB4\xED\xA3\xAC\xB4\xED\xCE\xF3\xC2\xEB\xA3\xBA" "1063";
+const std::string kStopText = "\xCD\xA3\xD6\xB9\xB7\xFE\xCE\xF1?";
+const std::string kNoPathText =
+    "\xB4\xB4\xBD\xA8\xB7\xFE\xCE\xF1\xCA\xA7\xB0\xDC\xA3\xAC\xCE\xB4\xC4\xDC\xBB\xF1\xC8\xA1\xD3\xA6\xD3\xC3"
+    "\xB3\xCC\xD0\xF2\xB5\xB1\xC7\xB0\xB5\xC4\xC2\xB7\xBE\xB6";
+const std::string kStartFailedText = "\xC6\xF4\xB6\xAF\xB7\xFE\xCE\xF1\xCA\xA7\xB0\xDC";
+
+struct BranchCase {
+  const char* name;
+  bool exists;
+  DWORD state;
+  std::set<std::string> failing;
+  int answer;
+  Log expected;
+  std::vector<std::string> boxes;
+};
+
+TEST_F(ControllerTest, EachStateAndFailureTakesItsBranch) {
+  const Log kStopQuestionNo = Join({kQuery, {"MessageBoxA(0x24)"}});
+  const Log kStopQuestionYes =
+      Join({kQuery, {"MessageBoxA(0x24)", "OpenSCManagerA(0xF003F)", "OpenServiceA(0xF01FF)", "ControlService(1)",
+                     "Close(service)", "Close(manager)"}});
+  const BranchCase cases[] = {
+      {"running: nothing", true, SERVICE_RUNNING, {}, IDNO, kQuery, {}},
+      {"stopped: started, not installed", true, SERVICE_STOPPED, {}, IDNO, Join({kQuery, kStartOk}), {}},
+      {"start pending: dispatched", true, SERVICE_START_PENDING, {}, IDNO,
+       Join({kQuery, {"StartServiceCtrlDispatcherA"}}), {}},
+      {"start pending, dispatcher fails: code shown", true, SERVICE_START_PENDING, {"StartServiceCtrlDispatcherA"},
+       IDNO, Join({kQuery, {"StartServiceCtrlDispatcherA", "MessageBoxA(0x0)"}}), {kDispatchError1063}},
+      {"stop pending, No", true, SERVICE_STOP_PENDING, {}, IDNO, kStopQuestionNo, {kStopText}},
+      {"continue pending, No", true, SERVICE_CONTINUE_PENDING, {}, IDCANCEL, kStopQuestionNo, {kStopText}},
+      {"pause pending, Yes", true, SERVICE_PAUSE_PENDING, {}, IDYES, kStopQuestionYes, {kStopText}},
+      {"paused, Yes", true, SERVICE_PAUSED, {}, IDYES, kStopQuestionYes, {kStopText}},
+      {"status query fails: stop question", true, SERVICE_RUNNING, {"QueryServiceStatus"}, IDYES, kStopQuestionYes,
+       {kStopText}},
+      {"stop: manager fails, no message", true, SERVICE_PAUSED, {"OpenSCManagerA:0xF003F"}, IDYES,
+       Join({kQuery, {"MessageBoxA(0x24)", "OpenSCManagerA(0xF003F)=null"}}), {kStopText}},
+      {"stop: service fails, no message", true, SERVICE_PAUSED, {"OpenServiceA:0xF01FF"}, IDYES,
+       Join({kQuery, {"MessageBoxA(0x24)", "OpenSCManagerA(0xF003F)", "OpenServiceA(0xF01FF)=null",
+                      "Close(manager)"}}),
+       {kStopText}},
+      {"stop: ControlService fails, no message", true, SERVICE_PAUSED, {"ControlService"}, IDYES, kStopQuestionYes,
+       {kStopText}},
+      {"absent: installed and started", false, 0, {}, IDNO,
+       Join({{"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)=null", "Close(manager)"}, kInstallOk, kStartOk}), {}},
+      {"query connect fails: install attempted", true, 0, {"OpenSCManagerA:0x1", "CreateServiceA"}, IDNO,
+       {"OpenSCManagerA(0x1)=null", "OpenSCManagerA(0x2)", "GetModuleFileNameA(260)", "CreateServiceA",
+        "Close(manager)"},
+       {}},
+      {"opening for reading fails: install, exists, no message", true, 0,
+       {"OpenServiceA:0x80000000", "CreateServiceA"}, IDNO,
+       {"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)=null", "Close(manager)", "OpenSCManagerA(0x2)",
+        "GetModuleFileNameA(260)", "CreateServiceA", "Close(manager)"},
+       {}},
+      {"manager for creation fails: no message", false, 0, {"OpenSCManagerA:0x2"}, IDNO,
+       {"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)=null", "Close(manager)", "OpenSCManagerA(0x2)=null"}, {}},
+      {"description fails: started all the same", false, 0, {"ChangeServiceConfig2A"}, IDNO,
+       Join({{"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)=null", "Close(manager)"}, kInstallOk, kStartOk}), {}},
+      {"start: manager fails", true, SERVICE_STOPPED, {"OpenSCManagerA:0xF003F"}, IDNO,
+       Join({kQuery, {"OpenSCManagerA(0xF003F)=null", "MessageBoxA(0x0)"}}), {kStartFailedText}},
+      {"start: service fails", true, SERVICE_STOPPED, {"OpenServiceA:0xF01FF"}, IDNO,
+       Join({kQuery, {"OpenSCManagerA(0xF003F)", "OpenServiceA(0xF01FF)=null", "Close(manager)", "MessageBoxA(0x0)"}}),
+       {kStartFailedText}},
+      {"start: StartServiceA fails, handles closed before the box", true, SERVICE_STOPPED, {"StartServiceA"}, IDNO,
+       Join({kQuery, {"OpenSCManagerA(0xF003F)", "OpenServiceA(0xF01FF)", "StartServiceA", "Close(service)",
+                      "Close(manager)", "MessageBoxA(0x0)"}}),
+       {kStartFailedText}},
+  };
+  for (const BranchCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    scm_ = Scm{};
+    scm_.exists = c.exists;
+    scm_.state = c.state;
+    scm_.failing = c.failing;
+    scm_.answer = c.answer;
+    EXPECT_EQ(Run(), c.expected);
+    EXPECT_EQ(scm_.boxTexts, c.boxes);
+  }
+}
+
+TEST_F(ControllerTest, DispatchTableNamesTheServiceAndServiceMain) {
+  scm_.state = SERVICE_START_PENDING;
+  Run();
+  EXPECT_EQ(scm_.dispatchName, "MarrowbankServer");
+  EXPECT_TRUE(scm_.dispatchTableRight);
+}
+
+TEST_F(ControllerTest, InstallsWithExactParametersAndDescription) {
+  scm_.exists = false;
+  Run();
+  const std::vector<std::string> expected = {
+      "manager",  "MarrowbankServer", "MarrowbankServer", "0xF01FF", "0x110",  "0x2",    "0x1",
+      "\"C:\\Tools\\Svc\\MarrowbankServer.exe\"", "(null)", "(null)", "(null)", "(null)", "(null)"};
+  EXPECT_EQ(scm_.createArgs, expected);
+
+  const std::string description =
+      "\xC8\xE7\xB9\xFB\xCD\xA3\xD6\xB9\xB4\xCB\xB7\xFE\xCE\xF1\xA3\xAC" "KOLVA"
+      "\xB5\xC4\xC9\xE8\xB1\xB8\xBD\xAB\xB2\xBB\xBB\xE1\xB1\xBB\xB7\xA2\xCF\xD6\xA1\xA3\xC8\xE7\xB9\xFB\xBD\xFB"
+      "\xD3\xC3\xB4\xCB\xB7\xFE\xCE\xF1\xA3\xAC\xC8\xCE\xBA\xCE\xD2\xC0\xC0\xB5\xB4\xCB\xB7\xFE\xCE\xF1\xB5\xC4"
+      "\xB7\xFE\xCE\xF1\xB6\xBC\xCE\xDE\xB7\xA8\xD5\xFD\xB3\xA3\xC6\xF4\xB6\xAF\xA1\xA3";
+  ASSERT_EQ(description.size(), 93u);
+  EXPECT_EQ(scm_.description, description + std::string(128 - 93, '\0'));
+}
+
+// The quoted path is registered whole up to 259 characters; a path that fills the room (the system
+// cut it short) or cannot be read is not registered at all.
+TEST_F(ControllerTest, ExecutablePathLengths) {
+  struct PathCase {
+    size_t length;
+    DWORD result;
+    bool registered;
+  };
+  const PathCase cases[] = {{259, ~0u, true}, {260, ~0u, false}, {300, ~0u, false}, {20, 0, false}};
+  for (const PathCase& c : cases) {
+    SCOPED_TRACE(c.length);
+    scm_ = Scm{};
+    scm_.exists = false;
+    scm_.modulePath = "C:\\" + std::string(c.length - 7, 'a') + ".exe";
+    ASSERT_EQ(scm_.modulePath.size(), c.length);
+    scm_.modulePathResult = c.result;
+    const Log log = Run();
+    if (c.registered) {
+      ASSERT_EQ(scm_.createArgs.size(), 13u);
+      EXPECT_EQ(scm_.createArgs[7], "\"" + scm_.modulePath + "\"");
+      EXPECT_TRUE(scm_.boxTexts.empty());
+    } else {
+      EXPECT_EQ(log, Join({{"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)=null", "Close(manager)",
+                            "OpenSCManagerA(0x2)", "GetModuleFileNameA(260)", "Close(manager)", "MessageBoxA(0x10)"}}));
+      EXPECT_EQ(scm_.boxTexts, std::vector<std::string>{kNoPathText});
+    }
+  }
+}
+
+}  // namespace
