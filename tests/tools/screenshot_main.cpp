@@ -1,0 +1,27 @@
+// screenshot.exe: writes what the display shows as a PNG file and prints "PATH WIDTHxHEIGHT".
+//   screenshot PATH.png
+// PATH is a Windows path (under Wine, a Unix path /x/y is reached as Z:\x\y).
+// Exit code 0 when written, 1 when the screen could not be captured or the file not written.
+#include <cstdio>
+
+#include "tests/tools/png.h"
+#include "tests/tools/screen.h"
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: screenshot PATH.png\n");
+    return 3;
+  }
+  uint32_t width = 0, height = 0;
+  std::vector<uint8_t> rgb;
+  if (!tools::CaptureScreen(&width, &height, &rgb)) {
+    std::fprintf(stderr, "screenshot: the screen could not be captured\n");
+    return 1;
+  }
+  if (!tools::WriteFileBytes(argv[1], tools::EncodePng(width, height, rgb))) {
+    std::fprintf(stderr, "screenshot: %s could not be written\n", argv[1]);
+    return 1;
+  }
+  std::printf("%s %ux%u\n", argv[1], static_cast<unsigned>(width), static_cast<unsigned>(height));
+  return 0;
+}
