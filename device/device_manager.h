@@ -10,6 +10,8 @@
 #include <mutex>
 #include <vector>
 
+#include "device/fp_sdk.h"
+
 struct DeviceEntry {
   int32_t index;
   char devicePath[64];
@@ -46,6 +48,10 @@ class DeviceManager {
 
  private:
   DeviceManager() = default;
+  bool MatchRecord(_accessory_type accessory, const _deviceRecord& record);
+
+  // Whether bridgeModule holds a reference the binding took, so that teardown frees only that.
+  bool ownsBridge_ = false;
   std::recursive_mutex mutex_;
 };
 

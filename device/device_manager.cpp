@@ -1,0 +1,167 @@
+#include "device/device_manager.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "device/bridge_api.h"
+#include "platform/syscalls.h"
+
+namespace {
+
+// Guards the process-wide pointer: creation happens once even when both callers arrive together.
+std::mutex g_instanceMutex;
+DeviceManager* g_instance = nullptr;
+
+// Positions are handed to the SDK as signed 8-bit values; 0..127 is all that can be named.
+constexpr int kMaxPositions = 128;
+constexpr int kRecordRoom = 3;
+
+// Copies a fixed field that may fill every byte without a terminator into a terminated buffer of
+// the same size, zero-padded: at most N-1 characters survive.
+template <size_t N>
+void CopyBounded(char (&out)[N], const char (&field)[N]) {
+  size_t length = strnlen(field, N - 1);
+  std::memcpy(out, field, length);
+  std::memset(out + length, 0, N - length);
+}
+
+}  // namespace
+
+DeviceManager& DeviceManager::Instance() {
+  std::lock_guard<std::mutex> lock(g_instanceMutex);
+  if (g_instance == nullptr) {
+    auto* manager = new DeviceManager();
+    bool loadedHere = false;
+    manager->bridgeModule = BridgeApi::Bind(&loadedHere);
+    manager->ownsBridge_ = loadedHere;
+    g_instance = manager;
+  }
+  return *g_instance;
+}
+
+void DeviceManager::Teardown() {
+  std::lock_guard<std::mutex> lock(g_instanceMutex);
+  if (g_instance == nullptr) return;
+  {
+    // Let an operation in flight on another thread finish first.
+    std::lock_guard<std::recursive_mutex> hold(g_instance->mutex_);
+    // A module that was already loaded when the binding found it carries no reference of ours.
+    if (g_instance->bridgeModule != nullptr && g_instance->ownsBridge_) {
+      BridgeApi::Table().Clear();
+      sys::calls().FreeLibrary(g_instance->bridgeModule);
+    }
+  }
+  delete g_instance;
+  g_instance = nullptr;
+}
+
+std::unique_lock<std::recursive_mutex> DeviceManager::Hold() {
+  return std::unique_lock<std::recursive_mutex>(mutex_);
+}
+
+bool DeviceManager::MatchRecord(_accessory_type accessory, const _deviceRecord& record) {
+  char devicePath[64];
+  char infoPath[256];
+  CopyBounded(devicePath, record.devicePath);
+  CopyBounded(infoPath, record.infoPath);
+
+  vsInitFP(accessory, devicePath, static_cast<way_crypt>(2), static_cast<sdk_work_mode>(0));
+
+  // Both records start cleared, so a call that leaves one unfilled never shows another record's data.
+  _device_base_infomation base{};
+  vsGetDeviceBaseInfo(devicePath, &base);
+  char model[64];
+  char vendor[64];
+  CopyBounded(model, base.modelId);
+  CopyBounded(vendor, base.vendorId);
+
+  _device_infomation info{};
+  bool haveInfo = false;
+  auto fetchInfo = [&] {
+    info = _device_infomation{};
+    vsGetDevicInfo(infoPath, &info);
+    CopyBounded(model, info.modelId);
+    CopyBounded(vendor, info.vendorId);
+    haveInfo = true;
+  };
+  if (vendor[0] == '\0') fetchInfo();
+  if (std::strstr(model, "DISK") != nullptr) fetchInfo();
+
+  if (IsKnownVendorId(vendor) != 1) return false;
+  bool matched = true;
+  if (ClassifyModelId(model) == 4) {
+    if (accessory == 0) return false;
+    uint16_t zero = 0;
+    vsConfigureDevice(devicePath, _configerDevice{4, &zero});
+    if (record.kind != 2) {
+      matched = false;
+    } else if (accessory != 12) {
+      // The value is always this record's own: fetch it when neither step above did.
+      if (!haveInfo) {
+        info = _device_infomation{};
+        vsGetDevicInfo(infoPath, &info);
+      }
+      matched = info.value272 != 0 && info.value272 != 3;
+    }
+  }
+  if (matched) {
+    std::memcpy(modelId, model, sizeof modelId);
+    std::memcpy(vendorId, vendor, sizeof vendorId);
+    std::memcpy(lastMatchedPath, devicePath, sizeof lastMatchedPath);
+  }
+  return matched;
+}
+
+int32_t DeviceManager::EnumerateDevices() {
+  auto hold = Hold();
+  int32_t count = 0;
+  int positions = std::min(vsRefreshDeviceList(), kMaxPositions);
+  for (int i = 0; i < positions; ++i) {
+    _deviceConnectInfo connect{};
+    if (vsGetADeviceFromDeviceList(static_cast<signed char>(i), &connect) == 0) continue;
+    // The record only has room for three device records, whatever count it claims.
+    int records = std::min<int>(connect.recordCount, kRecordRoom);
+    for (int r = 0; r < records; ++r) {
+      if (MatchRecord(connect.accessoryType, connect.records[r])) ++count;
+    }
+  }
+  // The current device follows the device last matched, so that a replaced disk is the one asked
+  // about; a pass that matched nothing leaves it alone.
+  if (count > 0) std::memcpy(currentPath, lastMatchedPath, sizeof currentPath);
+  return count;
+}
+
+int32_t DeviceManager::ListDevices(DeviceList& list) {
+  auto hold = Hold();
+  deviceCount = EnumerateDevices();
+  if (deviceCount == 0) {
+    list.clear();
+    return 0;
+  }
+  for (int32_t i = 0; i < deviceCount; ++i) {
+    auto entry = std::make_unique<DeviceEntry>();
+    entry->index = 0;
+    std::memcpy(entry->devicePath, currentPath, sizeof entry->devicePath);
+    list.push_back(std::move(entry));
+  }
+  return 1;
+}
+
+EncryptionState DeviceManager::QueryEncryptionState(int32_t /*index*/) {
+  auto hold = Hold();
+  if (IsKnownVendorId(vendorId) != 1) return -1;
+  if (ClassifyModelId(modelId) != 4) return 1;
+  signed char state = 0;
+  vsGetEncryptState(currentPath, state);
+  switch (state) {
+    case 0:
+      return 1;
+    case 1:
+      return 3;
+    case 2:
+    case 3:
+      return 2;
+    default:
+      return -1;
+  }
+}

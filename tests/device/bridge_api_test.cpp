@@ -1,0 +1,147 @@
+// The bridge binding against stand-in libraries: the complete one and variants lacking one entry.
+// No JMUsbDll.dll ships beside this test; each test puts the one it needs there itself.
+#include "device/bridge_api.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "device/device_manager.h"
+
+namespace {
+
+std::string ExeDir() {
+  char path[MAX_PATH];
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  *(std::strrchr(path, '\\') + 1) = '\0';
+  return path;
+}
+
+std::string Variant(const std::string& name) { return ExeDir() + "variants\\" + name + "\\JMUsbDll.dll"; }
+std::string Beside() { return ExeDir() + "JMUsbDll.dll"; }
+
+std::string ModulePath(HMODULE module) {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(module, path, MAX_PATH);
+  return path;
+}
+
+class BridgeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DeviceManager::Teardown();
+    BridgeApi::Table().Clear();
+    DeleteFileA(Beside().c_str());
+    ASSERT_EQ(GetModuleHandleA("JMUsbDll"), nullptr);
+  }
+  void TearDown() override {
+    DeviceManager::Teardown();
+    DeleteFileA(Beside().c_str());
+  }
+  static void PutBeside(const std::string& variant) {
+    ASSERT_TRUE(CopyFileA(Variant(variant).c_str(), Beside().c_str(), FALSE)) << Variant(variant);
+  }
+};
+
+TEST_F(BridgeTest, LoadsFromTheExecutableDirectoryAndResolvesEveryEntry) {
+  PutBeside("complete");
+  bool loadedHere = false;
+  HMODULE module = BridgeApi::Bind(&loadedHere);
+  ASSERT_NE(module, nullptr);
+  EXPECT_TRUE(loadedHere);
+  EXPECT_EQ(lstrcmpiA(ModulePath(module).c_str(), Beside().c_str()), 0);
+  for (int i = 0; i < BridgeApi::kEntryCount; ++i) {
+    SCOPED_TRACE(BridgeApi::kEntryNames[i]);
+    EXPECT_NE(BridgeApi::Table().entries[i], nullptr);
+    EXPECT_EQ(BridgeApi::Table().entries[i], GetProcAddress(module, BridgeApi::kEntryNames[i]));
+  }
+  EXPECT_EQ(BridgeApi::Table().Entry("AP_FwUpdate"), GetProcAddress(module, "AP_FwUpdate"));
+  FreeLibrary(module);
+  EXPECT_EQ(GetModuleHandleA("JMUsbDll"), nullptr);
+}
+
+// A copy reachable through the DLL search path (DLL directory, current directory, PATH) is never
+// loaded: only the executable's own directory counts.
+TEST_F(BridgeTest, MissingLibraryIsNotLookedForOnTheSearchPath) {
+  std::string dir = Variant("complete");
+  dir.resize(dir.rfind('\\'));
+  char savedDir[MAX_PATH];
+  GetCurrentDirectoryA(MAX_PATH, savedDir);
+  char savedPath[32767];
+  GetEnvironmentVariableA("PATH", savedPath, sizeof savedPath);
+  ASSERT_TRUE(SetDllDirectoryA(dir.c_str()));
+  ASSERT_TRUE(SetCurrentDirectoryA(dir.c_str()));
+  SetEnvironmentVariableA("PATH", (dir + ";" + savedPath).c_str());
+
+  HMODULE searched = LoadLibraryA("JMUsbDll.dll");  // what a search would have found
+  EXPECT_NE(searched, nullptr);
+  if (searched != nullptr) FreeLibrary(searched);
+
+  bool loadedHere = true;
+  EXPECT_EQ(BridgeApi::Bind(&loadedHere), nullptr);
+  EXPECT_FALSE(loadedHere);
+  EXPECT_EQ(GetModuleHandleA("JMUsbDll"), nullptr);
+  // The manager is created all the same.
+  EXPECT_EQ(DeviceManager::Instance().bridgeModule, nullptr);
+
+  SetDllDirectoryA(nullptr);
+  SetCurrentDirectoryA(savedDir);
+  SetEnvironmentVariableA("PATH", savedPath);
+}
+
+// Groups are resolved in order and the first incomplete one ends the binding: its own entries are
+// all looked up, later slots stay null.
+TEST_F(BridgeTest, MissingEntryFailsAtItsGroup) {
+  for (const char* missing : {"GetDriveList", "AP_ChangePwd", "AP_GetFingerprintStatus_VendorEx"}) {
+    SCOPED_TRACE(missing);
+    BridgeApi::Table().Clear();
+    // Already loaded, so the binding takes no reference and the slots it filled stay to be seen.
+    HMODULE module = LoadLibraryA(Variant(std::string("without_") + missing).c_str());
+    ASSERT_NE(module, nullptr);
+    bool loadedHere = true;
+    EXPECT_EQ(BridgeApi::Bind(&loadedHere), nullptr);
+    EXPECT_FALSE(loadedHere);
+
+    int missingIndex = 0;
+    while (std::strcmp(BridgeApi::kEntryNames[missingIndex], missing) != 0) ++missingIndex;
+    int groupEnd = 0;
+    for (int g = 0; groupEnd <= missingIndex; ++g) groupEnd += BridgeApi::kGroupSizes[g];
+    for (int i = 0; i < BridgeApi::kEntryCount; ++i) {
+      SCOPED_TRACE(BridgeApi::kEntryNames[i]);
+      bool resolved = i < groupEnd && i != missingIndex;
+      EXPECT_EQ(BridgeApi::Table().entries[i] != nullptr, resolved);
+    }
+    EXPECT_EQ(GetModuleHandleA("JMUsbDll"), module);  // not the binding's to release
+    FreeLibrary(module);
+    ASSERT_EQ(GetModuleHandleA("JMUsbDll"), nullptr);
+  }
+}
+
+// A library the failed binding loaded itself is released again and no slot points into it.
+TEST_F(BridgeTest, FailedBindingReleasesTheLibraryItLoaded) {
+  PutBeside("without_AP_ChangePwd");
+  EXPECT_EQ(BridgeApi::Bind(), nullptr);
+  EXPECT_EQ(GetModuleHandleA("JMUsbDll"), nullptr);
+  for (int i = 0; i < BridgeApi::kEntryCount; ++i) EXPECT_EQ(BridgeApi::Table().entries[i], nullptr) << i;
+}
+
+// Teardown releases the library only when the binding loaded it.
+TEST_F(BridgeTest, TeardownReleasesOnlyWhatTheBindingLoaded) {
+  PutBeside("complete");
+  ASSERT_NE(DeviceManager::Instance().bridgeModule, nullptr);
+  DeviceManager::Teardown();
+  EXPECT_EQ(GetModuleHandleA("JMUsbDll"), nullptr);
+
+  HMODULE ours = LoadLibraryA(Variant("complete").c_str());
+  ASSERT_NE(ours, nullptr);
+  EXPECT_EQ(DeviceManager::Instance().bridgeModule, ours);
+  DeviceManager::Teardown();
+  EXPECT_EQ(GetModuleHandleA("JMUsbDll"), ours);
+  FreeLibrary(ours);
+  EXPECT_EQ(GetModuleHandleA("JMUsbDll"), nullptr);
+}
+
+}  // namespace
