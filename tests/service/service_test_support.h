@@ -1,0 +1,155 @@
+// What the service host's tests share: a log of what the launch code reaches, fakes that keep the
+// arrival response's pauses and the launch itself out of real time, and the simulator's scenarios.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/syscalls.h"
+#include "standins/t3fp_sim/t3fp_sim_control.h"
+
+namespace service_test {
+
+// One line per event, from whichever thread: "pause", "launch <command line>", "kill 111", ...
+class EventLog {
+ public:
+  void Add(const std::string& line) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.push_back(line);
+  }
+  std::vector<std::string> Lines() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+  }
+  size_t Count(const std::string& line) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    size_t n = 0;
+    for (const auto& l : lines_) n += l == line;
+    return n;
+  }
+  void Clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.clear();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
+inline EventLog& Events() {
+  static EventLog log;
+  return log;
+}
+
+// Polls `done` for up to five seconds.
+inline bool WaitUntil(const std::function<bool()>& done) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+// This test binary's directory, with its trailing backslash.
+inline std::string OwnDirectory() {
+  char path[MAX_PATH + 1] = {};
+  ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+  if (char* separator = std::strrchr(path, '\\')) separator[1] = '\0';
+  return path;
+}
+
+inline std::string ReadText(const std::string& path) {
+  std::string text;
+  if (FILE* file = std::fopen(path.c_str(), "rb")) {
+    char buffer[512];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
+    std::fclose(file);
+  }
+  return text;
+}
+
+// Ends each stand-in process named in its log of starts (lines "pid=<id> ...").
+inline void EndStartedStandIns(const std::string& log) {
+  size_t at = 0;
+  while ((at = log.find("pid=", at)) != std::string::npos) {
+    const unsigned long pid = std::strtoul(log.c_str() + at + 4, nullptr, 10);
+    at += 4;
+    if (HANDLE process = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
+      ::TerminateProcess(process, 0);
+      ::WaitForSingleObject(process, 5000);
+      ::CloseHandle(process);
+    }
+  }
+}
+
+// The command line the launch code builds for the stand-in beside this binary.
+inline std::string ExpectedLaunch() { return "launch \"" + OwnDirectory() + "Marrowbank.exe\""; }
+
+// A finite wait is a pause between listing attempts: logged, and not waited out unless
+// `g_realPauseFrom` says so (then the pauses from that one on are real, and a stop ends them).
+inline int g_realPauseFrom = 0;
+inline int g_pauses = 0;
+inline DWORD WINAPI FakeWait(HANDLE handle, DWORD timeout) {
+  if (timeout == INFINITE) return sys::realCalls().WaitForSingleObject(handle, timeout);
+  Events().Add("pause");
+  const bool real = g_realPauseFrom > 0 && ++g_pauses >= g_realPauseFrom;
+  return sys::realCalls().WaitForSingleObject(handle, real ? timeout : 0);
+}
+inline VOID WINAPI FakeSleep(DWORD) { Events().Add("pause"); }
+
+// The launch is reached with its command line and refused, so nothing is left running.
+inline BOOL WINAPI FakeCreateProcessAsUser(HANDLE, LPCSTR, LPSTR commandLine, LPSECURITY_ATTRIBUTES,
+                                          LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCSTR, LPSTARTUPINFOA,
+                                          LPPROCESS_INFORMATION) {
+  Events().Add(std::string("launch ") + commandLine);
+  SetLastError(ERROR_ACCESS_DENIED);
+  return FALSE;
+}
+
+// One disk of the family, encrypted (state 3), on the first list position.
+constexpr char kOneDisk[] =
+    "position\n"
+    "  accessory 5\n"
+    "  record\n"
+    "    kind 2\n"
+    "    info \\\\?\\info#disk0\n"
+    "    path \\\\?\\usbstor#disk0\n"
+    "    base.model NOVRA\n"
+    "    base.vendor Marrowba\n"
+    "    value 1\n"
+    "    state 3\n";
+constexpr char kNoDisk[] = "refresh 0\n";
+
+// Pauses and launches logged instead of taken; the simulator set to `scenario`.
+class LaunchFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Events().Clear();
+    g_realPauseFrom = 0;
+    g_pauses = 0;
+    Scenario(kNoDisk);
+  }
+  void TearDown() override { SimReset(); }
+  void Scenario(const char* text) { ASSERT_EQ(SimLoadScenario(text), 1) << SimLastError(); }
+
+  sys::Calls& c_ = sys::calls();
+  sys::ScopedCall<decltype(c_.WaitForSingleObject)> wait_{c_.WaitForSingleObject, FakeWait};
+  sys::ScopedCall<decltype(c_.Sleep)> sleep_{c_.Sleep, FakeSleep};
+  sys::ScopedCall<decltype(c_.CreateProcessAsUserA)> launch_{c_.CreateProcessAsUserA, FakeCreateProcessAsUser};
+};
+
+}  // namespace service_test
