@@ -1,16 +1,20 @@
 #include "device/device_manager.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "device/bridge_api.h"
+#include "device/fp_sdk.h"
 #include "platform/syscalls.h"
 
 namespace {
 
-// Guards the process-wide pointer: creation happens once even when both callers arrive together.
+// Creation happens once even when both callers arrive together. Once the manager exists, Instance()
+// takes no lock, so a caller holding the manager may call it again without a lock-order inversion
+// against Teardown().
 std::mutex g_instanceMutex;
-DeviceManager* g_instance = nullptr;
+std::atomic<DeviceManager*> g_instance{nullptr};
 
 // Positions are handed to the SDK as signed 8-bit values; 0..127 is all that can be named.
 constexpr int kMaxPositions = 128;
@@ -28,31 +32,34 @@ void CopyBounded(char (&out)[N], const char (&field)[N]) {
 }  // namespace
 
 DeviceManager& DeviceManager::Instance() {
+  if (DeviceManager* existing = g_instance.load(std::memory_order_acquire)) return *existing;
   std::lock_guard<std::mutex> lock(g_instanceMutex);
-  if (g_instance == nullptr) {
-    auto* manager = new DeviceManager();
+  DeviceManager* manager = g_instance.load(std::memory_order_relaxed);
+  if (manager == nullptr) {
+    manager = new DeviceManager();
     bool loadedHere = false;
     manager->bridgeModule = BridgeApi::Bind(&loadedHere);
     manager->ownsBridge_ = loadedHere;
-    g_instance = manager;
+    g_instance.store(manager, std::memory_order_release);
   }
-  return *g_instance;
+  return *manager;
 }
 
 void DeviceManager::Teardown() {
   std::lock_guard<std::mutex> lock(g_instanceMutex);
-  if (g_instance == nullptr) return;
+  DeviceManager* manager = g_instance.load(std::memory_order_relaxed);
+  if (manager == nullptr) return;
   {
     // Let an operation in flight on another thread finish first.
-    std::lock_guard<std::recursive_mutex> hold(g_instance->mutex_);
+    std::lock_guard<std::recursive_mutex> hold(manager->mutex_);
     // A module that was already loaded when the binding found it carries no reference of ours.
-    if (g_instance->bridgeModule != nullptr && g_instance->ownsBridge_) {
+    if (manager->bridgeModule != nullptr && manager->ownsBridge_) {
       BridgeApi::Table().Clear();
-      sys::calls().FreeLibrary(g_instance->bridgeModule);
+      sys::calls().FreeLibrary(manager->bridgeModule);
     }
+    g_instance.store(nullptr, std::memory_order_release);
   }
-  delete g_instance;
-  g_instance = nullptr;
+  delete manager;
 }
 
 std::unique_lock<std::recursive_mutex> DeviceManager::Hold() {

@@ -10,7 +10,9 @@
 #include <mutex>
 #include <vector>
 
-#include "device/fp_sdk.h"
+// From device/fp_sdk.h.
+enum _accessory_type : int32_t;
+struct _deviceRecord;
 
 struct DeviceEntry {
   int32_t index;
