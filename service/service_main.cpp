@@ -27,8 +27,8 @@ void PostArrival(ServiceHost& host) {
 }
 
 // Ends a worker thread that was started: WM_QUIT, then its end. Leaves the handle to the caller.
-void EndWorker(ServiceHost& host, const sys::UniqueHandle& worker) {
-  const DWORD id = host.workerThreadId.exchange(0);
+void EndWorker(ServiceHost& host, const sys::UniqueHandle& worker, DWORD id) {
+  host.workerThreadId = 0;
   if (!worker) return;
   PostThreadMessageA(id, WM_QUIT, 0, 0);
   sys::calls().WaitForSingleObject(worker.get(), INFINITE);
@@ -82,6 +82,7 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
   // Owners in the reverse of release order: the worker ends before the event it waits on closes.
   sys::UniqueHandle stopEvent;
   sys::UniqueHandle worker;
+  DWORD workerId = 0;
   DWORD error = ERROR_SUCCESS;
   const auto failed = [&error] {
     error = GetLastError();
@@ -120,7 +121,6 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
       break;
     }
     WorkerStart start{ReadPollSeconds(), stopEvent.get(), ready.get()};
-    DWORD workerId = 0;
     worker.reset(sys::calls().CreateThread(nullptr, 0, WorkerThreadProc, &start, 0, &workerId));
     if (!worker) {
       failed();
@@ -145,7 +145,7 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
     sys::calls().WaitForSingleObject(stopEvent.get(), INFINITE);
   } while (false);
 
-  EndWorker(host, worker);
+  EndWorker(host, worker, workerId);
   host.workerThread = nullptr;
   worker.reset();
   host.stopEvent = nullptr;
