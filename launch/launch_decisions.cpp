@@ -1,0 +1,83 @@
+#include "launch/launch_decisions.h"
+
+#include "device/device_manager.h"
+#include "launch/command_line.h"
+#include "launch/console_launcher.h"
+#include "launch/mode_switch.h"
+#include "platform/syscalls.h"
+
+int32_t LaunchedFlag = 0;
+
+namespace {
+
+constexpr int kListingAttempts = 20;
+constexpr DWORD kPauseMs = 1000;
+constexpr EncryptionState kStateStartsOnArrival = 3;
+constexpr EncryptionState kStateUnknown = -1;
+
+// One pause between listing attempts. False when the service is stopping: the stop event is
+// signalled, or cannot be waited on (which would otherwise turn the pauses into a busy loop).
+bool Pause(HANDLE stopEvent) {
+  if (stopEvent == nullptr) {
+    sys::calls().Sleep(kPauseMs);
+    return true;
+  }
+  return sys::calls().WaitForSingleObject(stopEvent, kPauseMs) == WAIT_TIMEOUT;
+}
+
+// Nothing is started when the command line cannot be built whole.
+bool StartDesktopApp() {
+  char commandLine[kCommandLineBufferSize];
+  if (!BuildDesktopAppCommandLine(commandLine)) return false;
+  return LaunchInConsoleSession(commandLine);
+}
+
+}  // namespace
+
+void OnDeviceArrival(HANDLE stopEvent) {
+  DeviceManager& manager = DeviceManager::Instance();
+  DeviceList list;
+  bool launch = false;
+
+  for (int attempt = 0; attempt < kListingAttempts; ++attempt) {
+    {
+      // The listing and the state queries of its entries see the same current device; the
+      // manager is not held across a pause, so the timer response is never kept waiting long.
+      auto hold = manager.Hold();
+      if (manager.ListDevices(list) != 0) {
+        // Every entry is evaluated; the last one decides.
+        for (const auto& entry : list) {
+          const EncryptionState state = manager.QueryEncryptionState(entry->index);
+          launch = ReadModeSwitch("AutoBack") || state == kStateStartsOnArrival;
+        }
+        break;
+      }
+    }
+    if (!Pause(stopEvent)) return;
+  }
+
+  if (launch && !IsDesktopAppRunning()) StartDesktopApp();
+}
+
+void OnLaunchTimer() {
+  DeviceManager& manager = DeviceManager::Instance();
+  DeviceList list;
+  bool known = false;
+  {
+    auto hold = manager.Hold();
+    manager.ListDevices(list);
+    for (const auto& entry : list) {
+      if (manager.QueryEncryptionState(entry->index) != kStateUnknown) {
+        known = true;
+        break;
+      }
+    }
+  }
+
+  if (list.empty()) {
+    LaunchedFlag = 0;
+    return;
+  }
+  if (!known || IsDesktopAppRunning() || LaunchedFlag != 0) return;
+  if (StartDesktopApp()) LaunchedFlag = 1;
+}

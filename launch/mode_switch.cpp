@@ -1,0 +1,59 @@
+#include "launch/mode_switch.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "platform/syscalls.h"
+
+namespace {
+
+constexpr char kSection[] = "Fields";
+constexpr DWORD kValueSize = 260;
+
+// "<directory of this executable>\language\ModeConfig.ini". The directory ends at the last 0x5C
+// byte, found byte by byte; with no backslash at all the whole path is taken as the directory.
+bool ModeFilePath(std::string& path) {
+  char modulePath[261] = {};
+  if (sys::calls().GetModuleFileNameA(nullptr, modulePath, 260) == 0) return false;
+  if (char* separator = std::strrchr(modulePath, '\\')) separator[1] = '\0';
+  path = modulePath;
+  path += "language\\ModeConfig.ini";
+  return true;
+}
+
+}  // namespace
+
+bool ReadModeSwitch(const char* key) {
+  std::string path;
+  if (!ModeFilePath(path)) {
+    std::cerr << "Error getting module file name" << std::endl;
+    return false;
+  }
+  char value[kValueSize] = {};
+  ::GetPrivateProfileStringA(kSection, key, "default_value", value, kValueSize, path.c_str());
+  return std::strcmp(value, "0") != 0;
+}
+
+unsigned ReadPollSeconds() {
+  constexpr unsigned long kMaximum = 86400;
+  std::string path;
+  if (!ModeFilePath(path)) return 0;
+  char value[kValueSize] = {};
+  ::GetPrivateProfileStringA(kSection, "PollSeconds", "", value, kValueSize, path.c_str());
+
+  const char* p = value;
+  while (*p == ' ' || *p == '\t') ++p;
+  unsigned long seconds = 0;
+  const char* digits = p;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    seconds = seconds * 10 + static_cast<unsigned long>(*p - '0');
+    if (seconds > kMaximum) return 0;  // also stops any overflow
+  }
+  if (p == digits) return 0;
+  while (*p == ' ' || *p == '\t') ++p;
+  if (*p != '\0' || seconds == 0) return 0;
+  return static_cast<unsigned>(seconds);
+}

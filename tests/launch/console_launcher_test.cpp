@@ -1,0 +1,380 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <tlhelp32.h>
+#include <userenv.h>
+
+#include <string>
+#include <vector>
+
+#include "launch/console_launcher.h"
+#include "platform/syscalls.h"
+#include "tests/launch/test_files.h"
+
+namespace {
+
+using launch_test::OwnDirectory;
+using launch_test::StandIn;
+
+// ---- The running-instance check ------------------------------------------------------------
+
+HANDLE g_snapshot = nullptr;
+std::vector<HANDLE> g_closed;
+
+HANDLE WINAPI RecordSnapshot(DWORD flags, DWORD processId) {
+  g_snapshot = sys::realCalls().CreateToolhelp32Snapshot(flags, processId);
+  return g_snapshot;
+}
+HANDLE WINAPI FailSnapshot(DWORD, DWORD) {
+  g_snapshot = INVALID_HANDLE_VALUE;
+  return g_snapshot;
+}
+// A handle that is no snapshot: reading its first process entry fails.
+HANDLE WINAPI EventForSnapshot(DWORD, DWORD) {
+  g_snapshot = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  return g_snapshot;
+}
+BOOL WINAPI RecordClose(HANDLE handle) {
+  g_closed.push_back(handle);
+  return sys::realCalls().CloseHandle(handle);
+}
+
+// Runs the check with the snapshot call swapped for `snapshot`; true when it found the program.
+// Also requires that the snapshot, when there was one, was closed exactly once.
+bool CheckRunning(decltype(&::CreateToolhelp32Snapshot) snapshot) {
+  g_snapshot = nullptr;
+  g_closed.clear();
+  sys::ScopedCall<decltype(&::CreateToolhelp32Snapshot)> take(sys::calls().CreateToolhelp32Snapshot, snapshot);
+  sys::ScopedCall<decltype(&::CloseHandle)> close(sys::calls().CloseHandle, RecordClose);
+  const bool running = IsDesktopAppRunning();
+  const std::vector<HANDLE> expectedClosed =
+      g_snapshot == INVALID_HANDLE_VALUE ? std::vector<HANDLE>{} : std::vector<HANDLE>{g_snapshot};
+  EXPECT_EQ(g_closed, expectedClosed);
+  return running;
+}
+
+TEST(DesktopAppRunning, FindsExactlyMarrowbankExeAndClosesTheSnapshot) {
+  const std::string standIn = OwnDirectory() + "Marrowbank.exe";
+  EXPECT_FALSE(CheckRunning(RecordSnapshot)) << "a stand-in left running by an earlier test";
+
+  // The same program under a name differing only in letter case does not count.
+  const std::string lowerDirectory = OwnDirectory() + "lower";
+  const std::string lower = lowerDirectory + "\\marrowbank.exe";
+  ::CreateDirectoryA(lowerDirectory.c_str(), nullptr);
+  ASSERT_TRUE(::CopyFileA(standIn.c_str(), lower.c_str(), FALSE));
+  {
+    StandIn lowerCase(lower);
+    ASSERT_TRUE(lowerCase.started());
+    EXPECT_FALSE(CheckRunning(RecordSnapshot));
+
+    StandIn first(standIn);
+    ASSERT_TRUE(first.started());
+    EXPECT_TRUE(CheckRunning(RecordSnapshot));
+    StandIn second(standIn);
+    ASSERT_TRUE(second.started());
+    EXPECT_TRUE(CheckRunning(RecordSnapshot));
+  }
+  EXPECT_FALSE(CheckRunning(RecordSnapshot));
+}
+
+TEST(DesktopAppRunning, ASnapshotThatFailsReadsNotRunning) {
+  StandIn running(OwnDirectory() + "Marrowbank.exe");
+  ASSERT_TRUE(running.started());
+  EXPECT_FALSE(CheckRunning(FailSnapshot));     // nothing to close
+  EXPECT_FALSE(CheckRunning(EventForSnapshot));  // first entry fails: the handle is still closed
+}
+
+// ---- The launcher ----------------------------------------------------------------------------
+
+// Every call the launcher makes, in order, with the arguments that matter; releases are named by
+// what they release.
+struct Record {
+  std::vector<std::string> events;
+  HANDLE processToken = nullptr;
+  HANDLE newToken = nullptr;
+  void* environment = nullptr;
+  PROCESS_INFORMATION process{};
+  DWORD openAccess = 0;
+  DWORD duplicateAccess = 0;
+  const void* duplicateAttributes = reinterpret_cast<void*>(1);
+  SECURITY_IMPERSONATION_LEVEL level = SecurityAnonymous;
+  TOKEN_TYPE type = TokenImpersonation;
+  HANDLE sessionToken = nullptr;
+  TOKEN_INFORMATION_CLASS infoClass = TokenUser;
+  DWORD sessionId = 0xFFFFFFFF;
+  DWORD sessionIdLength = 0;
+  HANDLE environmentToken = nullptr;
+  BOOL inherit = TRUE;
+  HANDLE createToken = nullptr;
+  const char* applicationName = "unset";
+  std::string commandLine;
+  const void* processAttributes = reinterpret_cast<void*>(1);
+  const void* threadAttributes = reinterpret_cast<void*>(1);
+  BOOL inheritHandles = TRUE;
+  DWORD flags = 0;
+  void* createEnvironment = nullptr;
+  const char* currentDirectory = "unset";
+  STARTUPINFOA startup{};
+  std::string desktop;
+  std::string debugOutput;
+} g;
+
+// The call that fails, by name; empty for none.
+std::string g_failing;
+
+bool Fails(const char* name) {
+  g.events.push_back(name);
+  return g_failing == name;
+}
+
+BOOL WINAPI WatchOpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
+  g.openAccess = access;
+  if (Fails("OpenProcessToken")) return FALSE;
+  const BOOL ok = sys::realCalls().OpenProcessToken(process, access, token);
+  g.processToken = *token;
+  return ok;
+}
+BOOL WINAPI WatchDuplicateTokenEx(HANDLE token, DWORD access, LPSECURITY_ATTRIBUTES attributes,
+                                  SECURITY_IMPERSONATION_LEVEL level, TOKEN_TYPE type, PHANDLE newToken) {
+  g.duplicateAccess = access;
+  g.duplicateAttributes = attributes;
+  g.level = level;
+  g.type = type;
+  if (Fails("DuplicateTokenEx")) return FALSE;
+  const BOOL ok = sys::realCalls().DuplicateTokenEx(token, access, attributes, level, type, newToken);
+  g.newToken = *newToken;
+  return ok;
+}
+DWORD WINAPI WatchConsoleSession() {
+  g.events.push_back("WTSGetActiveConsoleSessionId");
+  return sys::realCalls().WTSGetActiveConsoleSessionId();
+}
+BOOL WINAPI WatchSetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD length) {
+  g.sessionToken = token;
+  g.infoClass = infoClass;
+  g.sessionId = *static_cast<DWORD*>(info);
+  g.sessionIdLength = length;
+  if (Fails("SetTokenInformation")) return FALSE;
+  return sys::realCalls().SetTokenInformation(token, infoClass, info, length);
+}
+BOOL WINAPI WatchCreateEnvironmentBlock(LPVOID* block, HANDLE token, BOOL inherit) {
+  g.environmentToken = token;
+  g.inherit = inherit;
+  if (Fails("CreateEnvironmentBlock")) return FALSE;
+  const BOOL ok = sys::realCalls().CreateEnvironmentBlock(block, token, inherit);
+  g.environment = *block;
+  return ok;
+}
+BOOL WINAPI WatchCreateProcessAsUserA(HANDLE token, LPCSTR applicationName, LPSTR commandLine,
+                                      LPSECURITY_ATTRIBUTES processAttributes,
+                                      LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD flags,
+                                      LPVOID environment, LPCSTR currentDirectory, LPSTARTUPINFOA startup,
+                                      LPPROCESS_INFORMATION process) {
+  g.createToken = token;
+  g.applicationName = applicationName;
+  g.commandLine = commandLine;
+  g.processAttributes = processAttributes;
+  g.threadAttributes = threadAttributes;
+  g.inheritHandles = inheritHandles;
+  g.flags = flags;
+  g.createEnvironment = environment;
+  g.currentDirectory = currentDirectory;
+  g.startup = *startup;
+  g.desktop = startup->lpDesktop != nullptr ? startup->lpDesktop : "";
+  if (Fails("CreateProcessAsUserA")) return FALSE;
+  const BOOL ok = sys::realCalls().CreateProcessAsUserA(token, applicationName, commandLine, processAttributes,
+                                                        threadAttributes, inheritHandles, flags, environment,
+                                                        currentDirectory, startup, process);
+  g.process = *process;
+  return ok;
+}
+void WINAPI WatchOutputDebugString(LPCSTR text) {
+  g.events.push_back("OutputDebugStringA");
+  g.debugOutput += text;
+  sys::realCalls().OutputDebugStringA(text);
+}
+BOOL WINAPI WatchCloseHandle(HANDLE handle) {
+  std::string what = "close ?";
+  if (handle == g.processToken) what = "close process token";
+  if (handle == g.newToken) what = "close new token";
+  if (handle == g.process.hProcess) what = "close process";
+  if (handle == g.process.hThread) what = "close thread";
+  g.events.push_back(what);
+  return sys::realCalls().CloseHandle(handle);
+}
+BOOL WINAPI WatchDestroyEnvironmentBlock(LPVOID block) {
+  g.events.push_back(block == g.environment ? "destroy environment" : "destroy ?");
+  return sys::realCalls().DestroyEnvironmentBlock(block);
+}
+HANDLE WINAPI WatchSnapshot(DWORD flags, DWORD processId) {
+  g.events.push_back("CreateToolhelp32Snapshot");
+  return sys::realCalls().CreateToolhelp32Snapshot(flags, processId);
+}
+
+// Watches every row the launcher may use for the life of the object.
+class WatchLauncher {
+ public:
+  explicit WatchLauncher(const std::string& failing = std::string()) {
+    g = Record{};
+    g_failing = failing;
+  }
+
+ private:
+  template <typename Fn>
+  using Row = sys::ScopedCall<Fn>;
+  Row<decltype(&::OpenProcessToken)> open_{sys::calls().OpenProcessToken, WatchOpenProcessToken};
+  Row<decltype(&::DuplicateTokenEx)> duplicate_{sys::calls().DuplicateTokenEx, WatchDuplicateTokenEx};
+  Row<decltype(&::WTSGetActiveConsoleSessionId)> session_{sys::calls().WTSGetActiveConsoleSessionId,
+                                                          WatchConsoleSession};
+  Row<decltype(&::SetTokenInformation)> set_{sys::calls().SetTokenInformation, WatchSetTokenInformation};
+  Row<decltype(&::CreateEnvironmentBlock)> environment_{sys::calls().CreateEnvironmentBlock,
+                                                        WatchCreateEnvironmentBlock};
+  Row<decltype(&::CreateProcessAsUserA)> create_{sys::calls().CreateProcessAsUserA, WatchCreateProcessAsUserA};
+  Row<decltype(&::OutputDebugStringA)> debug_{sys::calls().OutputDebugStringA, WatchOutputDebugString};
+  Row<decltype(&::CloseHandle)> close_{sys::calls().CloseHandle, WatchCloseHandle};
+  Row<decltype(&::DestroyEnvironmentBlock)> destroy_{sys::calls().DestroyEnvironmentBlock,
+                                                     WatchDestroyEnvironmentBlock};
+  Row<decltype(&::CreateToolhelp32Snapshot)> snapshot_{sys::calls().CreateToolhelp32Snapshot, WatchSnapshot};
+};
+
+// The handles open in this process. Wine's GetProcessHandleCount always reports 0, so the handle
+// values are probed one by one instead.
+int OpenHandleCount() {
+  int open = 0;
+  for (ULONG_PTR value = 4; value < 0x4000; value += 4) {
+    DWORD flags;
+    if (::GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++open;
+  }
+  return open;
+}
+
+class Launcher : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    log_ = OwnDirectory() + "Marrowbank-starts.log";
+    ::DeleteFileA(log_.c_str());
+  }
+  void TearDown() override { launch_test::EndLoggedStandIns(log_); }
+
+  // Waits (boundedly) until the stand-in has recorded `starts` starts; returns the log's text.
+  std::string WaitForLoggedStarts(size_t starts) {
+    std::string text;
+    for (int i = 0; i < 200; ++i, ::Sleep(50)) {
+      text = launch_test::ReadText(log_);
+      size_t lines = 0;
+      for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2)) ++lines;
+      if (lines >= starts) break;
+    }
+    return text;
+  }
+
+  std::string log_;
+};
+
+TEST_F(Launcher, StartsTheProgramInTheConsoleSessionAndKeepsNoHandleOfIt) {
+  const std::string quoted = "\"" + OwnDirectory() + "Marrowbank.exe\"";
+  std::string commandLine = quoted + " --exit";
+  const DWORD consoleSession = ::WTSGetActiveConsoleSessionId();
+
+  // The first launch in a process leaves handles the platform caches for good (registry keys and
+  // the like); the count is taken around a later one.
+  std::string warmUp = commandLine;
+  ASSERT_TRUE(LaunchInConsoleSession(&warmUp[0]));
+  const int handlesBefore = OpenHandleCount();
+  bool launched;
+  {
+    WatchLauncher watch;
+    launched = LaunchInConsoleSession(&commandLine[0]);
+  }
+  const int handlesAfter = OpenHandleCount();
+  ASSERT_TRUE(launched);
+  EXPECT_GT(handlesBefore, 0);
+  EXPECT_EQ(handlesAfter, handlesBefore) << "a handle of the new process, its thread or a token stayed open";
+
+  EXPECT_EQ(g.events, (std::vector<std::string>{"OpenProcessToken", "DuplicateTokenEx", "WTSGetActiveConsoleSessionId",
+                                                "SetTokenInformation", "CreateEnvironmentBlock",
+                                                "CreateProcessAsUserA", "OutputDebugStringA", "close new token",
+                                                "close process token", "destroy environment", "close process",
+                                                "close thread"}));
+  EXPECT_EQ(g.debugOutput, "CreateProcessAsUser OK!\r\n");
+
+  EXPECT_EQ(g.openAccess, 0xF01FFu);
+  EXPECT_EQ(g.duplicateAccess, static_cast<DWORD>(MAXIMUM_ALLOWED));
+  EXPECT_EQ(g.duplicateAttributes, nullptr);
+  EXPECT_EQ(g.level, SecurityIdentification);
+  EXPECT_EQ(g.type, TokenPrimary);
+  EXPECT_EQ(g.sessionToken, g.newToken);
+  EXPECT_EQ(g.infoClass, TokenSessionId);
+  EXPECT_EQ(g.sessionId, consoleSession);
+  EXPECT_EQ(g.sessionIdLength, 4u);
+  EXPECT_EQ(g.environmentToken, g.newToken);
+  EXPECT_EQ(g.inherit, FALSE);
+
+  EXPECT_EQ(g.createToken, g.newToken);
+  EXPECT_EQ(g.applicationName, nullptr);
+  EXPECT_EQ(g.commandLine, commandLine);
+  EXPECT_EQ(g.processAttributes, nullptr);
+  EXPECT_EQ(g.threadAttributes, nullptr);
+  EXPECT_EQ(g.inheritHandles, FALSE);
+  EXPECT_EQ(g.flags, 0x430u);
+  EXPECT_EQ(g.createEnvironment, g.environment);
+  EXPECT_EQ(g.currentDirectory, nullptr);
+  EXPECT_EQ(g.startup.cb, 68u);
+  EXPECT_EQ(g.desktop, "winsta0\\default");
+  STARTUPINFOA rest = g.startup;
+  rest.cb = 0;
+  rest.lpDesktop = nullptr;
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&rest), sizeof rest), std::string(sizeof rest, '\0'))
+      << "every other member of the start-up record is zero";
+
+  // The stand-in itself says it ran, with that command line, in the console session.
+  const std::string logged = WaitForLoggedStarts(2);  // the warm-up launch and this one
+  EXPECT_NE(logged.find(" session=" + std::to_string(consoleSession) + " cmdline=" + commandLine + "\r\n"),
+            std::string::npos)
+      << logged;
+}
+
+TEST_F(Launcher, EachFailingStepReturnsFalseAndReleasesWhatItObtained) {
+  struct Case {
+    const char* failing;
+    std::vector<std::string> after;  // events after the failing call
+  };
+  const Case cases[] = {
+      {"OpenProcessToken", {}},
+      {"DuplicateTokenEx", {"close process token"}},
+      {"SetTokenInformation", {"close new token", "close process token"}},
+      {"CreateEnvironmentBlock", {"close new token", "close process token"}},
+      {"CreateProcessAsUserA",
+       {"OutputDebugStringA", "close new token", "close process token", "destroy environment"}},
+  };
+  const std::vector<std::string> steps = {"OpenProcessToken", "DuplicateTokenEx", "WTSGetActiveConsoleSessionId",
+                                          "SetTokenInformation", "CreateEnvironmentBlock", "CreateProcessAsUserA"};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.failing);
+    std::string commandLine = "\"" + OwnDirectory() + "Marrowbank.exe\" --exit";
+    bool launched;
+    {
+      WatchLauncher watch(c.failing);
+      launched = LaunchInConsoleSession(&commandLine[0]);
+    }
+    EXPECT_FALSE(launched);
+    std::vector<std::string> expected;
+    for (const std::string& step : steps) {
+      expected.push_back(step);
+      if (step == c.failing) break;
+    }
+    expected.insert(expected.end(), c.after.begin(), c.after.end());
+    EXPECT_EQ(g.events, expected);
+    EXPECT_EQ(g.debugOutput, g_failing == "CreateProcessAsUserA" ? "CreateProcessAsUser FAILD!\r\n" : "");
+  }
+  ::Sleep(200);
+  EXPECT_EQ(launch_test::ReadText(log_), "") << "a failed launch started the program";
+}
+
+TEST_F(Launcher, NullCommandLineMakesNoCall) {
+  WatchLauncher watch;
+  EXPECT_FALSE(LaunchInConsoleSession(nullptr));
+  EXPECT_TRUE(g.events.empty());
+}
+
+}  // namespace

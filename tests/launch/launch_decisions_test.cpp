@@ -1,0 +1,307 @@
+// The launch decisions against the SDK simulator in the same process. Launches are caught at the
+// process-creation call (the rest of the launcher runs for real) except where a test starts the
+// stand-in program for real; "running" is always a real stand-in process.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/device_manager.h"
+#include "launch/launch_decisions.h"
+#include "platform/handles.h"
+#include "platform/syscalls.h"
+#include "standins/t3fp_sim/t3fp_sim_control.h"
+#include "tests/launch/test_files.h"
+
+namespace {
+
+using launch_test::OwnDirectory;
+using launch_test::SetModeFile;
+using launch_test::StandIn;
+
+// One position of disks of the family, one record (and so one list entry) per SDK state given;
+// every record answers `sdkState` (0 reads as state 1, 1 as 3, 2 as 2, 7 as -1).
+std::string Disks(int entries, int sdkState) {
+  std::string text = "position\n  accessory 12\n";
+  for (int i = 0; i < entries; ++i) {
+    const std::string path = "disk" + std::to_string(i);
+    text += "  record\n    kind 2\n    path " + path + "\n    info i" + path +
+            "\n    base.model TAVRO211\n    base.vendor Marrowba\n    state " + std::to_string(sdkState) + "\n";
+  }
+  return text;
+}
+const char* const kNoDevices = "";
+
+void Load(const std::string& scenario) { ASSERT_EQ(SimLoadScenario(scenario.c_str()), 1) << SimLastError(); }
+
+int CountCalls(const std::string& prefix) {
+  int n = 0;
+  for (int i = 0; i < SimCallCount(); ++i) n += std::string(SimCallText(i)).compare(0, prefix.size(), prefix) == 0;
+  return n;
+}
+
+// ---- Fakes -------------------------------------------------------------------------------------
+
+std::vector<DWORD> g_pauses;                  // Sleep and WaitForSingleObject timeouts, in order
+std::function<void(int)> g_onPause;          // runs at the start of pause n (1-based)
+std::vector<std::string> g_launches;         // command lines handed to process creation
+bool g_creationFails = false;
+int g_modulePathCalls = 0;
+std::function<void(int)> g_onModulePath;     // runs at module-path call n (1-based)
+
+void WINAPI CountSleep(DWORD ms) {
+  g_pauses.push_back(ms);
+  if (g_onPause) g_onPause(static_cast<int>(g_pauses.size()));
+}
+// Waits for real only on an event the test signalled; otherwise the pause is over at once.
+DWORD WINAPI CountWait(HANDLE handle, DWORD ms) {
+  g_pauses.push_back(ms);
+  if (g_onPause) g_onPause(static_cast<int>(g_pauses.size()));
+  return sys::realCalls().WaitForSingleObject(handle, 0);
+}
+BOOL WINAPI CatchCreation(HANDLE, LPCSTR, LPSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
+                          DWORD, LPVOID, LPCSTR, LPSTARTUPINFOA, LPPROCESS_INFORMATION process) {
+  g_launches.push_back(commandLine);
+  *process = PROCESS_INFORMATION{};
+  return g_creationFails ? FALSE : TRUE;
+}
+DWORD WINAPI WatchModulePath(HMODULE module, LPSTR buffer, DWORD size) {
+  ++g_modulePathCalls;
+  if (g_onModulePath) g_onModulePath(g_modulePathCalls);
+  return sys::realCalls().GetModuleFileNameA(module, buffer, size);
+}
+
+class Decisions : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DeviceManager::Teardown();
+    LaunchedFlag = 0;
+    SetModeFile(nullptr);
+    Reset();
+    expectedCommandLine_ = "\"" + OwnDirectory() + "Marrowbank.exe\"";
+  }
+  void TearDown() override {
+    DeviceManager::Teardown();
+    SimReset();
+    SetModeFile(nullptr);
+    LaunchedFlag = 0;
+    g_onPause = nullptr;
+    g_onModulePath = nullptr;
+  }
+  static void Reset() {
+    g_pauses.clear();
+    g_onPause = nullptr;
+    g_launches.clear();
+    g_creationFails = false;
+    g_modulePathCalls = 0;
+    g_onModulePath = nullptr;
+  }
+  // 0 or 1 launches, each of exactly the program beside this executable, quoted.
+  int Launches() {
+    for (const std::string& line : g_launches) EXPECT_EQ(line, expectedCommandLine_);
+    return static_cast<int>(g_launches.size());
+  }
+
+  std::string expectedCommandLine_;
+  sys::ScopedCall<decltype(&::Sleep)> sleep_{sys::calls().Sleep, CountSleep};
+  sys::ScopedCall<decltype(&::WaitForSingleObject)> wait_{sys::calls().WaitForSingleObject, CountWait};
+  sys::ScopedCall<decltype(&::CreateProcessAsUserA)> create_{sys::calls().CreateProcessAsUserA, CatchCreation};
+  sys::ScopedCall<decltype(&::GetModuleFileNameA)> modulePath_{sys::calls().GetModuleFileNameA, WatchModulePath};
+};
+
+// ---- Arrival -----------------------------------------------------------------------------------
+
+TEST_F(Decisions, ArrivalStartsOnTheSwitchOrOnState3) {
+  struct Case {
+    const char* modeFile;  // nullptr: no file
+    int sdkState;
+    EncryptionState state;
+    bool running;
+    int launches;
+  };
+  const char* on = "[Fields]\r\nAutoBack=1\r\n";
+  const char* off = "[Fields]\r\nAutoBack=0\r\n";
+  const Case cases[] = {
+      {nullptr, 7, -1, false, 1}, {nullptr, 0, 1, false, 1}, {nullptr, 2, 2, false, 1}, {nullptr, 1, 3, false, 1},
+      {on, 7, -1, false, 1},      {on, 0, 1, false, 1},      {on, 2, 2, false, 1},      {on, 1, 3, false, 1},
+      {off, 1, 3, false, 1},      {off, 0, 1, false, 0},     {off, 2, 2, false, 0},     {off, 7, -1, false, 0},
+      {nullptr, 1, 3, true, 0},   {off, 1, 3, true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.modeFile ? c.modeFile : "no file") + " state " + std::to_string(c.state) +
+                 (c.running ? " running" : ""));
+    for (int flag : {0, 1}) {  // the arrival neither reads nor writes the flag
+      Reset();
+      DeviceManager::Teardown();
+      SetModeFile(c.modeFile);
+      Load(Disks(1, c.sdkState));
+      LaunchedFlag = flag;
+      {
+        auto app = c.running ? std::make_unique<StandIn>(OwnDirectory() + "Marrowbank.exe") : nullptr;
+        ASSERT_TRUE(app == nullptr || app->started());
+        OnDeviceArrival();
+      }
+      EXPECT_EQ(Launches(), c.launches);
+      EXPECT_EQ(LaunchedFlag, flag);
+      EXPECT_TRUE(g_pauses.empty());
+      EXPECT_EQ(CountCalls("vsGetEncryptState("), 1);
+    }
+  }
+}
+
+// Each entry's state is queried and the switch read; the last entry's evaluation is the one that
+// counts. The disk's state changes while the list is evaluated: the scenario is swapped when the
+// switch is read for the first entry (each reading starts with the module path).
+TEST_F(Decisions, ArrivalTheLastEntryDecides) {
+  struct Case {
+    const char* name;
+    int firstSdkState, lastSdkState;
+    int launches;
+  };
+  const Case cases[] = {
+      {"first 3, last 1", 1, 0, 0},
+      {"first 1, last 3", 0, 1, 1},
+      {"first 3, last 3", 1, 1, 1},
+  };
+  SetModeFile("[Fields]\r\nAutoBack=0\r\n");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DeviceManager::Teardown();
+    DeviceManager::Instance();  // binding the bridge SDK reads the module path too: done first
+    Reset();
+    Load(Disks(2, c.firstSdkState));
+    int queriesBeforeSwap = -1;
+    int stateQueries = 0;
+    g_onModulePath = [&](int call) {
+      if (call == 1) {
+        queriesBeforeSwap = CountCalls("vsGetEncryptState(");
+        Load(Disks(2, c.lastSdkState));
+      }
+    };
+    OnDeviceArrival();
+    stateQueries = queriesBeforeSwap + CountCalls("vsGetEncryptState(");
+    EXPECT_EQ(queriesBeforeSwap, 1) << "the switch is read right after the first entry's state";
+    EXPECT_EQ(Launches(), c.launches);
+    EXPECT_EQ(stateQueries, 2);
+    EXPECT_EQ(g_modulePathCalls, 2 + c.launches) << "one switch reading per entry, then the command line";
+  }
+}
+
+// Up to 20 listings, a pause of 1000 ms after each empty one (the 20th included); a stop event,
+// when given, ends the pauses and the response without a launch.
+TEST_F(Decisions, ArrivalWaitsForDevicesAndStopsOnTheStopEvent) {
+  struct Case {
+    const char* name;
+    bool withStopEvent;
+    int devicesAtAttempt;  // 0: never
+    int stopAtPause;       // 0: never
+    int listings, pauses, launches;
+  };
+  const Case cases[] = {
+      {"devices at once", false, 1, 0, 1, 0, 1},
+      {"devices at the fifth attempt", false, 5, 0, 5, 4, 1},
+      {"devices at the 20th attempt", false, 20, 0, 20, 19, 1},
+      {"no devices in 20 attempts", false, 0, 0, 20, 20, 0},
+      {"stop event, devices at the third attempt", true, 3, 0, 3, 2, 1},
+      {"stop event, no devices in 20 attempts", true, 0, 0, 20, 20, 0},
+      {"stopped during the third pause", true, 6, 3, 3, 3, 0},
+  };
+  sys::UniqueHandle stopEvent(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Reset();
+    ::ResetEvent(stopEvent.get());
+    DeviceManager::Teardown();
+    Load(c.devicesAtAttempt == 1 ? Disks(1, 0) : kNoDevices);
+    int listings = 0;
+    g_onPause = [&](int pause) {
+      listings += CountCalls("vsRefreshDeviceList(");
+      SimClearCalls();
+      if (pause + 1 == c.devicesAtAttempt) Load(Disks(1, 0));
+      if (pause == c.stopAtPause) ::SetEvent(stopEvent.get());
+    };
+    OnDeviceArrival(c.withStopEvent ? stopEvent.get() : nullptr);
+    listings += CountCalls("vsRefreshDeviceList(");
+    EXPECT_EQ(listings, c.listings);
+    EXPECT_EQ(g_pauses, std::vector<DWORD>(c.pauses, 1000));
+    EXPECT_EQ(Launches(), c.launches);
+  }
+}
+
+// The real thing: the stand-in program is started, once.
+TEST_F(Decisions, ArrivalStartsTheProgramForReal) {
+  const std::string log = OwnDirectory() + "Marrowbank-starts.log";
+  ::DeleteFileA(log.c_str());
+  sys::ScopedCall<decltype(&::CreateProcessAsUserA)> real(sys::calls().CreateProcessAsUserA,
+                                                          sys::realCalls().CreateProcessAsUserA);
+  SetModeFile("[Fields]\r\nAutoBack=0\r\n");
+  Load(Disks(1, 1));
+  OnDeviceArrival();
+
+  std::string text;
+  for (int i = 0; i < 200 && text.find("\r\n") == std::string::npos; ++i, ::Sleep(50)) {
+    text = launch_test::ReadText(log);
+  }
+  EXPECT_NE(text.find(" cmdline=" + expectedCommandLine_ + "\r\n"), std::string::npos) << text;
+
+  OnDeviceArrival();  // it runs now: nothing more is started
+  ::Sleep(300);
+  EXPECT_EQ(launch_test::ReadText(log), text);
+  launch_test::EndLoggedStandIns(log);
+}
+
+// ---- Timer -------------------------------------------------------------------------------------
+
+// One road of timer messages (and arrivals) with the flag carried from step to step.
+TEST_F(Decisions, TimerStartsOnceUntilItSeesTheListEmpty) {
+  enum Kind { kTimer, kArrival };
+  struct Step {
+    const char* name;
+    Kind kind;
+    int entries;    // devices listed (two entries show how far the walk goes)
+    int sdkState;   // 7 reads -1
+    bool running;
+    bool creationFails;
+    int launches, flagAfter, stateQueries;
+  };
+  const Step steps[] = {
+      {"arrival starts it", kArrival, 1, 1, false, false, 1, 0, 1},
+      {"it exited; the timer starts it again", kTimer, 2, 2, false, false, 1, 1, 1},
+      {"it exited again: the flag holds", kTimer, 2, 1, false, false, 0, 1, 1},
+      {"running", kTimer, 2, 0, true, false, 0, 1, 1},
+      {"every entry unknown", kTimer, 2, 7, false, false, 0, 1, 2},
+      {"list empty: flag cleared", kTimer, 0, 0, false, false, 0, 0, 0},
+      {"list empty again", kTimer, 0, 0, false, false, 0, 0, 0},
+      {"running, flag 0", kTimer, 2, 1, true, false, 0, 0, 1},
+      {"every entry unknown, flag 0", kTimer, 2, 7, false, false, 0, 0, 2},
+      {"creation fails", kTimer, 1, 0, false, true, 1, 0, 1},
+      {"tried again", kTimer, 1, 0, false, false, 1, 1, 1},
+      {"arrival ignores the flag", kArrival, 1, 1, false, false, 1, 1, 1},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.name);
+    Reset();
+    g_creationFails = s.creationFails;
+    Load(s.entries == 0 ? std::string(kNoDevices) : Disks(s.entries, s.sdkState));
+    {
+      auto app = s.running ? std::make_unique<StandIn>(OwnDirectory() + "Marrowbank.exe") : nullptr;
+      ASSERT_TRUE(app == nullptr || app->started());
+      if (s.kind == kTimer) {
+        OnLaunchTimer();
+      } else {
+        OnDeviceArrival();
+      }
+    }
+    EXPECT_EQ(Launches(), s.launches);
+    EXPECT_EQ(LaunchedFlag, s.flagAfter);
+    EXPECT_EQ(CountCalls("vsGetEncryptState("), s.stateQueries) << "the walk ends at the first known state";
+    EXPECT_EQ(CountCalls("vsRefreshDeviceList("), 1);
+    EXPECT_TRUE(g_pauses.empty());
+  }
+}
+
+}  // namespace

@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <string>
+
+#include "launch/mode_switch.h"
+#include "platform/syscalls.h"
+#include "tests/launch/test_files.h"
+
+namespace {
+
+using launch_test::SetModeFile;
+
+class ModeFile : public ::testing::Test {
+ protected:
+  void TearDown() override { SetModeFile(nullptr); }
+};
+
+TEST_F(ModeFile, OnlyAZeroInSectionFieldsTurnsASwitchOff) {
+  struct Case {
+    const char* name;
+    const char* file;  // nullptr: no file
+    bool expected;
+  };
+  const Case cases[] = {
+      {"no file", nullptr, true},
+      {"AutoBack=0", "[Fields]\r\nAutoBack=0\r\n", false},
+      {"AutoBack=1", "[Fields]\r\nAutoBack=1\r\n", true},
+      {"AutoBack=00", "[Fields]\r\nAutoBack=00\r\n", true},
+      {"AutoBack=false", "[Fields]\r\nAutoBack=false\r\n", true},
+      {"AutoBack=no", "[Fields]\r\nAutoBack=no\r\n", true},
+      {"empty value", "[Fields]\r\nAutoBack=\r\n", true},
+      {"other key only", "[Fields]\r\nautoload=0\r\n", true},
+      {"other section only", "[Other]\r\nAutoBack=0\r\n[Fields]\r\nautoload=0\r\n", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetModeFile(c.file);
+    EXPECT_EQ(ReadModeSwitch("AutoBack"), c.expected);
+  }
+}
+
+TEST_F(ModeFile, AnEditTakesEffectAtTheNextCall) {
+  SetModeFile("[Fields]\r\nAutoBack=0\r\n");
+  EXPECT_FALSE(ReadModeSwitch("AutoBack"));
+  SetModeFile("[Fields]\r\nAutoBack=1\r\n");
+  EXPECT_TRUE(ReadModeSwitch("AutoBack"));
+  SetModeFile("[Fields]\r\nAutoBack=0\r\n");
+  EXPECT_FALSE(ReadModeSwitch("AutoBack"));
+}
+
+DWORD WINAPI FailModuleFileName(HMODULE, LPSTR, DWORD) { return 0; }
+
+// Runs `body` with the standard error stream sent to a file, and returns what was written.
+template <typename Body>
+std::string CaptureStandardError(Body body) {
+  const std::string path = launch_test::OwnDirectory() + "stderr.txt";
+  std::fflush(stderr);
+  const int saved = _dup(2);
+  const int file = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, 0600);
+  _dup2(file, 2);
+  body();
+  std::fflush(stderr);
+  _dup2(saved, 2);
+  _close(saved);
+  _close(file);
+  const std::string text = launch_test::ReadText(path);
+  ::DeleteFileA(path.c_str());
+  return text;
+}
+
+TEST_F(ModeFile, UnreadableModulePathReadsFalseAndSaysSo) {
+  SetModeFile(nullptr);  // a missing file would read true
+  sys::ScopedCall<decltype(&::GetModuleFileNameA)> fail(sys::calls().GetModuleFileNameA, FailModuleFileName);
+  bool value = true;
+  const std::string written = CaptureStandardError([&] { value = ReadModeSwitch("AutoBack"); });
+  EXPECT_FALSE(value);
+  EXPECT_EQ(written, "Error getting module file name\n");
+  EXPECT_EQ(ReadPollSeconds(), 0u);
+}
+
+TEST_F(ModeFile, PollSecondsIsAWholeNumberFromOneToADay) {
+  struct Case {
+    const char* file;  // nullptr: no file
+    unsigned expected;
+  };
+  const Case cases[] = {
+      {nullptr, 0},
+      {"[Fields]\r\nAutoBack=0\r\n", 0},
+      {"[Other]\r\nPollSeconds=30\r\n", 0},
+      {"[Fields]\r\nPollSeconds=\r\n", 0},
+      {"[Fields]\r\nPollSeconds=1\r\n", 1},
+      {"[Fields]\r\nPollSeconds=30\r\n", 30},
+      {"[Fields]\r\nPollSeconds=  45  \r\n", 45},
+      {"[Fields]\r\nPollSeconds=\t45\t\r\n", 45},
+      {"[Fields]\r\nPollSeconds=0030\r\n", 30},
+      {"[Fields]\r\nPollSeconds=86400\r\n", 86400},
+      {"[Fields]\r\nPollSeconds=0\r\n", 0},
+      {"[Fields]\r\nPollSeconds=86401\r\n", 0},
+      {"[Fields]\r\nPollSeconds=4294967326\r\n", 0},
+      {"[Fields]\r\nPollSeconds=99999999999999999999999\r\n", 0},
+      {"[Fields]\r\nPollSeconds=+30\r\n", 0},
+      {"[Fields]\r\nPollSeconds=-30\r\n", 0},
+      {"[Fields]\r\nPollSeconds=30s\r\n", 0},
+      {"[Fields]\r\nPollSeconds=3 0\r\n", 0},
+      {"[Fields]\r\nPollSeconds=0x1E\r\n", 0},
+      {"[Fields]\r\nPollSeconds=thirty\r\n", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file == nullptr ? "no file" : c.file);
+    SetModeFile(c.file);
+    EXPECT_EQ(ReadPollSeconds(), c.expected);
+  }
+}
+
+}  // namespace
