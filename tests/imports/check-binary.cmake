@@ -1,3 +1,4 @@
+cmake_minimum_required(VERSION 3.25)
 # Checks one built Windows binary from the Linux side (no Wine needed):
 #   cmake -DOBJDUMP=... -DBINARY=... -DALLOWED="a.dll;b.dll" [-DGUI_EXE=ON] -P check-binary.cmake
 # Every imported DLL must be in ALLOWED (system DLLs, plus the SDK for the service): nothing built here may
