@@ -27,11 +27,9 @@ case "$action" in
       wineserver -w
       echo "made prefix $WINEPREFIX"
     fi
-    # Keep the server up for the whole run; its output must not hold the test runner's pipe open.
-    wineserver -p </dev/null >/dev/null 2>&1
-    # Start the prefix's system processes (service manager, explorer) now, detached from the test
-    # runner's output: started by the first test instead, they would hold its pipe open.
-    wine cmd /c exit 0 </dev/null >/dev/null 2>&1
+    # A server left over from an interrupted run would keep its old display.
+    wineserver -k 2>/dev/null || true
+    wineserver -w
     stop_xvfb
     : > "$xvfb_display_file"
     setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$xvfb_display_file" \
@@ -42,6 +40,13 @@ case "$action" in
     # Xvfb ends the number with a newline; keep the bare number.
     n=$(tr -dc 0-9 < "$xvfb_display_file"); echo "$n" > "$xvfb_display_file"
     echo "Xvfb on :$n"
+    # The prefix's desktop process takes its display when it starts: start it after Xvfb.
+    export DISPLAY=":$n"
+    # Keep the server up for the whole run; its output must not hold the test runner's pipe open.
+    wineserver -p </dev/null >/dev/null 2>&1
+    # Start the prefix's system processes (service manager, explorer) now, detached from the test
+    # runner's output: started by the first test instead, they would hold its pipe open.
+    wine cmd /c exit 0 </dev/null >/dev/null 2>&1
     ;;
   teardown)
     wineserver -k 2>/dev/null || true
