@@ -7,6 +7,11 @@
 //   STOP_PENDING   reports STOP_PENDING, accepts stop and shutdown
 //   START_PENDING  reports START_PENDING and never RUNNING, accepts nothing
 //
+// Wine's service manager fails a start (and ends the process) when the first state reported is
+// neither START_PENDING nor RUNNING, so the stub reports START_PENDING first and its state only once
+// the starter is done: when the auto-reset event "Global\MarrowbankServiceStubGo" is signalled (a
+// test signals it after StartServiceA has returned), or after a second.
+//
 // Each control that reaches the handler is appended as "control N" to "service_stub-controls.log"
 // beside the program, so a test can see whether a stop request was sent. A stop or shutdown, the
 // named event "Global\MarrowbankServiceStubQuit", or two minutes, whichever comes first, make it
@@ -21,6 +26,8 @@ namespace {
 
 constexpr char kServiceName[] = "MarrowbankServer";
 constexpr char kQuitEventName[] = "Global\\MarrowbankServiceStubQuit";
+constexpr char kGoEventName[] = "Global\\MarrowbankServiceStubGo";
+constexpr DWORD kGoWaitMs = 1000;
 constexpr DWORD kLifetimeMs = 120 * 1000;
 
 SERVICE_STATUS_HANDLE gStatusHandle = nullptr;
@@ -93,7 +100,16 @@ DWORD WINAPI Handler(DWORD control, DWORD, LPVOID, LPVOID) {
 void WINAPI StubMain(DWORD, LPSTR*) {
   gStatusHandle = RegisterServiceCtrlHandlerExA(kServiceName, Handler, nullptr);
   if (!gStatusHandle) return;
-  Report(gHeldState);
+  Report(SERVICE_START_PENDING);
+  if (gHeldState != SERVICE_START_PENDING) {
+    if (HANDLE go = CreateEventA(nullptr, FALSE, FALSE, kGoEventName)) {
+      WaitForSingleObject(go, kGoWaitMs);
+      CloseHandle(go);
+    } else {
+      Sleep(kGoWaitMs);
+    }
+    Report(gHeldState);
+  }
   HANDLE stopped[] = {gQuit, CreateEventA(nullptr, TRUE, FALSE, kQuitEventName)};
   WaitForMultipleObjects(stopped[1] ? 2 : 1, stopped, FALSE, kLifetimeMs);
   if (stopped[1]) CloseHandle(stopped[1]);

@@ -1,0 +1,492 @@
+// The real MarrowbankServer.exe under Wine's real service manager, driven the way an administrator
+// and a plugged-in device would drive it: run by hand to install and start it, a simulated device
+// of the family written as a scenario for the SDK simulator, the polling timer starting the
+// stand-in desktop program, stop, start again, and the hand-run branches for states the real
+// service never holds (a stand-in service program holds them). Message boxes are read and answered
+// from here; debug output is read through the DBWIN buffer.
+//
+// The tests run in order and build on each other's end state; each checks the state it needs.
+// Everything the suite starts or installs is removed at its end, also after a failure.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/handles.h"
+#include "tests/tools/debug_output.h"
+#include "tests/tools/message_box.h"
+#include "tests/tools/processes.h"
+
+namespace {
+
+constexpr char kService[] = "MarrowbankServer";
+constexpr char kInstallDir[] = "C:\\Program Files\\Marrowbank System Test\\";
+constexpr char kLaunchLine[] = "CreateProcessAsUser OK!\r\n";
+
+// The texts the executable shows and registers, in code page 936.
+constexpr char kStopQuestion[] = "\xcd\xa3\xd6\xb9\xb7\xfe\xce\xf1\x3f";  // 停止服务?
+// 启动服务出错，错误码：1063
+constexpr char kDispatcherError1063[] =
+    "\xc6\xf4\xb6\xaf\xb7\xfe\xce\xf1\xb3\xf6\xb4\xed\xa3\xac\xb4\xed\xce\xf3\xc2\xeb\xa3\xba"
+    "1063";
+constexpr char kDescription[] =
+    "\xc8\xe7\xb9\xfb\xcd\xa3\xd6\xb9\xb4\xcb\xb7\xfe\xce\xf1\xa3\xac\x4b\x4f\x4c\x56\x41\xb5\xc4\xc9\xe8\xb1"
+    "\xb8\xbd\xab\xb2\xbb\xbb\xe1\xb1\xbb\xb7\xa2\xcf\xd6\xa1\xa3\xc8\xe7\xb9\xfb\xbd\xfb\xd3\xc3\xb4\xcb\xb7"
+    "\xfe\xce\xf1\xa3\xac\xc8\xce\xba\xce\xd2\xc0\xc0\xb5\xb4\xcb\xb7\xfe\xce\xf1\xb5\xc4\xb7\xfe\xce\xf1\xb6"
+    "\xbc\xce\xde\xb7\xa8\xd5\xfd\xb3\xa3\xc6\xf4\xb6\xaf\xa1\xa3";
+static_assert(sizeof kDescription - 1 == 93, "the description is 93 bytes");
+
+// One disk of the family on the first list position, encrypted (SDK state 1).
+constexpr char kScenario[] =
+    "position\r\n"
+    "  accessory 12\r\n"
+    "  record\r\n"
+    "    kind 2\r\n"
+    "    info \\\\?\\info#marrowbank-system-test\r\n"
+    "    path \\\\?\\usbstor#marrowbank-system-test\r\n"
+    "    base.model TAVRO211\r\n"
+    "    base.vendor Marrowba\r\n"
+    "    value 1\r\n"
+    "    state 1\r\n";
+
+constexpr char kModeConfig[] = "[Fields]\r\nAutoBack=1\r\nPollSeconds=1\r\n";
+
+// What the stand-in service program writes for each control it receives.
+constexpr char kStopControlLine[] = "control 1\r\n";
+
+std::string Install(const char* name) { return std::string(kInstallDir) + name; }
+
+std::string ExecutableDirectory() {
+  char path[MAX_PATH] = {};
+  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string s(path, n);
+  return s.substr(0, s.find_last_of('\\') + 1);
+}
+
+std::string ReadText(const std::string& path) {
+  std::string text;
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    char chunk[4096];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) text.append(chunk, n);
+    std::fclose(f);
+  }
+  return text;
+}
+
+bool WriteText(const std::string& path, const std::string& text) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  return std::fclose(f) == 0 && written;
+}
+
+size_t CountOf(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
+  return count;
+}
+
+// Polls with short sleeps until `done` holds or the time is up; true when it held.
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    if (done()) return true;
+    if (GetTickCount() - start >= timeoutMs) return false;
+    Sleep(25);
+  }
+}
+
+sys::UniqueServiceHandle OpenService(DWORD access) {
+  sys::UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) return sys::UniqueServiceHandle();
+  return sys::UniqueServiceHandle(OpenServiceA(manager.get(), kService, access));
+}
+
+// The service's state and process; state 0 when the service does not exist.
+SERVICE_STATUS_PROCESS QueryStatus() {
+  SERVICE_STATUS_PROCESS status = {};
+  sys::UniqueServiceHandle service = OpenService(SERVICE_QUERY_STATUS);
+  DWORD needed = 0;
+  if (!service || !QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                        sizeof status, &needed)) {
+    status = {};
+  }
+  return status;
+}
+
+bool WaitForState(DWORD state, DWORD timeoutMs) {
+  return WaitUntil([state] { return QueryStatus().dwCurrentState == state; }, timeoutMs);
+}
+
+bool SendStop() {
+  sys::UniqueServiceHandle service = OpenService(SERVICE_STOP);
+  SERVICE_STATUS status = {};
+  return service && ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+}
+
+// A process started with none of our standard handles: a child that inherits them can keep
+// the test runner's pipe open for as long as it lives.
+sys::UniqueHandle StartDetached(const std::string& exe, const std::string& arguments, DWORD* pid = nullptr) {
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  PROCESS_INFORMATION pi = {};
+  std::string commandLine = "\"" + exe + "\"" + (arguments.empty() ? "" : " " + arguments);
+  if (!CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    return sys::UniqueHandle();
+  }
+  CloseHandle(pi.hThread);
+  if (pid) *pid = pi.dwProcessId;
+  return sys::UniqueHandle(pi.hProcess);
+}
+
+bool InInstallDir(DWORD pid) {
+  sys::UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  char image[MAX_PATH] = {};
+  DWORD size = MAX_PATH;
+  if (!process || !QueryFullProcessImageNameA(process.get(), 0, image, &size)) return false;
+  return _strnicmp(image, kInstallDir, std::strlen(kInstallDir)) == 0;
+}
+
+std::vector<DWORD> DesktopPrograms() {
+  std::vector<DWORD> pids = tools::FindProcesses("Marrowbank.exe");
+  pids.erase(std::remove_if(pids.begin(), pids.end(), [](DWORD pid) { return !InInstallDir(pid); }), pids.end());
+  return pids;
+}
+
+BOOL CALLBACK AppendWindow(HWND window, LPARAM param) {
+  char title[128] = {}, name[64] = {};
+  if (GetWindowTextA(window, title, sizeof title) <= 0) return TRUE;
+  GetClassNameA(window, name, sizeof name);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  *reinterpret_cast<std::string*>(param) += std::string("\n  pid ") + std::to_string(pid) + " class " + name +
+                                            (IsWindowVisible(window) ? " visible: " : " hidden: ") + title;
+  return TRUE;
+}
+
+// The titled top-level windows, for failure messages.
+std::string TitledWindows() {
+  std::string list;
+  EnumWindows(AppendWindow, reinterpret_cast<LPARAM>(&list));
+  return list;
+}
+
+struct Suite {
+  std::unique_ptr<tools::DebugOutputCapture> debugOutput;
+  sys::UniqueHandle keeper;
+  sys::UniqueHandle stubGo;    // auto-reset: lets the stand-in service program report its state
+  sys::UniqueHandle stubQuit;  // manual reset: makes it report STOPPED and end
+  std::string setupError;
+};
+Suite* gSuite = nullptr;
+
+// Ends whatever a run (this one or a crashed earlier one) left: boxes, the service and its
+// process, the desktop programs started from the install directory.
+void RemoveLeftovers() {
+  for (HWND box; (box = FindWindowA(nullptr, kService)) != nullptr;) {
+    tools::AnswerMessageBox(box, IDNO);
+    tools::AnswerMessageBox(box, IDOK);
+    if (!tools::WaitWindowGone(box, 3000)) break;
+  }
+  if (gSuite && gSuite->stubQuit) SetEvent(gSuite->stubQuit.get());
+  const SERVICE_STATUS_PROCESS status = QueryStatus();
+  if (status.dwCurrentState != 0 && status.dwCurrentState != SERVICE_STOPPED) {
+    SendStop();
+    if (!WaitForState(SERVICE_STOPPED, 5000) && status.dwProcessId) tools::KillProcess(status.dwProcessId);
+    WaitForState(SERVICE_STOPPED, 5000);
+  }
+  if (gSuite && gSuite->stubQuit) ResetEvent(gSuite->stubQuit.get());
+  if (sys::UniqueServiceHandle service = OpenService(DELETE)) DeleteService(service.get());
+  WaitUntil([] { return !OpenService(SERVICE_QUERY_STATUS); }, 5000);
+  for (DWORD pid : DesktopPrograms()) tools::KillProcess(pid);
+}
+
+const char* const kInstalledFiles[] = {"MarrowbankServer.exe", "t3FPDll.dll", "JMUsbDll.dll", "Marrowbank.exe",
+                                       "service_stub.exe"};
+const char* const kWrittenFiles[] = {"language\\ModeConfig.ini", "t3fp-scenario.txt", "t3fp-calls.log",
+                                     "Marrowbank-starts.log", "service_stub-controls.log"};
+
+void RemoveInstallDir() {
+  for (const char* name : kInstalledFiles) DeleteFileA(Install(name).c_str());
+  for (const char* name : kWrittenFiles) DeleteFileA(Install(name).c_str());
+  RemoveDirectoryA(Install("language").c_str());
+  RemoveDirectoryA(kInstallDir);
+}
+
+std::string LayOutInstallDir() {
+  RemoveInstallDir();
+  if (!CreateDirectoryA(kInstallDir, nullptr) || !CreateDirectoryA(Install("language").c_str(), nullptr)) {
+    return std::string("cannot create ") + kInstallDir;
+  }
+  const std::string built = ExecutableDirectory();
+  for (const char* name : kInstalledFiles) {
+    if (!CopyFileA((built + name).c_str(), Install(name).c_str(), FALSE)) return std::string("cannot copy ") + name;
+  }
+  if (!WriteText(Install("language\\ModeConfig.ini"), kModeConfig)) return "cannot write ModeConfig.ini";
+  return std::string();
+}
+
+class SystemTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    gSuite = new Suite;
+    gSuite->stubGo.reset(CreateEventA(nullptr, FALSE, FALSE, "Global\\MarrowbankServiceStubGo"));
+    gSuite->stubQuit.reset(CreateEventA(nullptr, TRUE, FALSE, "Global\\MarrowbankServiceStubQuit"));
+    RemoveLeftovers();
+    gSuite->setupError = LayOutInstallDir();
+    // Wine ends service processes once no ordinary process of the prefix is left.
+    gSuite->keeper = StartDetached(ExecutableDirectory() + "keeper.exe", "600");
+    if (!gSuite->keeper) gSuite->setupError = "cannot start keeper.exe";
+    gSuite->debugOutput = std::make_unique<tools::DebugOutputCapture>();
+    if (!gSuite->debugOutput->valid()) gSuite->setupError = "another reader owns the debug-output buffer";
+  }
+
+  static void TearDownTestSuite() {
+    RemoveLeftovers();
+    if (gSuite->keeper) TerminateProcess(gSuite->keeper.get(), 0);
+    RemoveInstallDir();
+    delete gSuite;
+    gSuite = nullptr;
+  }
+
+  void SetUp() override {
+    ASSERT_EQ(gSuite->setupError, "");
+    ASSERT_EQ(GetACP(), 936u) << "the texts are compared in code page 936";
+  }
+
+  // Runs the installed executable by hand, as an administrator would, and waits for its end.
+  // A box it shows is answered (and reported) so that nothing is left waiting.
+  static DWORD RunByHandToEnd(DWORD timeoutMs = 15000) {
+    DWORD pid = 0;
+    sys::UniqueHandle process = StartDetached(Install("MarrowbankServer.exe"), "", &pid);
+    EXPECT_TRUE(process) << "cannot start MarrowbankServer.exe";
+    if (!process) return static_cast<DWORD>(-1);
+    if (WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
+      if (HWND box = FindWindowA(nullptr, kService)) {
+        tools::MessageBoxView view;
+        tools::ReadMessageBox(box, &view);
+        ADD_FAILURE() << "unexpected message box, " << view.text.size() << " bytes of text";
+        tools::AnswerMessageBox(box, IDNO);
+        tools::AnswerMessageBox(box, IDOK);
+      }
+      ADD_FAILURE() << "MarrowbankServer.exe did not end within " << timeoutMs << " ms";
+      TerminateProcess(process.get(), 1);
+      return static_cast<DWORD>(-1);
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process.get(), &code);
+    return code;
+  }
+
+  // Runs the executable by hand, waits for its message box, checks it and answers it, then
+  // waits for the executable's end; its exit code.
+  static DWORD RunByHandAnswering(const char* text, const std::vector<int>& buttons, bool icon, int answer,
+                                  DWORD boxTimeoutMs) {
+    const SERVICE_STATUS_PROCESS before = QueryStatus();
+    DWORD pid = 0;
+    sys::UniqueHandle process = StartDetached(Install("MarrowbankServer.exe"), "", &pid);
+    EXPECT_TRUE(process) << "cannot start MarrowbankServer.exe";
+    if (!process) return static_cast<DWORD>(-1);
+    HWND box = tools::WaitForMessageBox(kService, boxTimeoutMs);
+    EXPECT_TRUE(box) << "no message box within " << boxTimeoutMs << " ms; windows:" << TitledWindows()
+                     << "\nprocess " << pid << (tools::ProcessExists(pid) ? " running" : " ended")
+                     << "; service state " << before.dwCurrentState << " pid " << before.dwProcessId << " before, "
+                     << QueryStatus().dwCurrentState << " pid " << QueryStatus().dwProcessId << " now";
+    if (box) {
+      tools::MessageBoxView view;
+      EXPECT_TRUE(tools::ReadMessageBox(box, &view));
+      EXPECT_EQ(view.text, text);
+      EXPECT_EQ(view.buttons, buttons);
+      EXPECT_EQ(view.icon, icon);
+      tools::AnswerMessageBox(box, answer);
+    }
+    if (WaitForSingleObject(process.get(), 10000) != WAIT_OBJECT_0) {
+      ADD_FAILURE() << "MarrowbankServer.exe did not end after the answer";
+      TerminateProcess(process.get(), 1);
+      return static_cast<DWORD>(-1);
+    }
+    EXPECT_EQ(tools::WaitForMessageBox(kService, 0), nullptr) << "a second box followed";
+    DWORD code = 0;
+    GetExitCodeProcess(process.get(), &code);
+    return code;
+  }
+
+  // Registers the stand-in service program under the service's name, holding `state`.
+  static void StartStub(const char* state, DWORD expected) {
+    DeleteFileA(Install("service_stub-controls.log").c_str());
+    ResetEvent(gSuite->stubQuit.get());
+    ResetEvent(gSuite->stubGo.get());
+    ASSERT_EQ(QueryStatus().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+    sys::UniqueServiceHandle service = OpenService(SERVICE_CHANGE_CONFIG | SERVICE_START);
+    ASSERT_TRUE(service);
+    const std::string path = "\"" + Install("service_stub.exe") + "\" " + state;
+    ASSERT_TRUE(ChangeServiceConfigA(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                     path.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr)) << GetLastError();
+    SetEvent(gSuite->stubGo.get());
+    ASSERT_TRUE(WaitForState(expected, 5000)) << "state " << QueryStatus().dwCurrentState;
+  }
+
+  static void EndStub() {
+    SetEvent(gSuite->stubQuit.get());
+    EXPECT_TRUE(WaitForState(SERVICE_STOPPED, 5000));
+    ResetEvent(gSuite->stubQuit.get());
+  }
+};
+
+TEST_F(SystemTest, RunByHandInstallsAndStartsTheService) {
+  ASSERT_EQ(QueryStatus().dwCurrentState, 0u) << "the service exists already";
+  EXPECT_EQ(RunByHandToEnd(), 0u);
+  ASSERT_TRUE(WaitForState(SERVICE_RUNNING, 10000)) << "state " << QueryStatus().dwCurrentState;
+
+  sys::UniqueServiceHandle service = OpenService(SERVICE_QUERY_CONFIG);
+  ASSERT_TRUE(service);
+  std::vector<BYTE> buffer(8192);
+  DWORD needed = 0;
+  ASSERT_TRUE(QueryServiceConfigA(service.get(), reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data()),
+                                  static_cast<DWORD>(buffer.size()), &needed));
+  const auto* config = reinterpret_cast<const QUERY_SERVICE_CONFIGA*>(buffer.data());
+  EXPECT_EQ(config->dwServiceType, 0x110u);
+  EXPECT_EQ(config->dwStartType, static_cast<DWORD>(SERVICE_AUTO_START));
+  EXPECT_EQ(config->dwErrorControl, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
+  EXPECT_STREQ(config->lpBinaryPathName, ("\"" + Install("MarrowbankServer.exe") + "\"").c_str());
+  EXPECT_STREQ(config->lpServiceStartName, "LocalSystem");
+  EXPECT_STREQ(config->lpDisplayName, kService);
+  EXPECT_STREQ(config->lpLoadOrderGroup ? config->lpLoadOrderGroup : "", "");
+  EXPECT_STREQ(config->lpDependencies ? config->lpDependencies : "", "");
+
+  ASSERT_TRUE(QueryServiceConfig2A(service.get(), SERVICE_CONFIG_DESCRIPTION, buffer.data(),
+                                   static_cast<DWORD>(buffer.size()), &needed));
+  const char* description = reinterpret_cast<const SERVICE_DESCRIPTIONA*>(buffer.data())->lpDescription;
+  EXPECT_EQ(std::string(description ? description : ""), kDescription);
+
+  const DWORD pid = QueryStatus().dwProcessId;
+  const auto servers = tools::FindProcesses("MarrowbankServer.exe");
+  EXPECT_NE(std::find(servers.begin(), servers.end(), pid), servers.end()) << "service process " << pid;
+}
+
+TEST_F(SystemTest, PollingStartsTheDesktopProgramOnceInTheConsoleSession) {
+  const SERVICE_STATUS_PROCESS status = QueryStatus();
+  ASSERT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+  ASSERT_TRUE(DesktopPrograms().empty());
+
+  // Plug the device in.
+  ASSERT_TRUE(WriteText(Install("t3fp-scenario.txt"), kScenario));
+  const std::string startsLog = Install("Marrowbank-starts.log");
+  ASSERT_TRUE(WaitUntil([&] { return !ReadText(startsLog).empty() && !DesktopPrograms().empty(); }, 15000))
+      << "the desktop program did not start";
+  tools::DebugLine line;
+  EXPECT_TRUE(gSuite->debugOutput->WaitFor(kLaunchLine, status.dwProcessId, 5000, &line))
+      << "no \"CreateProcessAsUser OK!\" from the service's process " << status.dwProcessId;
+
+  const std::vector<DWORD> programs = DesktopPrograms();
+  ASSERT_EQ(programs.size(), 1u);
+  const DWORD console = WTSGetActiveConsoleSessionId();
+  EXPECT_EQ(tools::SessionOf(programs[0]), console);
+  const std::string started = ReadText(startsLog);
+  EXPECT_NE(started.find("pid=" + std::to_string(programs[0]) + " session=" + std::to_string(console) +
+                         " cmdline=\"" + Install("Marrowbank.exe") + "\"\r\n"),
+            std::string::npos)
+      << started;
+  EXPECT_NE(ReadText(Install("t3fp-calls.log")).find("vsGetEncryptState"), std::string::npos);
+
+  // Later polls find it running and start nothing more.
+  Sleep(2500);
+  EXPECT_EQ(CountOf(ReadText(startsLog), "\r\n"), 1u);
+  EXPECT_EQ(DesktopPrograms().size(), 1u);
+  size_t launches = 0;
+  for (const tools::DebugLine& seen : gSuite->debugOutput->Lines()) {
+    if (seen.pid == status.dwProcessId && seen.text == kLaunchLine) ++launches;
+  }
+  EXPECT_EQ(launches, 1u);
+}
+
+TEST_F(SystemTest, RunByHandWhileRunningDoesNothing) {
+  const SERVICE_STATUS_PROCESS before = QueryStatus();
+  ASSERT_EQ(before.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_EQ(RunByHandToEnd(), 0u);
+  const SERVICE_STATUS_PROCESS after = QueryStatus();
+  EXPECT_EQ(after.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_EQ(after.dwProcessId, before.dwProcessId);
+}
+
+TEST_F(SystemTest, StopReachesStoppedAndTheProcessEnds) {
+  const SERVICE_STATUS_PROCESS status = QueryStatus();
+  ASSERT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+  sys::UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, status.dwProcessId));
+  ASSERT_TRUE(process);
+
+  const DWORD start = GetTickCount();
+  ASSERT_TRUE(SendStop()) << GetLastError();
+  EXPECT_TRUE(WaitForState(SERVICE_STOPPED, 5000)) << "state " << QueryStatus().dwCurrentState;
+  EXPECT_LT(GetTickCount() - start, 2000u) << "a stop completes within a second";
+  ASSERT_EQ(WaitForSingleObject(process.get(), 5000), WAIT_OBJECT_0) << "the service process is still there";
+  DWORD code = 1;
+  GetExitCodeProcess(process.get(), &code);
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(QueryStatus().dwWin32ExitCode, 0u);
+}
+
+TEST_F(SystemTest, RunByHandWhileStoppedStartsTheService) {
+  ASSERT_EQ(QueryStatus().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_EQ(RunByHandToEnd(), 0u);
+  ASSERT_TRUE(WaitForState(SERVICE_RUNNING, 10000)) << "state " << QueryStatus().dwCurrentState;
+  const DWORD pid = QueryStatus().dwProcessId;
+  EXPECT_TRUE(tools::ProcessExists(pid));
+
+  // Leave it stopped for the stand-in service program.
+  ASSERT_TRUE(SendStop());
+  ASSERT_TRUE(WaitForState(SERVICE_STOPPED, 5000));
+  EXPECT_TRUE(tools::WaitProcessGone(pid, 5000));
+}
+
+// In any state but start-pending, stopped and running the executable asks whether to stop the
+// service. The stand-in service program holds the state and logs the controls it receives.
+TEST_F(SystemTest, StopQuestionAnsweredNoAndYes) {
+  struct Case {
+    const char* name;
+    DWORD state;
+    bool stopReachesIt;  // the service manager refuses every control to a STOP_PENDING service
+  } cases[] = {{"PAUSED", SERVICE_PAUSED, true}, {"STOP_PENDING", SERVICE_STOP_PENDING, false}};
+  const std::vector<int> yesNo = {IDYES, IDNO};
+  const std::string controls = Install("service_stub-controls.log");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StartStub(c.name, c.state);
+    if (HasFatalFailure()) return;
+
+    EXPECT_EQ(RunByHandAnswering(kStopQuestion, yesNo, true, IDNO, 10000), 0u);
+    EXPECT_EQ(QueryStatus().dwCurrentState, c.state);
+    EXPECT_EQ(CountOf(ReadText(controls), kStopControlLine), 0u) << "No sent a stop";
+
+    EXPECT_EQ(RunByHandAnswering(kStopQuestion, yesNo, true, IDYES, 10000), 0u);
+    if (c.stopReachesIt) {
+      EXPECT_TRUE(WaitUntil([&] { return CountOf(ReadText(controls), kStopControlLine) == 1; }, 5000))
+          << "Yes sent no stop: " << ReadText(controls);
+      EXPECT_TRUE(WaitForState(SERVICE_STOPPED, 5000));
+    } else {
+      EXPECT_EQ(QueryStatus().dwCurrentState, c.state);
+    }
+    EndStub();
+  }
+}
+
+// A hand-run copy cannot connect to the dispatcher while another process holds the service
+// START_PENDING: it shows the dispatcher's error code (Wine answers after its ~10 s pipe wait).
+TEST_F(SystemTest, DispatcherErrorBoxWhileStartPending) {
+  StartStub("START_PENDING", SERVICE_START_PENDING);
+  if (HasFatalFailure()) return;
+  EXPECT_EQ(RunByHandAnswering(kDispatcherError1063, {IDOK}, false, IDOK, 30000), 0u);
+  EXPECT_EQ(QueryStatus().dwCurrentState, static_cast<DWORD>(SERVICE_START_PENDING));
+  EndStub();
+}
+
+}  // namespace
