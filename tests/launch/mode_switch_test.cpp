@@ -79,7 +79,12 @@ TEST_F(ModeFile, UnreadableModulePathReadsFalseAndSaysSo) {
   const std::string written = CaptureStandardError([&] { value = ReadModeSwitch("AutoBack"); });
   EXPECT_FALSE(value);
   EXPECT_EQ(written, "Error getting module file name\n");
-  EXPECT_EQ(ReadPollSeconds(), 0u);
+
+  // The polling period falls back to none, silently.
+  SetModeFile("[Fields]\r\nPollSeconds=30\r\n");
+  unsigned seconds = 1;
+  EXPECT_EQ(CaptureStandardError([&] { seconds = ReadPollSeconds(); }), "");
+  EXPECT_EQ(seconds, 0u);
 }
 
 TEST_F(ModeFile, PollSecondsIsAWholeNumberFromOneToADay) {

@@ -47,8 +47,10 @@ class StandIn {
  public:
   explicit StandIn(const std::string& exePath, const std::string& arguments = std::string()) {
     std::string commandLine = "\"" + exePath + "\"" + (arguments.empty() ? "" : " " + arguments);
+    // No standard handles: a child holding the test runner's output pipe would hold up the run.
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
     started_ = ::CreateProcessA(exePath.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
                                 nullptr, &startup, &info_) != FALSE;
   }
@@ -64,6 +66,7 @@ class StandIn {
 
   bool started() const { return started_; }
   DWORD id() const { return info_.dwProcessId; }
+  bool Ended(DWORD ms) const { return ::WaitForSingleObject(info_.hProcess, ms) == WAIT_OBJECT_0; }
 
  private:
   PROCESS_INFORMATION info_{};
