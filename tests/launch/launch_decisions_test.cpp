@@ -23,8 +23,8 @@ using launch_test::OwnDirectory;
 using launch_test::SetModeFile;
 using launch_test::StandIn;
 
-// One position of disks of the family, one record (and so one list entry) per SDK state given;
-// every record answers `sdkState` (0 reads as state 1, 1 as 3, 2 as 2, 7 as -1).
+// One position with `entries` disks of the family (one list entry each), every one answering
+// `sdkState` (which the manager reads as state 1 for 0, 3 for 1, 2 for 2 and -1 for 7).
 std::string Disks(int entries, int sdkState) {
   std::string text = "position\n  accessory 12\n";
   for (int i = 0; i < entries; ++i) {
@@ -149,6 +149,7 @@ TEST_F(Decisions, ArrivalStartsOnTheSwitchOrOnState3) {
       EXPECT_EQ(LaunchedFlag, flag);
       EXPECT_TRUE(g_pauses.empty());
       EXPECT_EQ(CountCalls("vsGetEncryptState("), 1);
+      EXPECT_EQ(DeviceManager::Instance().QueryEncryptionState(0), c.state);
     }
   }
 }
