@@ -22,6 +22,8 @@ case "$action" in
       rm -rf "$WINEPREFIX"
       wineboot -i >/dev/null 2>&1
       wineserver -w
+      # With no window manager on Xvfb, managed windows make Wine wait ~2 s at every close.
+      wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
       # A freshly booted prefix is still settling (two service managers may answer); restart it once.
       wineserver -k 2>/dev/null || true
       wineserver -w
