@@ -68,7 +68,7 @@ done
 
 # ---- a fresh prefix with an X display of its own ---------------------------------------------------------
 export WINEPREFIX=$out_dir/prefix WINEARCH=win32 WINEDEBUG=-all LANG=zh_CN.UTF-8
-wine() { LC_ALL=zh_CN.UTF-8 command wine "$@"; }
+wine() { env LC_ALL=zh_CN.UTF-8 wine "$@"; }
 pids=()
 cleanup() {
   local status=$?
@@ -84,7 +84,7 @@ trap 'exit 130' INT TERM
 wineserver -k 2>/dev/null || true
 rm -rf "$WINEPREFIX" "$out_dir/xvfb.display" "$out_dir/debug-output.txt" "$out_dir/desktop-program.png"
 mkdir -p "$out_dir"
-step "Creating a fresh 32-bit Wine prefix in $WINEPREFIX"
+step "Creating a fresh 32-bit Wine prefix in $WINEPREFIX (wineboot, about 10 s)..."
 wineboot -i >/dev/null 2>&1
 wineserver -w
 # Without a window manager on the X display, windows would show no title bar: run the prefix's programs
@@ -125,7 +125,8 @@ pids+=($!)
 service_state() { wine sc query MarrowbankServer 2>/dev/null | tr -d '\r' | sed -n 's/.*STATE *: *[0-9]* *\([A-Z_]*\).*/\1/p'; }
 state_is() { [ "$(service_state)" = "$1" ]; }
 
-step "Running \"$install_win\\MarrowbankServer.exe\" by hand, as an administrator would (service not installed yet)"
+step "Running \"$install_win\\MarrowbankServer.exe\" by hand, as an administrator would (service not installed yet);"
+step "waiting (up to 20 s) for it to install and start its service..."
 set +e; wine "$install_win\\MarrowbankServer.exe" </dev/null >/dev/null 2>&1; rc=$?; set -e
 [ $rc -eq 0 ] || fail "the installer run ends with exit code 0" "exit code 0" "exit code $rc"
 wait_for 20 state_is RUNNING || fail "the service installed and started" "STATE RUNNING" "$(service_state)"
@@ -191,6 +192,6 @@ step "Service removed (sc delete)."
 if [ "$keep" = 1 ]; then
   step "Kept: WINEPREFIX=$WINEPREFIX DISPLAY=$DISPLAY (end it all with: WINEPREFIX=$WINEPREFIX wineserver -k; kill ${pids[*]})"
 else
-  step "Shutting the prefix down and ending everything the demonstration started."
+  step "Shutting the prefix down (wineserver -k) and ending everything the demonstration started."
 fi
 step "Done."

@@ -8,7 +8,7 @@ action=$1
 build_dir=$(cd "$2" && pwd)
 export WINEPREFIX="$build_dir/wineprefix" WINEARCH=win32 WINEDEBUG=-all
 export LANG=zh_CN.UTF-8
-wine() { LC_ALL=zh_CN.UTF-8 command wine "$@"; }
+wine() { env LC_ALL=zh_CN.UTF-8 wine "$@"; }
 xvfb_pid_file="$build_dir/xvfb.pid" xvfb_display_file="$build_dir/xvfb.display"
 
 stop_xvfb() {
