@@ -88,6 +88,9 @@ const RecordCase kRecordCases[] = {
     {"Disk in model", 12, 2, "base.model XDisk9\nbase.vendor junk\ninfo.model TAVRO211\ninfo.vendor Marrowba\n",
      0, 0, 0, -1, 0},
     {"empty vendor, then DISK", 5, 2, "info.model MDISK\ninfo.vendor Hoptrel\n", 1, 0, 2, 1, 0},
+    // Only the model now taken counts: a base model holding "DISK" is gone once the vendor was empty.
+    {"empty vendor, base DISK", 5, 2, "base.model XDISK\ninfo.model QZ\ninfo.vendor Hoptrel\nvalue 1\n",
+     1, 1, 1, 3, 1},
     // The value is the record's own even when the identifiers came from the base information.
     {"own value 1", 5, 2, "base.model NOVRA\nbase.vendor Marrowba\nvalue 1\n", 1, 1, 1, 3, 1},
     {"own value 3", 5, 2, "base.model NOVRA\nbase.vendor Marrowba\nvalue 3\n", 0, 1, 1, -1, 0},
@@ -243,18 +246,20 @@ TEST_F(DeviceManagerTest, ReadsOnlyTheThreeRecordsThereIsRoomFor) {
   }
 }
 
-// Paths that fill their 64-byte field reach the SDK, the identity and the entries as 63 characters.
+// Paths that fill their field reach the SDK, the identity and the entries one character short, with
+// a terminator: a device path as 63 characters, an information path as 255.
 TEST_F(DeviceManagerTest, BoundsPathsThatFillTheirField) {
-  const std::string q(64, 'Q'), p(64, 'P');
+  const std::string q(64, 'Q'), p(64, 'P'), info(256, 'I');
   Load("position\n  accessory 12\n  record\n    kind 2\n    path " + q +
        "\n    base.model TAVRO211\n    base.vendor Marrowba\n"
-       "  record\n    kind 2\n    path x\n"
+       "  record\n    kind 2\n    path x\n    info " + info + "\n"
        "  record\n    kind 2\n    path " + p + "\n    base.model TAVRO211\n    base.vendor Marrowba\n"
        "    state 1\n");
   DeviceList list;
   ASSERT_EQ(Manager().ListDevices(list), 1);
   EXPECT_EQ(CountCalls("vsInitFP(12, \"" + q.substr(0, 63) + "\", 2, 0)"), 1);
   EXPECT_EQ(CountCalls("vsGetDeviceBaseInfo(\"" + p.substr(0, 63) + "\")"), 1);
+  EXPECT_EQ(CountCalls("vsGetDevicInfo(\"" + info.substr(0, 255) + "\")"), 1);
   EXPECT_EQ(Paths(list), std::vector<std::string>(2, p.substr(0, 63)));
   EXPECT_EQ(std::string(Manager().lastMatchedPath), p.substr(0, 63));
   EXPECT_EQ(Manager().QueryEncryptionState(0), 3);
