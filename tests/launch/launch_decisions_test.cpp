@@ -52,6 +52,7 @@ std::vector<std::string> g_launches;         // command lines handed to process 
 bool g_creationFails = false;
 int g_modulePathCalls = 0;
 std::function<void(int)> g_onModulePath;     // runs at module-path call n (1-based)
+bool g_modulePathFails = false;
 
 void WINAPI CountSleep(DWORD ms) {
   g_pauses.push_back(ms);
@@ -72,6 +73,7 @@ BOOL WINAPI CatchCreation(HANDLE, LPCSTR, LPSTR commandLine, LPSECURITY_ATTRIBUT
 DWORD WINAPI WatchModulePath(HMODULE module, LPSTR buffer, DWORD size) {
   ++g_modulePathCalls;
   if (g_onModulePath) g_onModulePath(g_modulePathCalls);
+  if (g_modulePathFails) return 0;
   return sys::realCalls().GetModuleFileNameA(module, buffer, size);
 }
 
@@ -91,6 +93,7 @@ class Decisions : public ::testing::Test {
     LaunchedFlag = 0;
     g_onPause = nullptr;
     g_onModulePath = nullptr;
+    g_modulePathFails = false;
   }
   static void Reset() {
     g_pauses.clear();
@@ -99,6 +102,7 @@ class Decisions : public ::testing::Test {
     g_creationFails = false;
     g_modulePathCalls = 0;
     g_onModulePath = nullptr;
+    g_modulePathFails = false;
   }
   // 0 or 1 launches, each of exactly the program beside this executable, quoted.
   int Launches() {
@@ -303,6 +307,24 @@ TEST_F(Decisions, TimerStartsOnceUntilItSeesTheListEmpty) {
     EXPECT_EQ(CountCalls("vsRefreshDeviceList("), 1);
     EXPECT_TRUE(g_pauses.empty());
   }
+}
+
+// Without this executable's path there is no command line: neither road starts anything (the
+// arrival decides to, on state 3), and the timer road's flag stays 0 so that it tries again.
+TEST_F(Decisions, NothingStartsWhenTheExecutablesPathCannotBeRead) {
+  DeviceManager::Instance();  // binding the bridge SDK reads the module path too: done first
+  Load(Disks(1, 1));
+  g_modulePathFails = true;
+  OnLaunchTimer();
+  OnDeviceArrival();
+  EXPECT_EQ(Launches(), 0);
+  EXPECT_EQ(LaunchedFlag, 0);
+  EXPECT_GE(g_modulePathCalls, 2);
+
+  g_modulePathFails = false;
+  OnLaunchTimer();
+  EXPECT_EQ(Launches(), 1);
+  EXPECT_EQ(LaunchedFlag, 1);
 }
 
 }  // namespace

@@ -52,7 +52,13 @@ TEST_F(ModeFile, AnEditTakesEffectAtTheNextCall) {
   EXPECT_FALSE(ReadModeSwitch("AutoBack"));
 }
 
-DWORD WINAPI FailModuleFileName(HMODULE, LPSTR, DWORD) { return 0; }
+HMODULE g_askedModule = reinterpret_cast<HMODULE>(1);
+DWORD g_askedSize = 0;
+DWORD WINAPI FailModuleFileName(HMODULE module, LPSTR, DWORD size) {
+  g_askedModule = module;
+  g_askedSize = size;
+  return 0;
+}
 
 // Runs `body` with the standard error stream sent to a file, and returns what was written.
 template <typename Body>
@@ -79,6 +85,8 @@ TEST_F(ModeFile, UnreadableModulePathReadsFalseAndSaysSo) {
   const std::string written = CaptureStandardError([&] { value = ReadModeSwitch("AutoBack"); });
   EXPECT_FALSE(value);
   EXPECT_EQ(written, "Error getting module file name\n");
+  EXPECT_EQ(g_askedModule, nullptr);
+  EXPECT_EQ(g_askedSize, 260u);
 
   // The polling period falls back to none, silently.
   SetModeFile("[Fields]\r\nPollSeconds=30\r\n");
