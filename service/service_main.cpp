@@ -5,6 +5,7 @@
 #include <usbiodef.h>
 
 #include <atomic>
+#include <mutex>
 
 #include "launch/mode_switch.h"
 #include "platform/handles.h"
@@ -25,6 +26,10 @@ void PostArrival(ServiceHost& host) {
   // Whoever takes the flag (this handler or ServiceMain publishing the worker) posts it.
   if (worker != 0 && g_arrivalPending.exchange(false)) PostThreadMessageA(worker, kArrivalMessage, 0, 0);
 }
+
+// Nothing is reported once STOPPED is: the handler's reports and ServiceMain's last one take turns.
+std::mutex g_reportTurn;
+bool g_stoppedReported = false;  // guarded by g_reportTurn
 
 // Ends a worker thread that was started: WM_QUIT, then its end. Leaves the handle to the caller.
 void EndWorker(ServiceHost& host, const sys::UniqueHandle& worker, DWORD id) {
@@ -50,24 +55,28 @@ BOOL ReportServiceStatus(DWORD state, DWORD checkPoint, DWORD waitHint, DWORD wi
 
 DWORD WINAPI ServiceControlHandler(DWORD control, DWORD eventType, LPVOID, LPVOID) {
   ServiceHost& host = *g_serviceHost;
-  switch (control) {
-    case SERVICE_CONTROL_STOP:
-    case SERVICE_CONTROL_SHUTDOWN: {
-      const DWORD before = host.currentState.exchange(SERVICE_STOP_PENDING);
-      ReportServiceStatus(SERVICE_STOP_PENDING, 1, 3000);
-      // Only the first stop signals: by a later one ServiceMain may be closing the event.
-      if (before != SERVICE_STOP_PENDING && host.stopEvent != nullptr) SetEvent(host.stopEvent);
-      break;
+  bool signalStop = false;
+  {
+    std::lock_guard<std::mutex> turn(g_reportTurn);
+    switch (control) {
+      case SERVICE_CONTROL_STOP:
+      case SERVICE_CONTROL_SHUTDOWN:
+        // Only the first stop signals: by a later one ServiceMain may be closing the event.
+        signalStop = host.currentState.exchange(SERVICE_STOP_PENDING) != SERVICE_STOP_PENDING;
+        if (!g_stoppedReported) ReportServiceStatus(SERVICE_STOP_PENDING, 1, 3000);
+        break;
+      case SERVICE_CONTROL_DEVICEEVENT:
+        if (eventType == DBT_DEVICEARRIVAL) PostArrival(host);
+        break;
+      default:
+        break;
     }
-    case SERVICE_CONTROL_DEVICEEVENT:
-      if (eventType == DBT_DEVICEARRIVAL) PostArrival(host);
-      break;
-    default:
-      break;
+    // Before RUNNING nothing is recorded yet, and 0 is no state to report.
+    const DWORD state = host.currentState;
+    if (state != 0 && !g_stoppedReported) ReportServiceStatus(state, 0, 0);
   }
-  // Before RUNNING nothing is recorded yet, and 0 is no state to report.
-  const DWORD state = host.currentState;
-  if (state != 0) ReportServiceStatus(state, 0, 0);
+  // Signalled after both reports, so that STOPPED cannot come before them.
+  if (signalStop && host.stopEvent != nullptr) SetEvent(host.stopEvent);
   return NO_ERROR;
 }
 
@@ -75,6 +84,10 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
   ServiceHost& host = *g_serviceHost;
   host.workerThreadId = 0;
   g_arrivalPending = false;
+  {
+    std::lock_guard<std::mutex> turn(g_reportTurn);
+    g_stoppedReported = false;
+  }
 
   host.statusHandle = sys::calls().RegisterServiceCtrlHandlerExA(host.serviceName, ServiceControlHandler, nullptr);
   if (host.statusHandle == nullptr) return;  // no handle to report anything with
@@ -150,5 +163,7 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
   worker.reset();
   host.stopEvent = nullptr;
   stopEvent.reset();
+  std::lock_guard<std::mutex> turn(g_reportTurn);
+  g_stoppedReported = true;
   ReportServiceStatus(SERVICE_STOPPED, 0, 0, error);
 }

@@ -92,6 +92,8 @@ HDEVNOTIFY WINAPI FakeRegisterDeviceNotification(HANDLE recipient, LPVOID filter
 }
 
 BOOL WINAPI FakeSetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS s) {
+  // The handler's closing report of a stop is slow to arrive: STOPPED must still come after it.
+  if (s->dwCurrentState == SERVICE_STOP_PENDING && s->dwCheckPoint == 0) ::Sleep(50);
   std::lock_guard<std::mutex> lock(platform->mutex);
   platform->reports.push_back({s->dwCurrentState, s->dwControlsAccepted, s->dwCheckPoint, s->dwWaitHint,
                                s->dwWin32ExitCode});
@@ -214,6 +216,8 @@ TEST_F(ServiceMainTest, StartThenStopOrShutdown) {
     EXPECT_TRUE(platform_.closed.count(platform_.stopEvent));
     EXPECT_TRUE(platform_.closed.count(platform_.worker));
     EXPECT_TRUE(platform_.reportsWellFormed);
+    // Once STOPPED is reported, a late control reports nothing.
+    EXPECT_EQ(Control(SERVICE_CONTROL_INTERROGATE), std::vector<Report>{});
   }
 }
 
