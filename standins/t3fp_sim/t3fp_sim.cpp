@@ -24,7 +24,8 @@
 //       base.model TEXT / base.vendor TEXT    what vsGetDeviceBaseInfo(path) writes
 //       info.model TEXT / info.vendor TEXT    what vsGetDevicInfo(info) writes
 //       value N        the 32-bit value at offset 272 of the device information
-//       state N|none   what vsGetEncryptState(path) writes (any signed 8-bit value); none (the
+//       state N...|none what vsGetEncryptState(path) writes (any signed 8-bit value); several
+//                      values answer successive queries, the last one repeating; none (the
 //                      default) leaves the caller's state unwritten
 //       nobase         vsGetDeviceBaseInfo returns 0 and writes nothing
 //       noinfo         vsGetDevicInfo returns 0 and writes nothing
@@ -52,11 +53,13 @@
 // the 16-bit value the address points to), vsGetEncryptState("path", 0) (the state as preset).
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -70,7 +73,9 @@ struct Record {
   std::string infoPath, devicePath;
   std::string baseModel, baseVendor, infoModel, infoVendor;
   int32_t value = 0;
-  std::optional<int> state;
+  // What successive state queries write, the last one repeating; empty leaves the state unwritten.
+  std::vector<int> states;
+  mutable size_t stateQueries = 0;
   bool noBase = false, noInfo = false;
 };
 
@@ -167,11 +172,14 @@ bool Parse(const std::string& text, Scenario& out, std::string& error) {
         if (!ParseInt(value, INT32_MIN, INT32_MAX, n)) return fail("bad number");
         (key == "kind" ? rec->kind : rec->value) = n;
       } else if (key == "state") {
-        if (value == "none") {
-          rec->state.reset();
-        } else {
-          if (!ParseInt(value, -128, 127, n)) return fail("bad number");
-          rec->state = n;
+        rec->states.clear();
+        if (value != "none") {
+          std::istringstream words(value);
+          for (std::string word; words >> word;) {
+            if (!ParseInt(word, -128, 127, n)) return fail("bad number");
+            rec->states.push_back(n);
+          }
+          if (rec->states.empty()) return fail("bad number");
         }
       } else if (key == "info") {
         rec->infoPath = value;
@@ -355,8 +363,9 @@ int __cdecl vsGetEncryptState(const char* devicePath, signed char& state) {
   std::lock_guard<std::mutex> lock(g_mutex);
   Note("vsGetEncryptState(" + Quote(devicePath) + ", " + std::to_string(state) + ")");
   const Record* r = Find([&](const Record& x) { return SamePath(x.devicePath, devicePath, 64); });
-  if (r == nullptr || !r->state) return 0;
-  state = static_cast<signed char>(*r->state);
+  if (r == nullptr || r->states.empty()) return 0;
+  const size_t answer = std::min(r->stateQueries++, r->states.size() - 1);
+  state = static_cast<signed char>(r->states[answer]);
   return 1;
 }
 

@@ -24,16 +24,18 @@ using launch_test::SetModeFile;
 using launch_test::StandIn;
 
 // One position with `entries` disks of the family (one list entry each), every one answering
-// `sdkState` (which the manager reads as state 1 for 0, 3 for 1, 2 for 2 and -1 for 7).
-std::string Disks(int entries, int sdkState) {
+// `sdkStates` (which the manager reads as state 1 for 0, 3 for 1, 2 for 2 and -1 for 7; several
+// values answer successive queries).
+std::string Disks(int entries, const std::string& sdkStates) {
   std::string text = "position\n  accessory 12\n";
   for (int i = 0; i < entries; ++i) {
     const std::string path = "disk" + std::to_string(i);
     text += "  record\n    kind 2\n    path " + path + "\n    info i" + path +
-            "\n    base.model TAVRO211\n    base.vendor Marrowba\n    state " + std::to_string(sdkState) + "\n";
+            "\n    base.model TAVRO211\n    base.vendor Marrowba\n    state " + sdkStates + "\n";
   }
   return text;
 }
+std::string Disks(int entries, int sdkState) { return Disks(entries, std::to_string(sdkState)); }
 const char* const kNoDevices = "";
 
 void Load(const std::string& scenario) { ASSERT_EQ(SimLoadScenario(scenario.c_str()), 1) << SimLastError(); }
@@ -268,30 +270,32 @@ TEST_F(Decisions, TimerStartsOnceUntilItSeesTheListEmpty) {
     const char* name;
     Kind kind;
     int entries;    // devices listed (two entries show how far the walk goes)
-    int sdkState;   // 7 reads -1
+    const char* sdkStates;  // 7 reads -1; several values answer successive state queries
     bool running;
     bool creationFails;
     int launches, flagAfter, stateQueries;
   };
   const Step steps[] = {
-      {"arrival starts it", kArrival, 1, 1, false, false, 1, 0, 1},
-      {"it exited; the timer starts it again", kTimer, 2, 2, false, false, 1, 1, 1},
-      {"it exited again: the flag holds", kTimer, 2, 1, false, false, 0, 1, 1},
-      {"running", kTimer, 2, 0, true, false, 0, 1, 1},
-      {"every entry unknown", kTimer, 2, 7, false, false, 0, 1, 2},
-      {"list empty: flag cleared", kTimer, 0, 0, false, false, 0, 0, 0},
-      {"list empty again", kTimer, 0, 0, false, false, 0, 0, 0},
-      {"running, flag 0", kTimer, 2, 1, true, false, 0, 0, 1},
-      {"every entry unknown, flag 0", kTimer, 2, 7, false, false, 0, 0, 2},
-      {"creation fails", kTimer, 1, 0, false, true, 1, 0, 1},
-      {"tried again", kTimer, 1, 0, false, false, 1, 1, 1},
-      {"arrival ignores the flag", kArrival, 1, 1, false, false, 1, 1, 1},
+      {"arrival starts it", kArrival, 1, "1", false, false, 1, 0, 1},
+      {"it exited; the timer starts it again", kTimer, 2, "2", false, false, 1, 1, 1},
+      {"it exited again: the flag holds", kTimer, 2, "1", false, false, 0, 1, 1},
+      {"running", kTimer, 2, "0", true, false, 0, 1, 1},
+      {"every entry unknown", kTimer, 2, "7", false, false, 0, 1, 2},
+      {"list empty: flag cleared", kTimer, 0, "0", false, false, 0, 0, 0},
+      {"list empty again", kTimer, 0, "0", false, false, 0, 0, 0},
+      {"running, flag 0", kTimer, 2, "1", true, false, 0, 0, 1},
+      {"every entry unknown, flag 0", kTimer, 2, "7", false, false, 0, 0, 2},
+      {"creation fails", kTimer, 1, "0", false, true, 1, 0, 1},
+      {"tried again", kTimer, 1, "0", false, false, 1, 1, 1},
+      {"list empty", kTimer, 0, "0", false, false, 0, 0, 0},
+      {"first entry unknown, the second decides", kTimer, 2, "7 2", false, false, 1, 1, 2},
+      {"arrival ignores the flag", kArrival, 1, "1", false, false, 1, 1, 1},
   };
   for (const Step& s : steps) {
     SCOPED_TRACE(s.name);
     Reset();
     g_creationFails = s.creationFails;
-    Load(s.entries == 0 ? std::string(kNoDevices) : Disks(s.entries, s.sdkState));
+    Load(s.entries == 0 ? std::string(kNoDevices) : Disks(s.entries, s.sdkStates));
     {
       auto app = s.running ? std::make_unique<StandIn>(OwnDirectory() + "Marrowbank.exe") : nullptr;
       ASSERT_TRUE(app == nullptr || app->started());
