@@ -9,6 +9,8 @@ UINT_PTR ArmTimer(unsigned pollSeconds) {
   return pollSeconds == 0 ? 0 : sys::calls().SetTimer(nullptr, 0, pollSeconds * 1000u, nullptr);
 }
 
+bool Signalled(HANDLE event) { return event != nullptr && WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
+
 }  // namespace
 
 DWORD WINAPI WorkerThreadProc(LPVOID parameter) {
@@ -32,7 +34,8 @@ DWORD WINAPI WorkerThreadProc(LPVOID parameter) {
       if (timer == kLaunchTimerId) timer = ArmTimer(start.pollSeconds);
       OnLaunchTimer();
     } else if (msg.message == kArrivalMessage && msg.hwnd == nullptr) {
-      OnDeviceArrival(start.stopEvent);
+      // Arrivals still queued when the service stops start nothing.
+      if (!Signalled(start.stopEvent)) OnDeviceArrival(start.stopEvent);
     } else {
       TranslateMessage(&msg);
       DispatchMessageA(&msg);

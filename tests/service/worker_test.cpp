@@ -133,6 +133,17 @@ TEST_F(WorkerTest, StopDuringAnArrivalsPausesEndsItPromptly) {
   EXPECT_EQ(Events().Lines(), Lines(3, "pause"));
 }
 
+// Arrivals still queued once the service is stopping start nothing, not even a listing.
+TEST_F(WorkerTest, ArrivalsQueuedAfterTheStopStartNothing) {
+  Scenario(service_test::kOneDisk);
+  Start();
+  ::SetEvent(stop_.get());
+  Post(kArrivalMessage);
+  Post(kArrivalMessage);
+  EXPECT_EQ(Quit(), 0u);
+  EXPECT_TRUE(Events().Lines().empty());
+}
+
 TEST_F(WorkerTest, NoPollingArmsNoTimer) {
   Start(0);
   EXPECT_EQ(Quit(), 0u);
