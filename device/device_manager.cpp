@@ -87,12 +87,15 @@ bool DeviceManager::MatchRecord(_accessory_type accessory, const _deviceRecord& 
   auto fetchInfo = [&] {
     info = _device_infomation{};
     vsGetDevicInfo(infoPath, &info);
-    CopyBounded(model, info.modelId);
-    CopyBounded(vendor, info.vendorId);
     haveInfo = true;
   };
-  if (vendor[0] == '\0') fetchInfo();
-  if (std::strstr(model, "DISK") != nullptr) fetchInfo();
+  auto takeIdsFromInfo = [&] {
+    fetchInfo();
+    CopyBounded(model, info.modelId);
+    CopyBounded(vendor, info.vendorId);
+  };
+  if (vendor[0] == '\0') takeIdsFromInfo();
+  if (std::strstr(model, "DISK") != nullptr) takeIdsFromInfo();
 
   if (IsKnownVendorId(vendor) != 1) return false;
   bool matched = true;
@@ -104,10 +107,7 @@ bool DeviceManager::MatchRecord(_accessory_type accessory, const _deviceRecord& 
       matched = false;
     } else if (accessory != 12) {
       // The value is always this record's own: fetch it when neither step above did.
-      if (!haveInfo) {
-        info = _device_infomation{};
-        vsGetDevicInfo(infoPath, &info);
-      }
+      if (!haveInfo) fetchInfo();
       matched = info.value272 != 0 && info.value272 != 3;
     }
   }
