@@ -6,16 +6,11 @@
 
 #include <cstring>
 
+#include "launch/desktop_process.h"
 #include "platform/handles.h"
 #include "platform/syscalls.h"
 
 static_assert(sizeof(PROCESSENTRY32) == 296, "the 8-bit process entry");
-static_assert(sizeof(STARTUPINFOA) == 68, "the 8-bit start-up record");
-
-namespace {
-constexpr DWORD kCreationFlags = CREATE_UNICODE_ENVIRONMENT | NORMAL_PRIORITY_CLASS | CREATE_NEW_CONSOLE;
-static_assert(kCreationFlags == 0x430, "creation flags");
-}  // namespace
 
 bool IsDesktopAppRunning() {
   sys::UniqueHandle snapshot(sys::calls().CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
@@ -42,27 +37,18 @@ bool LaunchInConsoleSession(char* commandLine) {
   sys::UniqueHandle newToken;
 
   if (!sys::calls().OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, processToken.receive())) {
-    return false;
+    return LaunchStepFailed("OpenProcessToken");
   }
   if (!sys::calls().DuplicateTokenEx(processToken.get(), MAXIMUM_ALLOWED, nullptr, SecurityIdentification,
                                      TokenPrimary, newToken.receive())) {
-    return false;
+    return LaunchStepFailed("DuplicateTokenEx");
   }
   DWORD sessionId = sys::calls().WTSGetActiveConsoleSessionId();
   if (!sys::calls().SetTokenInformation(newToken.get(), TokenSessionId, &sessionId, sizeof sessionId)) {
-    return false;
+    return LaunchStepFailed("SetTokenInformation");
   }
-
-  char desktop[] = "winsta0\\default";
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  startup.lpDesktop = desktop;
-
-  if (!sys::calls().CreateEnvironmentBlock(environment.receive(), newToken.get(), FALSE)) return false;
-
-  const BOOL created =
-      sys::calls().CreateProcessAsUserA(newToken.get(), nullptr, commandLine, nullptr, nullptr, FALSE,
-                                        kCreationFlags, environment.get(), nullptr, &startup, process.receive());
-  sys::calls().OutputDebugStringA(created ? "CreateProcessAsUser OK!\r\n" : "CreateProcessAsUser FAILD!\r\n");
-  return created != FALSE;
+  if (!sys::calls().CreateEnvironmentBlock(environment.receive(), newToken.get(), FALSE)) {
+    return LaunchStepFailed("CreateEnvironmentBlock");
+  }
+  return CreateDesktopProcess(newToken.get(), sessionId, commandLine, environment.get(), process);
 }

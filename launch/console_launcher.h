@@ -5,5 +5,6 @@
 bool IsDesktopAppRunning();
 
 // Starts `commandLine` under a duplicate of this process's token moved to the active console
-// session, on "winsta0\default". True when the process was created; keeps no handle of it.
+// session, on "winsta0\default". True when the process was created; keeps no handle of it. The start,
+// or the step that failed, is reported as an event.
 bool LaunchInConsoleSession(char* commandLine);

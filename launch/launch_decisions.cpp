@@ -3,7 +3,9 @@
 #include "device/device_manager.h"
 #include "launch/command_line.h"
 #include "launch/console_launcher.h"
+#include "launch/mode_settings.h"
 #include "launch/mode_switch.h"
+#include "launch/user_launcher.h"
 #include "platform/syscalls.h"
 
 int32_t LaunchedFlag = 0;
@@ -29,17 +31,17 @@ bool Pause(HANDLE stopEvent) {
 bool StartDesktopApp() {
   char commandLine[kCommandLineBufferSize];
   if (!BuildDesktopAppCommandLine(commandLine)) return false;
-  return LaunchInConsoleSession(commandLine);
+  return ReadLaunchAsUser() ? LaunchAsConsoleUser(commandLine) : LaunchInConsoleSession(commandLine);
 }
 
-}  // namespace
-
-void OnDeviceArrival(HANDLE stopEvent) {
+// The arrival decision on up to `attempts` listings, with a pause after each that finds nothing
+// when `pause` says so.
+void DecideOnListing(int attempts, bool pause, HANDLE stopEvent) {
   DeviceManager& manager = DeviceManager::Instance();
   DeviceList list;
   bool launch = false;
 
-  for (int attempt = 0; attempt < kListingAttempts; ++attempt) {
+  for (int attempt = 0; attempt < attempts; ++attempt) {
     {
       // The listing and the state queries of its entries see the same current device; the
       // manager is not held across a pause, so the timer response is never kept waiting long.
@@ -53,11 +55,17 @@ void OnDeviceArrival(HANDLE stopEvent) {
         break;
       }
     }
-    if (!Pause(stopEvent)) return;
+    if (pause && !Pause(stopEvent)) return;
   }
 
   if (launch && !IsDesktopAppRunning()) StartDesktopApp();
 }
+
+}  // namespace
+
+void OnDeviceArrival(HANDLE stopEvent) { DecideOnListing(kListingAttempts, true, stopEvent); }
+
+void OnConsoleLogon() { DecideOnListing(1, false, nullptr); }
 
 void OnLaunchTimer() {
   DeviceManager& manager = DeviceManager::Instance();

@@ -1,4 +1,5 @@
-// When the service starts the desktop program: on a device arrival and on each timer message.
+// When the service starts the desktop program: on a device arrival, on each timer message, and (when
+// switched on) when a user logs on at the console.
 #pragma once
 
 #include <windows.h>
@@ -12,6 +13,10 @@ extern int32_t LaunchedFlag;
 // The arrival response. The pauses between listing attempts wait on `stopEvent` when one is given:
 // once it is signalled the response returns at once without launching.
 void OnDeviceArrival(HANDLE stopEvent = nullptr);
+
+// The arrival decision once, for a user who has logged on at the console (or was logged on when the
+// service started): one listing, no pause, "AutoBack" and the running check as on an arrival.
+void OnConsoleLogon();
 
 // The timer response.
 void OnLaunchTimer();

@@ -13,8 +13,10 @@ namespace {
 constexpr char kSection[] = "Fields";
 constexpr DWORD kValueSize = 260;
 
-// "<directory of this executable>\language\ModeConfig.ini". The directory ends at the last 0x5C
-// byte, found byte by byte; with no backslash at all the whole path is taken as the directory.
+}  // namespace
+
+// The directory ends at the last 0x5C byte, found byte by byte; with no backslash at all the whole
+// path is taken as the directory.
 bool ModeFilePath(std::string& path) {
   char modulePath[261] = {};
   if (sys::calls().GetModuleFileNameA(nullptr, modulePath, 260) == 0) return false;
@@ -23,8 +25,6 @@ bool ModeFilePath(std::string& path) {
   path += "language\\ModeConfig.ini";
   return true;
 }
-
-}  // namespace
 
 bool ReadModeSwitch(const char* key) {
   std::string path;

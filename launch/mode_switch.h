@@ -1,6 +1,12 @@
 // The switches of "language\ModeConfig.ini" beside the executable, read anew at every call.
 #pragma once
 
+#include <string>
+
+// "<directory of this executable>\language\ModeConfig.ini"; false when the executable's path cannot
+// be read.
+bool ModeFilePath(std::string& path);
+
 // False exactly when the key's value in section "Fields" is "0"; a missing file, section or key
 // reads true. False, with a line on standard error, when the executable's path cannot be read.
 bool ReadModeSwitch(const char* key);

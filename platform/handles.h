@@ -76,6 +76,22 @@ struct LibraryTraits {
 };
 using UniqueLibrary = Owned<LibraryTraits>;
 
+struct EventSourceTraits {
+  using Handle = HANDLE;
+  static Handle Empty() { return nullptr; }
+  static bool IsValid(Handle h) { return h != nullptr; }
+  static void Release(Handle h) { calls().DeregisterEventSource(h); }
+};
+using UniqueEventSource = Owned<EventSourceTraits>;
+
+struct RegistryKeyTraits {
+  using Handle = HKEY;
+  static Handle Empty() { return nullptr; }
+  static bool IsValid(Handle h) { return h != nullptr; }
+  static void Release(Handle h) { calls().RegCloseKey(h); }
+};
+using UniqueRegistryKey = Owned<RegistryKeyTraits>;
+
 // The two handles CreateProcess* hands back: the process first, then its first thread.
 class UniqueProcessInformation {
  public:

@@ -38,10 +38,18 @@ const Calls kReal = {
     ::MessageBoxA,
     ::SetTimer,
     ::KillTimer,
+    ::RegisterEventSourceA,
+    ::ReportEventA,
+    ::DeregisterEventSource,
+    ::RegCreateKeyExA,
+    ::RegSetValueExA,
+    ::RegCloseKey,
+    ::RegDeleteKeyA,
+    ::WTSQueryUserToken,
 };
 
 // Every row is a function pointer: a row added to Calls but not to kReal would be left null.
-static_assert(sizeof(Calls) == 34 * sizeof(void*), "keep kReal in step with Calls");
+static_assert(sizeof(Calls) == 42 * sizeof(void*), "keep kReal in step with Calls");
 
 Calls g_calls = kReal;
 

@@ -10,6 +10,7 @@
 #include <dbt.h>
 #include <tlhelp32.h>
 #include <userenv.h>
+#include <wtsapi32.h>
 
 namespace sys {
 
@@ -59,6 +60,16 @@ struct Calls {
   // Thread timers.
   decltype(&::SetTimer) SetTimer;
   decltype(&::KillTimer) KillTimer;
+
+  // Event log, its source's registry key, and the console user's token.
+  decltype(&::RegisterEventSourceA) RegisterEventSourceA;
+  decltype(&::ReportEventA) ReportEventA;
+  decltype(&::DeregisterEventSource) DeregisterEventSource;
+  decltype(&::RegCreateKeyExA) RegCreateKeyExA;
+  decltype(&::RegSetValueExA) RegSetValueExA;
+  decltype(&::RegCloseKey) RegCloseKey;
+  decltype(&::RegDeleteKeyA) RegDeleteKeyA;
+  decltype(&::WTSQueryUserToken) WTSQueryUserToken;
 };
 
 // The table in force. Product code reads it on every call, so an override takes effect at once.

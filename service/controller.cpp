@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/event_log.h"
 #include "platform/handles.h"
 #include "service/service_host.h"
 #include "service/service_main.h"
@@ -79,6 +80,11 @@ bool Install() {
   std::memcpy(description, kServiceDescription, sizeof(kServiceDescription) - 1);
   SERVICE_DESCRIPTIONA config{description};
   sys::calls().ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_DESCRIPTION, &config);
+
+  // The event source names this executable as its message file. Without it the service runs all
+  // the same; Event Viewer then shows the events' strings without their texts.
+  command[1 + length] = '\0';
+  InstallEventSource(command + 1);
   return true;
 }
 

@@ -8,10 +8,12 @@
 // STOPPED with that step's error code.
 void WINAPI ServiceMain(DWORD argc, LPSTR* argv);
 
-// Records and reports stop and shutdown, then signals the stop event; hands each USB arrival to the
-// worker thread. Returns at once for every control.
+// Records and reports stop and shutdown, then signals the stop event; hands each USB arrival, and
+// each logon at the console while launching at logon is on, to the worker thread. Returns at once
+// for every control.
 DWORD WINAPI ServiceControlHandler(DWORD control, DWORD eventType, LPVOID eventData, LPVOID context);
 
-// Reports `state` (controls accepted: none while START_PENDING, else stop and shutdown). Nonzero
+// Reports `state` (controls accepted: none while START_PENDING, else stop and shutdown, and session
+// changes when LaunchAtLogon=1 was read at start). Nonzero
 // when the report was accepted. Does not change the recorded state.
 BOOL ReportServiceStatus(DWORD state, DWORD checkPoint, DWORD waitHint, DWORD win32ExitCode = 0);

@@ -36,6 +36,8 @@ DWORD WINAPI WorkerThreadProc(LPVOID parameter) {
     } else if (msg.message == kArrivalMessage && msg.hwnd == nullptr) {
       // Arrivals still queued when the service stops start nothing.
       if (!Signalled(start.stopEvent)) OnDeviceArrival(start.stopEvent);
+    } else if (msg.message == kLogonMessage && msg.hwnd == nullptr) {
+      if (!Signalled(start.stopEvent)) OnConsoleLogon();
     } else {
       TranslateMessage(&msg);
       DispatchMessageA(&msg);

@@ -11,6 +11,10 @@
 // Posted to the worker thread (no window) for each device arrival.
 constexpr UINT kArrivalMessage = WM_APP + 1;
 
+// Posted to the worker thread (no window) when a user logs on at the console, or was logged on when
+// the service started, and launching at logon is switched on.
+constexpr UINT kLogonMessage = WM_APP + 2;
+
 // The timer that each WM_TIMER cancels before the launch check.
 constexpr UINT_PTR kLaunchTimerId = 111;
 

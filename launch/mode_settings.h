@@ -1,0 +1,20 @@
+// The keys of "language\ModeConfig.ini" that switch on behaviour beyond the default: launching when
+// a user logs on at the console, and launching with that user's own token.
+#pragma once
+
+// What the service reads once, at start.
+struct StartSettings {
+  unsigned pollSeconds;  // 0: no polling
+  bool launchAtLogon;    // LaunchAtLogon=1
+  bool launchAsUser;     // LaunchAs=user, as read at start (each launch reads it anew)
+};
+
+// Reads the start settings. Writes one warning event when the file exists but cannot be read, and
+// one for each value that is not accepted (the key then takes its default): PollSeconds other than
+// an integer from 0 to 86400, LaunchAtLogon other than 0 or 1, LaunchAs other than user or service.
+// An absent or empty key is no warning.
+StartSettings ReadStartSettings();
+
+// True when key "LaunchAs" in section "Fields" is "user" (letter case ignored). Read anew at every
+// call; anything else means the service's own launch.
+bool ReadLaunchAsUser();
