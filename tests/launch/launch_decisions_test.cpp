@@ -194,7 +194,8 @@ TEST_F(Decisions, ArrivalTheLastEntryDecides) {
     EXPECT_EQ(queriesBeforeSwap, 1) << "the switch is read right after the first entry's state";
     EXPECT_EQ(Launches(), c.launches);
     EXPECT_EQ(stateQueries, 2);
-    EXPECT_EQ(g_modulePathCalls, 2 + c.launches) << "one switch reading per entry, then the command line";
+    EXPECT_EQ(g_modulePathCalls, 2 + 2 * c.launches)
+        << "one switch reading per entry, then the command line and the LaunchAs reading";
   }
 }
 
@@ -332,3 +333,77 @@ TEST_F(Decisions, NothingStartsWhenTheExecutablesPathCannotBeRead) {
 }
 
 }  // namespace
+
+// ---- Logon -------------------------------------------------------------------------------------
+
+// A logon runs the arrival decision once: one listing, no pause, the switch, the state and the
+// running check as on an arrival.
+TEST_F(Decisions, LogonDecidesOnOneListingWithoutWaiting) {
+  struct Case {
+    const char* name;
+    const char* modeFile;
+    const char* scenario;  // nullptr: no devices
+    bool running;
+    int launches;
+  };
+  const char* off = "[Fields]\r\nAutoBack=0\r\n";
+  const std::string state3 = Disks(1, 1), state1 = Disks(1, 0);
+  const Case cases[] = {
+      {"no file, a disk", nullptr, state1.c_str(), false, 1},
+      {"AutoBack=0, state 3", off, state3.c_str(), false, 1},
+      {"AutoBack=0, state 1", off, state1.c_str(), false, 0},
+      {"no devices", nullptr, nullptr, false, 0},
+      {"running", nullptr, state3.c_str(), true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Reset();
+    DeviceManager::Teardown();
+    SetModeFile(c.modeFile);
+    Load(c.scenario ? c.scenario : kNoDevices);
+    {
+      auto app = c.running ? std::make_unique<StandIn>(OwnDirectory() + "Marrowbank.exe") : nullptr;
+      ASSERT_TRUE(app == nullptr || app->started());
+      OnConsoleLogon();
+    }
+    EXPECT_EQ(Launches(), c.launches);
+    EXPECT_EQ(CountCalls("vsRefreshDeviceList("), 1);
+    EXPECT_TRUE(g_pauses.empty());
+    EXPECT_EQ(LaunchedFlag, 0);
+  }
+}
+
+// ---- Which launcher ----------------------------------------------------------------------------
+
+int g_userTokenQueries = 0;
+BOOL WINAPI CountUserToken(ULONG session, PHANDLE token) {
+  ++g_userTokenQueries;
+  return sys::realCalls().WTSQueryUserToken(session, token);
+}
+
+// LaunchAs=user (any letter case), read at each launch, takes the console user's token; anything
+// else keeps the service's own launch.
+TEST_F(Decisions, LaunchAsUserChoosesTheConsoleUsersToken) {
+  struct Case {
+    const char* modeFile;
+    int userTokenQueries;
+  };
+  const Case cases[] = {
+      {nullptr, 0},
+      {"[Fields]\r\nLaunchAs=user\r\n", 1},
+      {"[Fields]\r\nLaunchAs=User\r\n", 1},
+      {"[Fields]\r\nLaunchAs=service\r\n", 0},
+      {"[Fields]\r\nLaunchAs=users\r\n", 0},
+  };
+  sys::ScopedCall<decltype(&::WTSQueryUserToken)> query(sys::calls().WTSQueryUserToken, CountUserToken);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.modeFile ? c.modeFile : "no file");
+    Reset();
+    g_userTokenQueries = 0;
+    SetModeFile(c.modeFile);
+    Load(Disks(1, 1));
+    OnDeviceArrival();
+    EXPECT_EQ(Launches(), 1);
+    EXPECT_EQ(g_userTokenQueries, c.userTokenQueries);
+  }
+}
