@@ -8,8 +8,11 @@
 #include <vector>
 
 #include "launch/console_launcher.h"
+#include "launch/user_launcher.h"
+#include "platform/event_log.h"
 #include "platform/syscalls.h"
 #include "tests/launch/test_files.h"
+#include "tests/platform/event_capture.h"
 
 namespace {
 
@@ -92,6 +95,8 @@ struct Record {
   std::vector<std::string> events;
   HANDLE processToken = nullptr;
   HANDLE newToken = nullptr;
+  HANDLE userToken = nullptr;
+  DWORD querySession = 0xFFFFFFFF;
   void* environment = nullptr;
   PROCESS_INFORMATION process{};
   DWORD openAccess = 0;
@@ -119,12 +124,17 @@ struct Record {
   std::string debugOutput;
 } g;
 
-// The call that fails, by name; empty for none.
+// The call that fails, by name; empty for none. It fails with `g_failError`.
 std::string g_failing;
+DWORD g_failError = ERROR_ACCESS_DENIED;
+// What the console-session call answers; 0: the real answer.
+DWORD g_consoleSession = 0;
 
 bool Fails(const char* name) {
   g.events.push_back(name);
-  return g_failing == name;
+  if (g_failing != name) return false;
+  SetLastError(g_failError);
+  return true;
 }
 
 BOOL WINAPI WatchOpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
@@ -147,7 +157,14 @@ BOOL WINAPI WatchDuplicateTokenEx(HANDLE token, DWORD access, LPSECURITY_ATTRIBU
 }
 DWORD WINAPI WatchConsoleSession() {
   g.events.push_back("WTSGetActiveConsoleSessionId");
-  return sys::realCalls().WTSGetActiveConsoleSessionId();
+  return g_consoleSession != 0 ? g_consoleSession : sys::realCalls().WTSGetActiveConsoleSessionId();
+}
+BOOL WINAPI WatchQueryUserToken(ULONG session, PHANDLE token) {
+  g.querySession = session;
+  if (Fails("WTSQueryUserToken")) return FALSE;
+  const BOOL ok = sys::realCalls().WTSQueryUserToken(session, token);
+  g.userToken = *token;
+  return ok;
 }
 BOOL WINAPI WatchSetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD length) {
   g.sessionToken = token;
@@ -197,6 +214,7 @@ BOOL WINAPI WatchCloseHandle(HANDLE handle) {
   std::string what = "close ?";
   if (handle == g.processToken) what = "close process token";
   if (handle == g.newToken) what = "close new token";
+  if (handle == g.userToken) what = "close user token";
   if (handle == g.process.hProcess) what = "close process";
   if (handle == g.process.hThread) what = "close thread";
   g.events.push_back(what);
@@ -214,18 +232,25 @@ HANDLE WINAPI WatchSnapshot(DWORD flags, DWORD processId) {
 // Watches every row the launcher may use for the life of the object.
 class WatchLauncher {
  public:
-  explicit WatchLauncher(const std::string& failing = std::string()) {
+  explicit WatchLauncher(const std::string& failing = std::string(), DWORD failError = ERROR_ACCESS_DENIED,
+                         DWORD consoleSession = 0) {
     g = Record{};
     g_failing = failing;
+    g_failError = failError;
+    g_consoleSession = consoleSession;
   }
+  std::vector<std::string> Events() { return events_.Events(); }
+  bool EventsBalanced() { return events_.Balanced(); }
 
  private:
+  event_test::ScopedEventCapture events_;
   template <typename Fn>
   using Row = sys::ScopedCall<Fn>;
   Row<decltype(&::OpenProcessToken)> open_{sys::calls().OpenProcessToken, WatchOpenProcessToken};
   Row<decltype(&::DuplicateTokenEx)> duplicate_{sys::calls().DuplicateTokenEx, WatchDuplicateTokenEx};
   Row<decltype(&::WTSGetActiveConsoleSessionId)> session_{sys::calls().WTSGetActiveConsoleSessionId,
                                                           WatchConsoleSession};
+  Row<decltype(&::WTSQueryUserToken)> user_{sys::calls().WTSQueryUserToken, WatchQueryUserToken};
   Row<decltype(&::SetTokenInformation)> set_{sys::calls().SetTokenInformation, WatchSetTokenInformation};
   Row<decltype(&::CreateEnvironmentBlock)> environment_{sys::calls().CreateEnvironmentBlock,
                                                         WatchCreateEnvironmentBlock};
@@ -282,9 +307,12 @@ TEST_F(Launcher, StartsTheProgramInTheConsoleSessionAndKeepsNoHandleOfIt) {
   ASSERT_TRUE(LaunchInConsoleSession(&warmUp[0]));
   const int handlesBefore = OpenHandleCount();
   bool launched;
+  std::vector<std::string> events;
   {
     WatchLauncher watch;
     launched = LaunchInConsoleSession(&commandLine[0]);
+    events = watch.Events();
+    EXPECT_TRUE(watch.EventsBalanced());
   }
   const int handlesAfter = OpenHandleCount();
   ASSERT_TRUE(launched);
@@ -297,6 +325,8 @@ TEST_F(Launcher, StartsTheProgramInTheConsoleSessionAndKeepsNoHandleOfIt) {
                                                 "close process token", "destroy environment", "close process",
                                                 "close thread"}));
   EXPECT_EQ(g.debugOutput, "CreateProcessAsUser OK!\r\n");
+  EXPECT_EQ(events, std::vector<std::string>{"info 0x400000C8: " + std::to_string(g.process.dwProcessId) + " | " +
+                                             std::to_string(consoleSession) + " | " + commandLine});
 
   EXPECT_EQ(g.openAccess, 0xF01FFu);
   EXPECT_EQ(g.duplicateAccess, static_cast<DWORD>(MAXIMUM_ALLOWED));
@@ -353,11 +383,15 @@ TEST_F(Launcher, EachFailingStepReturnsFalseAndReleasesWhatItObtained) {
     SCOPED_TRACE(c.failing);
     std::string commandLine = "\"" + OwnDirectory() + "Marrowbank.exe\" --exit";
     bool launched;
+    std::vector<std::string> events;
     {
       WatchLauncher watch(c.failing);
       launched = LaunchInConsoleSession(&commandLine[0]);
+      events = watch.Events();
     }
     EXPECT_FALSE(launched);
+    EXPECT_EQ(events, std::vector<std::string>{"error 0xC00000C9: " + std::string(c.failing) + " | 5 | " +
+                                               Win32ErrorText(ERROR_ACCESS_DENIED)});
     std::vector<std::string> expected;
     for (const std::string& step : steps) {
       expected.push_back(step);
@@ -375,6 +409,95 @@ TEST_F(Launcher, NullCommandLineMakesNoCall) {
   WatchLauncher watch;
   EXPECT_FALSE(LaunchInConsoleSession(nullptr));
   EXPECT_TRUE(g.events.empty());
+}
+
+// ---- The launch as the console user -----------------------------------------------------------
+
+TEST_F(Launcher, AsUserStartsWithTheConsoleUsersTokenAndKeepsNoHandle) {
+  std::string commandLine = "\"" + OwnDirectory() + "Marrowbank.exe\" --exit";
+  const DWORD consoleSession = ::WTSGetActiveConsoleSessionId();
+  std::string warmUp = commandLine;
+  ASSERT_TRUE(LaunchAsConsoleUser(&warmUp[0]));
+  const int handlesBefore = OpenHandleCount();
+  bool launched;
+  std::vector<std::string> events;
+  {
+    WatchLauncher watch;
+    launched = LaunchAsConsoleUser(&commandLine[0]);
+    events = watch.Events();
+    EXPECT_TRUE(watch.EventsBalanced());
+  }
+  EXPECT_EQ(OpenHandleCount(), handlesBefore) << "a handle of the new process, its thread or the token stayed open";
+  ASSERT_TRUE(launched);
+
+  EXPECT_EQ(g.events, (std::vector<std::string>{"WTSGetActiveConsoleSessionId", "WTSQueryUserToken",
+                                                "CreateEnvironmentBlock", "CreateProcessAsUserA",
+                                                "OutputDebugStringA", "close user token", "destroy environment",
+                                                "close process", "close thread"}));
+  EXPECT_EQ(g.querySession, consoleSession);
+  EXPECT_NE(g.userToken, nullptr);
+  EXPECT_EQ(g.environmentToken, g.userToken);
+  EXPECT_EQ(g.inherit, FALSE);
+  EXPECT_EQ(g.createToken, g.userToken);
+  EXPECT_EQ(g.applicationName, nullptr);
+  EXPECT_EQ(g.commandLine, commandLine);
+  EXPECT_EQ(g.inheritHandles, FALSE);
+  EXPECT_EQ(g.flags, 0x430u);
+  EXPECT_EQ(g.createEnvironment, g.environment);
+  EXPECT_EQ(g.currentDirectory, nullptr);
+  EXPECT_EQ(g.desktop, "winsta0\\default");
+  EXPECT_EQ(g.debugOutput, "CreateProcessAsUser OK!\r\n");
+  EXPECT_EQ(events, std::vector<std::string>{"info 0x400000C8: " + std::to_string(g.process.dwProcessId) + " | " +
+                                             std::to_string(consoleSession) + " | " + commandLine});
+
+  const std::string logged = WaitForLoggedStarts(2);
+  EXPECT_NE(logged.find(" session=" + std::to_string(consoleSession) + " cmdline=" + commandLine + "\r\n"),
+            std::string::npos)
+      << logged;
+}
+
+// Each failing step releases what was obtained; no user at the console starts nothing and says so.
+TEST_F(Launcher, AsUserFailuresAndNoUser) {
+  const std::string denied = " | 5 | " + Win32ErrorText(ERROR_ACCESS_DENIED);
+  struct Case {
+    const char* name;
+    const char* failing;
+    DWORD failError;
+    DWORD consoleSession;  // 0: the real one
+    std::vector<std::string> calls;
+    std::string event;
+  };
+  const Case cases[] = {
+      {"no session at the console", "", 0, 0xFFFFFFFF, {"WTSGetActiveConsoleSessionId"},
+       "warning 0x800000CA: 4294967295"},
+      {"no user logged on", "WTSQueryUserToken", ERROR_NO_TOKEN, 0,
+       {"WTSGetActiveConsoleSessionId", "WTSQueryUserToken"},
+       "warning 0x800000CA: " + std::to_string(::WTSGetActiveConsoleSessionId())},
+      {"user token", "WTSQueryUserToken", ERROR_ACCESS_DENIED, 0,
+       {"WTSGetActiveConsoleSessionId", "WTSQueryUserToken"}, "error 0xC00000C9: WTSQueryUserToken" + denied},
+      {"environment", "CreateEnvironmentBlock", ERROR_ACCESS_DENIED, 0,
+       {"WTSGetActiveConsoleSessionId", "WTSQueryUserToken", "CreateEnvironmentBlock", "close user token"},
+       "error 0xC00000C9: CreateEnvironmentBlock" + denied},
+      {"creation", "CreateProcessAsUserA", ERROR_ACCESS_DENIED, 0,
+       {"WTSGetActiveConsoleSessionId", "WTSQueryUserToken", "CreateEnvironmentBlock", "CreateProcessAsUserA",
+        "OutputDebugStringA", "close user token", "destroy environment"},
+       "error 0xC00000C9: CreateProcessAsUserA" + denied},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string commandLine = "\"" + OwnDirectory() + "Marrowbank.exe\" --exit";
+    bool launched;
+    std::vector<std::string> events;
+    {
+      WatchLauncher watch(c.failing, c.failError, c.consoleSession);
+      launched = LaunchAsConsoleUser(&commandLine[0]);
+      events = watch.Events();
+    }
+    EXPECT_FALSE(launched);
+    EXPECT_EQ(g.events, c.calls);
+    EXPECT_EQ(events, std::vector<std::string>{c.event});
+  }
+  EXPECT_EQ(launch_test::ReadText(log_), "") << "a failed launch started the program";
 }
 
 }  // namespace
