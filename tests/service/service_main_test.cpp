@@ -8,6 +8,7 @@
 #include <dbt.h>
 #include <initguid.h>
 #include <usbiodef.h>
+#include <wtsapi32.h>
 
 #include <chrono>
 #include <cstdio>
@@ -17,7 +18,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/event_log.h"
 #include "service/service_host.h"
+#include "tests/platform/event_capture.h"
 #include "tests/service/service_test_support.h"
 
 namespace {
@@ -174,9 +177,17 @@ class ServiceMainTest : public service_test::LaunchFixture {
     const std::vector<Report> all = platform_.Reports();
     return std::vector<Report>(all.begin() + static_cast<long>(before), all.end());
   }
-  void StopAndJoin() {
-    EXPECT_EQ(Control(SERVICE_CONTROL_STOP), (std::vector<Report>{kStopPending1, kStopPending0}));
+  // The reports from a stop to the end of ServiceMain. Compared after the join: once the handler
+  // has signalled the stop, STOPPED may come before this thread looks.
+  std::vector<Report> StopAndJoinReports() {
+    const size_t before = platform_.Reports().size();
+    EXPECT_EQ(ServiceControlHandler(SERVICE_CONTROL_STOP, 0, nullptr, nullptr), static_cast<DWORD>(NO_ERROR));
     main_.join();
+    const std::vector<Report> all = platform_.Reports();
+    return std::vector<Report>(all.begin() + static_cast<long>(before), all.end());
+  }
+  void StopAndJoin() {
+    EXPECT_EQ(StopAndJoinReports(), (std::vector<Report>{kStopPending1, kStopPending0, kStopped}));
   }
 
   Platform platform_;
@@ -207,7 +218,7 @@ TEST_F(ServiceMainTest, StartThenStopOrShutdown) {
     EXPECT_NE(host_.workerThreadId, 0u);
 
     const auto stopped = std::chrono::steady_clock::now();
-    EXPECT_EQ(Control(control), (std::vector<Report>{kStopPending1, kStopPending0}));
+    EXPECT_EQ(ServiceControlHandler(control, 0, nullptr, nullptr), static_cast<DWORD>(NO_ERROR));
     main_.join();
     EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(1));
     EXPECT_EQ(platform_.Reports(),
@@ -378,6 +389,134 @@ TEST_F(ServiceMainTest, PollSecondsArmsTheWorkersTimer) {
   ::DeleteFileA(file.c_str());
   StopAndJoin();
   EXPECT_EQ(Events().Count("set timer 7000"), 1u);
+}
+
+// ---- Events ------------------------------------------------------------------------------------
+
+// An idle service writes its start and its stop, and nothing for controls or an arrival that finds
+// no disk.
+TEST_F(ServiceMainTest, StartAndStopAreTheOnlyEventsOfAnIdleService) {
+  event_test::ScopedEventCapture events;
+  StartRunning();
+  ASSERT_TRUE(WaitUntil([&] { return !events.Events().empty(); }));
+  EXPECT_EQ(Control(SERVICE_CONTROL_INTERROGATE), std::vector<Report>{kRunning});
+  EXPECT_EQ(Control(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEARRIVAL), std::vector<Report>{kRunning});
+  ASSERT_TRUE(WaitUntil([] { return Events().Count("pause") == 20; }));
+  StopAndJoin();
+  EXPECT_EQ(events.Events(),
+            (std::vector<std::string>{"info 0x40000064: 0 | 0 | service", "info 0x40000065: 0 | 0"}));
+  EXPECT_TRUE(events.Balanced());
+}
+
+// A failed start-up step is an error event with the call and its code, then the stop with that code.
+TEST_F(ServiceMainTest, AFailedStartUpStepIsLogged) {
+  const std::string denied = Win32ErrorText(ERROR_ACCESS_DENIED);
+  const std::string missing = Win32ErrorText(ERROR_SERVICE_DOES_NOT_EXIST);
+  {
+    event_test::ScopedEventCapture events;
+    platform_.failDeviceRegistration = ERROR_ACCESS_DENIED;
+    ServiceMain(0, nullptr);
+    EXPECT_EQ(events.Events(), (std::vector<std::string>{"error 0xC0000066: RegisterDeviceNotificationA | 5 | " + denied,
+                                                         "info 0x40000065: 5 | 0"}));
+  }
+  {
+    event_test::ScopedEventCapture events;
+    platform_.failHandlerRegistration = true;
+    ServiceMain(0, nullptr);
+    EXPECT_EQ(events.Events(),
+              std::vector<std::string>{"error 0xC0000066: RegisterServiceCtrlHandlerExA | 1060 | " + missing});
+  }
+}
+
+// ---- Launching at logon --------------------------------------------------------------------------
+
+// "language\ModeConfig.ini" beside this binary; nullptr removes it.
+void SetModeFile(const char* text) {
+  const std::string directory = service_test::OwnDirectory() + "language";
+  const std::string file = directory + "\\ModeConfig.ini";
+  ::DeleteFileA(file.c_str());
+  if (text == nullptr) return;
+  ::CreateDirectoryA(directory.c_str(), nullptr);
+  FILE* out = std::fopen(file.c_str(), "wb");
+  ASSERT_NE(out, nullptr);
+  std::fputs(text, out);
+  std::fclose(out);
+}
+
+BOOL WINAPI NoUserToken(ULONG, PHANDLE) {
+  SetLastError(ERROR_NO_TOKEN);
+  return FALSE;
+}
+
+class LaunchAtLogonTest : public ServiceMainTest {
+ protected:
+  void TearDown() override {
+    SetModeFile(nullptr);
+    ServiceMainTest::TearDown();
+  }
+  // The reports a session change yields.
+  std::vector<Report> SessionChange(DWORD eventType, DWORD sessionId) {
+    WTSSESSION_NOTIFICATION notification{sizeof notification, sessionId};
+    const size_t before = platform_.Reports().size();
+    EXPECT_EQ(ServiceControlHandler(SERVICE_CONTROL_SESSIONCHANGE, eventType, &notification, nullptr),
+              static_cast<DWORD>(NO_ERROR));
+    const std::vector<Report> all = platform_.Reports();
+    return std::vector<Report>(all.begin() + static_cast<long>(before), all.end());
+  }
+  const DWORD console_ = ::WTSGetActiveConsoleSessionId();
+};
+
+const Report kRunningWithLogon{SERVICE_RUNNING, 0x85, 0, 0};
+
+// LaunchAtLogon=1 with nobody at the console at start: session changes are accepted, and only a
+// logon at the console session runs the decision. The worker takes messages in order and the
+// launch is refused, so any decision besides the one expected would show as a second launch.
+TEST_F(LaunchAtLogonTest, ALogonAtTheConsoleRunsTheDecisionOnce) {
+  SetModeFile("[Fields]\r\nLaunchAtLogon=1\r\n");
+  Scenario(service_test::kOneDisk);
+  sys::ScopedCall<decltype(c_.WTSQueryUserToken)> noUser{c_.WTSQueryUserToken, NoUserToken};
+  StartService();
+  ASSERT_EQ(::WaitForSingleObject(platform_.running, 5000), WAIT_OBJECT_0);
+  EXPECT_EQ(platform_.Reports(), (std::vector<Report>{kStart1, kStart2, kRunningWithLogon}));
+
+  EXPECT_EQ(SessionChange(WTS_SESSION_LOGON, console_ + 1), std::vector<Report>{kRunningWithLogon});
+  EXPECT_EQ(SessionChange(WTS_SESSION_LOGOFF, console_), std::vector<Report>{kRunningWithLogon});
+  EXPECT_EQ(SessionChange(WTS_SESSION_LOGON, console_), std::vector<Report>{kRunningWithLogon});
+  ASSERT_TRUE(WaitUntil([] { return !Events().Lines().empty(); }));
+
+  EXPECT_EQ(StopAndJoinReports(), (std::vector<Report>{{SERVICE_STOP_PENDING, 0x85, 1, 3000},
+                                                        {SERVICE_STOP_PENDING, 0x85, 0, 0},
+                                                        {SERVICE_STOPPED, 0x85, 0, 0}}));
+  EXPECT_EQ(Events().Lines(), std::vector<std::string>{ExpectedLaunch()});
+}
+
+// A user already logged on at the console when the service starts gets the decision at once.
+TEST_F(LaunchAtLogonTest, AUserAlreadyAtTheConsoleGetsTheDecisionAtStart) {
+  SetModeFile("[Fields]\r\nLaunchAtLogon=1\r\n");
+  Scenario(service_test::kOneDisk);
+  StartService();
+  ASSERT_TRUE(WaitUntil([] { return !Events().Lines().empty(); }));
+  StopAndJoinReports();
+  EXPECT_EQ(Events().Lines(), std::vector<std::string>{ExpectedLaunch()});
+}
+
+// Without the key (or with 0) the accepted controls stay stop and shutdown, and a logon that still
+// reaches the handler does nothing: the arrival after it is the only launch.
+TEST_F(LaunchAtLogonTest, OffByDefault) {
+  for (const char* file : {static_cast<const char*>(nullptr), "[Fields]\r\nLaunchAtLogon=0\r\n"}) {
+    SCOPED_TRACE(file ? file : "no file");
+    SetModeFile(file);
+    Scenario(service_test::kOneDisk);
+    Events().Clear();
+    platform_.reports.clear();
+    ::ResetEvent(platform_.running);
+    StartRunning();
+    EXPECT_EQ(SessionChange(WTS_SESSION_LOGON, console_), std::vector<Report>{kRunning});
+    EXPECT_EQ(Control(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEARRIVAL), std::vector<Report>{kRunning});
+    ASSERT_TRUE(WaitUntil([] { return !Events().Lines().empty(); }));
+    StopAndJoin();
+    EXPECT_EQ(Events().Lines(), std::vector<std::string>{ExpectedLaunch()});
+  }
 }
 
 }  // namespace
