@@ -125,6 +125,34 @@ BOOL WINAPI FakeControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATU
   return service == kService && status != nullptr && !Fails("ControlService");
 }
 
+const HKEY kSourceKey = reinterpret_cast<HKEY>(0x3003);
+
+LSTATUS WINAPI FakeRegCreateKey(HKEY root, LPCSTR subKey, DWORD, LPSTR keyClass, DWORD options, REGSAM access,
+                                LPSECURITY_ATTRIBUTES security, PHKEY key, LPDWORD) {
+  const bool right = root == HKEY_LOCAL_MACHINE && keyClass == nullptr && options == REG_OPTION_NON_VOLATILE &&
+                     access == KEY_SET_VALUE && security == nullptr;
+  scm->log.push_back(std::string("RegCreateKeyExA(") + (right ? "HKLM\\" : "?\\") + subKey + ")");
+  if (Fails("RegCreateKeyExA")) return ERROR_ACCESS_DENIED;
+  *key = kSourceKey;
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI FakeRegSetValue(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {
+  std::string value = "?";
+  if (type == REG_EXPAND_SZ && size == std::strlen(reinterpret_cast<const char*>(data)) + 1) {
+    value = "REG_EXPAND_SZ " + std::string(reinterpret_cast<const char*>(data));
+  } else if (type == REG_DWORD && size == 4) {
+    value = "REG_DWORD " + std::to_string(*reinterpret_cast<const DWORD*>(data));
+  }
+  scm->log.push_back(std::string("RegSetValueExA(") + (key == kSourceKey ? "" : "?, ") + name + ", " + value + ")");
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI FakeRegCloseKey(HKEY key) {
+  scm->log.push_back(key == kSourceKey ? "RegCloseKey" : "RegCloseKey(?)");
+  return ERROR_SUCCESS;
+}
+
 int WINAPI FakeMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
   scm->log.push_back("MessageBoxA(" + Hex(style) + ")");
   scm->boxTexts.push_back(text);
@@ -164,22 +192,32 @@ class ControllerTest : public ::testing::Test {
   sys::ScopedCall<decltype(c_.StartServiceA)> r9_{c_.StartServiceA, FakeStartService};
   sys::ScopedCall<decltype(c_.ControlService)> r10_{c_.ControlService, FakeControlService};
   sys::ScopedCall<decltype(c_.MessageBoxA)> r11_{c_.MessageBoxA, FakeMessageBox};
+  sys::ScopedCall<decltype(c_.RegCreateKeyExA)> r12_{c_.RegCreateKeyExA, FakeRegCreateKey};
+  sys::ScopedCall<decltype(c_.RegSetValueExA)> r13_{c_.RegSetValueExA, FakeRegSetValue};
+  sys::ScopedCall<decltype(c_.RegCloseKey)> r14_{c_.RegCloseKey, FakeRegCloseKey};
 };
 
 using Log = std::vector<std::string>;
-
-const Log kQuery = {"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)", "QueryServiceStatus", "Close(service)",
-                    "Close(manager)"};
-const Log kStartOk = {"OpenSCManagerA(0xF003F)", "OpenServiceA(0xF01FF)", "StartServiceA", "Close(service)",
-                      "Close(manager)"};
-const Log kInstallOk = {"OpenSCManagerA(0x2)", "GetModuleFileNameA(260)", "CreateServiceA",
-                        "ChangeServiceConfig2A(1)", "Close(service)", "Close(manager)"};
 
 Log Join(std::initializer_list<Log> parts) {
   Log all;
   for (const Log& part : parts) all.insert(all.end(), part.begin(), part.end());
   return all;
 }
+
+const Log kQuery = {"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)", "QueryServiceStatus", "Close(service)",
+                    "Close(manager)"};
+const Log kStartOk = {"OpenSCManagerA(0xF003F)", "OpenServiceA(0xF01FF)", "StartServiceA", "Close(service)",
+                      "Close(manager)"};
+// The event source names the executable, unquoted, as its message file.
+const Log kEventSourceOk = {
+    "RegCreateKeyExA(HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\MarrowbankServer)",
+    "RegSetValueExA(EventMessageFile, REG_EXPAND_SZ C:\\Tools\\Svc\\MarrowbankServer.exe)",
+    "RegSetValueExA(TypesSupported, REG_DWORD 7)", "RegCloseKey"};
+const Log kInstallOk = Join({{"OpenSCManagerA(0x2)", "GetModuleFileNameA(260)", "CreateServiceA",
+                              "ChangeServiceConfig2A(1)"},
+                             kEventSourceOk,
+                             {"Close(service)", "Close(manager)"}});
 
 // Message texts, code page 936.
 const std::string kDispatchError1063 =
@@ -241,6 +279,13 @@ TEST_F(ControllerTest, EachStateAndFailureTakesItsBranch) {
        {"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)=null", "Close(manager)", "OpenSCManagerA(0x2)=null"}, {}},
       {"description fails: started all the same", false, 0, {"ChangeServiceConfig2A"}, IDNO,
        Join({{"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)=null", "Close(manager)"}, kInstallOk, kStartOk}), {}},
+      {"event source fails: started all the same", false, 0, {"RegCreateKeyExA"}, IDNO,
+       Join({{"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)=null", "Close(manager)", "OpenSCManagerA(0x2)",
+              "GetModuleFileNameA(260)", "CreateServiceA", "ChangeServiceConfig2A(1)",
+              "RegCreateKeyExA(HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\MarrowbankServer)",
+              "Close(service)", "Close(manager)"},
+             kStartOk}),
+       {}},
       {"start: manager fails", true, SERVICE_STOPPED, {"OpenSCManagerA:0xF003F"}, IDNO,
        Join({kQuery, {"OpenSCManagerA(0xF003F)=null", "MessageBoxA(0x0)"}}), {kStartFailedText}},
       {"start: service fails", true, SERVICE_STOPPED, {"OpenServiceA:0xF01FF"}, IDNO,
