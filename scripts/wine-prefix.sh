@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Test fixture for the build tree's Wine prefix and X display.
 #   wine-prefix.sh setup BUILD_DIR     make the 32-bit prefix once (reused later), start a persistent
-#                                      wineserver and an Xvfb display for message boxes
+#                                      wineserver and an Xvfb display for message boxes; the services'
+#                                      events go to BUILD_DIR/wine-services.log
 #   wine-prefix.sh teardown BUILD_DIR  stop the prefix's wineserver (and every Wine process in it) and Xvfb
 set -euo pipefail
 action=$1
@@ -47,8 +48,10 @@ case "$action" in
     # Keep the server up for the whole run; its output must not hold the test runner's pipe open.
     wineserver -p </dev/null >/dev/null 2>&1
     # Start the prefix's system processes (service manager, explorer) now, detached from the test
-    # runner's output: started by the first test instead, they would hold its pipe open.
-    wine cmd /c exit 0 </dev/null >/dev/null 2>&1
+    # runner's output: started by the first test instead, they would hold its pipe open. Services
+    # inherit the service manager's environment and standard error: with Wine's event-log channel on,
+    # every event a service writes lands in wine-services.log, one line per string.
+    env WINEDEBUG=-all,+eventlog LC_ALL=zh_CN.UTF-8 wine cmd /c exit 0 </dev/null >/dev/null 2>"$build_dir/wine-services.log"
     ;;
   teardown)
     wineserver -k 2>/dev/null || true

@@ -93,6 +93,46 @@ size_t CountOf(const std::string& text, const std::string& part) {
   return count;
 }
 
+// Wine's event log keeps nothing, but with its event-log channel on it prints each string of each
+// event; the prefix fixture has the service manager, whose standard error services inherit, write
+// them to this file. One line per string: "...:eventlog:ReportEventW L\"<string>\"".
+std::string ServicesLog() { return ExecutableDirectory() + "..\\..\\wine-services.log"; }
+
+// The event strings printed since byte `from` of the log, as Wine escapes them.
+std::vector<std::string> EventStrings(size_t from) {
+  const std::string text = ReadText(ServicesLog());
+  std::vector<std::string> strings;
+  const std::string mark = "eventlog:ReportEventW L\"";
+  for (size_t at = text.find(mark, from); at != std::string::npos; at = text.find(mark, at + 1)) {
+    const size_t begin = at + mark.size();
+    const size_t end = text.find('\n', begin);
+    const std::string line = text.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+    strings.push_back(line.substr(0, line.rfind('"')));
+  }
+  return strings;
+}
+
+// A string as Wine's debug output shows it: backslashes and double quotes escaped.
+std::string WineEscaped(const std::string& text) {
+  std::string escaped;
+  for (char c : text) {
+    if (c == '\\' || c == '"') escaped += '\\';
+    escaped += c;
+  }
+  return escaped;
+}
+
+// True when `sequence` appears in `strings` as consecutive elements: one event's strings.
+bool HasEvent(const std::vector<std::string>& strings, const std::vector<std::string>& sequence) {
+  return std::search(strings.begin(), strings.end(), sequence.begin(), sequence.end()) != strings.end();
+}
+
+std::string Joined(const std::vector<std::string>& strings) {
+  std::string text;
+  for (const std::string& s : strings) text += "\n  " + s;
+  return text;
+}
+
 // Polls with short sleeps until `done` holds or the time is up; true when it held.
 bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
   const DWORD start = GetTickCount();
@@ -371,6 +411,41 @@ TEST_F(SystemTest, RunByHandInstallsAndStartsTheService) {
   const DWORD pid = QueryStatus().dwProcessId;
   const auto servers = tools::FindProcesses("MarrowbankServer.exe");
   EXPECT_NE(std::find(servers.begin(), servers.end(), pid), servers.end()) << "service process " << pid;
+
+  // The event source names the installed executable, whose message table holds the texts.
+  sys::UniqueRegistryKey source;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                          "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\MarrowbankServer", 0,
+                          KEY_READ, source.receive()),
+            ERROR_SUCCESS);
+  char messageFile[MAX_PATH] = {};
+  DWORD type = 0, size = sizeof messageFile;
+  ASSERT_EQ(RegQueryValueExA(source.get(), "EventMessageFile", nullptr, &type, reinterpret_cast<BYTE*>(messageFile),
+                             &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_EXPAND_SZ));
+  EXPECT_EQ(std::string(messageFile), Install("MarrowbankServer.exe"));
+  DWORD types = 0;
+  size = sizeof types;
+  ASSERT_EQ(RegQueryValueExA(source.get(), "TypesSupported", nullptr, &type, reinterpret_cast<BYTE*>(&types), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(types, 7u);
+  HMODULE image = LoadLibraryExA(messageFile, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(image, nullptr);
+  char text[512] = {};
+  const DWORD_PTR strings[] = {reinterpret_cast<DWORD_PTR>("1"), reinterpret_cast<DWORD_PTR>("0"),
+                               reinterpret_cast<DWORD_PTR>("service")};
+  EXPECT_GT(FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, image, 0x40000064, 0x409,
+                           text, sizeof text, reinterpret_cast<va_list*>(const_cast<DWORD_PTR*>(strings))),
+            0u);
+  FreeLibrary(image);
+  EXPECT_STREQ(text,
+               "The service started. Read from the mode file at start: PollSeconds=1, LaunchAtLogon=0, "
+               "LaunchAs=service.\r\n");
+
+  // The running service's start, read back from Wine's event-log channel.
+  EXPECT_TRUE(WaitUntil([] { return HasEvent(EventStrings(0), {"1", "0", "service"}); }, 5000))
+      << "no start event among:" << Joined(EventStrings(0));
 }
 
 TEST_F(SystemTest, PollingStartsTheDesktopProgramOnceInTheConsoleSession) {
@@ -397,6 +472,10 @@ TEST_F(SystemTest, PollingStartsTheDesktopProgramOnceInTheConsoleSession) {
             std::string::npos)
       << started;
   EXPECT_NE(ReadText(Install("t3fp-calls.log")).find("vsGetEncryptState"), std::string::npos);
+  const std::vector<std::string> startEvent = {std::to_string(programs[0]), std::to_string(console),
+                                               WineEscaped("\"" + Install("Marrowbank.exe") + "\"")};
+  EXPECT_TRUE(WaitUntil([&] { return HasEvent(EventStrings(0), startEvent); }, 5000))
+      << "no program-start event among:" << Joined(EventStrings(0));
 
   // Later polls find it running and start nothing more.
   Sleep(2500);
@@ -433,6 +512,47 @@ TEST_F(SystemTest, StopReachesStoppedAndTheProcessEnds) {
   GetExitCodeProcess(process.get(), &code);
   EXPECT_EQ(code, 0u);
   EXPECT_EQ(QueryStatus().dwWin32ExitCode, 0u);
+}
+
+// A disk already present when the service starts, with a user at the console, polling off and
+// LaunchAtLogon=1: the service starts the program once at start, as that user (LaunchAs=user), and
+// accepts session changes.
+TEST_F(SystemTest, LaunchAtLogonStartsTheProgramForADiskAlreadyPresent) {
+  ASSERT_EQ(QueryStatus().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+  for (DWORD pid : DesktopPrograms()) tools::KillProcess(pid);
+  const std::string startsLog = Install("Marrowbank-starts.log");
+  DeleteFileA(startsLog.c_str());
+  ASSERT_TRUE(WriteText(Install("t3fp-scenario.txt"), kScenario));
+  ASSERT_TRUE(WriteText(Install("language\\ModeConfig.ini"), "[Fields]\r\nLaunchAtLogon=1\r\nLaunchAs=user\r\n"));
+  const size_t logFrom = ReadText(ServicesLog()).size();
+
+  {
+    sys::UniqueServiceHandle service = OpenService(SERVICE_START);
+    ASSERT_TRUE(service);
+    ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr)) << GetLastError();
+  }
+  ASSERT_TRUE(WaitForState(SERVICE_RUNNING, 10000)) << "state " << QueryStatus().dwCurrentState;
+  EXPECT_EQ(QueryStatus().dwControlsAccepted, 0x85u) << "stop, shutdown and session changes";
+  ASSERT_TRUE(WaitUntil([&] { return !ReadText(startsLog).empty() && !DesktopPrograms().empty(); }, 15000))
+      << "the desktop program did not start";
+  const std::vector<DWORD> programs = DesktopPrograms();
+  ASSERT_EQ(programs.size(), 1u);
+  const DWORD console = WTSGetActiveConsoleSessionId();
+  EXPECT_EQ(tools::SessionOf(programs[0]), console);
+  EXPECT_TRUE(HasEvent(EventStrings(logFrom), {"0", "1", "user"})) << Joined(EventStrings(logFrom));
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        return HasEvent(EventStrings(logFrom), {std::to_string(programs[0]), std::to_string(console),
+                                                WineEscaped("\"" + Install("Marrowbank.exe") + "\"")});
+      },
+      5000))
+      << Joined(EventStrings(logFrom));
+
+  ASSERT_TRUE(SendStop());
+  EXPECT_TRUE(WaitForState(SERVICE_STOPPED, 5000));
+  EXPECT_EQ(CountOf(ReadText(startsLog), "\r\n"), 1u) << "started once";
+  for (DWORD pid : DesktopPrograms()) tools::KillProcess(pid);
+  ASSERT_TRUE(WriteText(Install("language\\ModeConfig.ini"), kModeConfig));
 }
 
 TEST_F(SystemTest, RunByHandWhileStoppedStartsTheService) {
