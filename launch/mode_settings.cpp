@@ -12,14 +12,14 @@ namespace {
 constexpr char kSection[] = "Fields";
 
 // The key's value, "" when the file, the section or the key is missing.
-std::string ReadValue(const std::string& path, const char* key) {
+std::string ReadValue(const char* path, const char* key) {
   char value[260] = {};
-  ::GetPrivateProfileStringA(kSection, key, "", value, sizeof value, path.c_str());
+  ::GetPrivateProfileStringA(kSection, key, "", value, sizeof value, path);
   return value;
 }
 
 std::string ReadValue(const char* key) {
-  std::string path;
+  char path[kModeFilePathSize];
   return ModeFilePath(path) ? ReadValue(path, key) : std::string();
 }
 
@@ -36,38 +36,38 @@ bool IsZero(const std::string& value) {
 
 // A file that is there but cannot be opened (a directory of that name, no read access) reads as
 // every key absent; the administrator is told once.
-void CheckReadable(const std::string& path) {
-  const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+void CheckReadable(const char* path) {
+  const HANDLE file = ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file != INVALID_HANDLE_VALUE) {
     ::CloseHandle(file);
     return;
   }
   const DWORD error = ::GetLastError();
-  if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) ReportModeFileUnreadable(path.c_str(), error);
+  if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) ReportModeFileUnreadable(path, error);
 }
 
 }  // namespace
 
 StartSettings ReadStartSettings() {
   StartSettings settings{ReadPollSeconds(), false, false};
-  std::string path;
+  char path[kModeFilePathSize];
   if (!ModeFilePath(path)) return settings;
   CheckReadable(path);
 
   const std::string poll = ReadValue(path, "PollSeconds");
   if (!poll.empty() && settings.pollSeconds == 0 && !IsZero(poll)) {
-    ReportModeValueRejected(path.c_str(), "PollSeconds", poll.c_str());
+    ReportModeValueRejected(path, "PollSeconds", poll.c_str());
   }
   const std::string logon = ReadValue(path, "LaunchAtLogon");
   settings.launchAtLogon = IsLaunchAtLogonOn(logon);
   if (!logon.empty() && logon != "0" && !settings.launchAtLogon) {
-    ReportModeValueRejected(path.c_str(), "LaunchAtLogon", logon.c_str());
+    ReportModeValueRejected(path, "LaunchAtLogon", logon.c_str());
   }
   const std::string launchAs = ReadValue(path, "LaunchAs");
   settings.launchAsUser = IsLaunchAsUser(launchAs);
   if (!launchAs.empty() && !settings.launchAsUser && ::lstrcmpiA(launchAs.c_str(), "service") != 0) {
-    ReportModeValueRejected(path.c_str(), "LaunchAs", launchAs.c_str());
+    ReportModeValueRejected(path, "LaunchAs", launchAs.c_str());
   }
   return settings;
 }
