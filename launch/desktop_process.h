@@ -14,3 +14,9 @@ bool CreateDesktopProcess(HANDLE token, DWORD sessionId, char* commandLine, void
 
 // Reports that `step` failed, with the calling thread's last error; returns false.
 bool LaunchStepFailed(const char* step);
+
+// Launch problems are reported once for a run of the same problem: the polling road tries a failed
+// launch again every period, and the event log must not fill with copies. A successful start ends
+// the run. `ReportLaunchProblem` reports a failed step (or, with `step` null, nobody at the console
+// in `code`'s session) unless it is the problem reported last.
+void ReportLaunchProblem(const char* step, DWORD code);

@@ -3,8 +3,11 @@
 #include <windows.h>
 
 #include "launch/desktop_process.h"
-#include "platform/event_log.h"
 #include "platform/handles.h"
+
+namespace {
+constexpr DWORD kNoConsoleSession = 0xFFFFFFFF;  // no session is attached to the console at all
+}  // namespace
 
 // The user's profile is not loaded here: a user who is logged on at the console has it loaded by the
 // logon itself, so the program sees its own registry hive and folders. Loading it again would only
@@ -20,17 +23,18 @@ bool LaunchAsConsoleUser(char* commandLine) {
   sys::UniqueHandle userToken;
 
   const DWORD sessionId = sys::calls().WTSGetActiveConsoleSessionId();
-  if (sessionId == 0xFFFFFFFF) {  // no session is attached to the console at all
-    ReportNoConsoleUser(sessionId);
+  if (sessionId == kNoConsoleSession) {
+    ReportLaunchProblem(nullptr, sessionId);
     return false;
   }
   if (!sys::calls().WTSQueryUserToken(sessionId, userToken.receive())) {
     const DWORD error = ::GetLastError();
+    // No token for the session: nobody is logged on there.
     if (error == ERROR_NO_TOKEN) {
-      ReportNoConsoleUser(sessionId);
-      return false;
+      ReportLaunchProblem(nullptr, sessionId);
+    } else {
+      ReportLaunchProblem("WTSQueryUserToken", error);
     }
-    ReportProgramFailed("WTSQueryUserToken", error);
     return false;
   }
   if (!sys::calls().CreateEnvironmentBlock(environment.receive(), userToken.get(), FALSE)) {
@@ -41,7 +45,7 @@ bool LaunchAsConsoleUser(char* commandLine) {
 
 bool IsUserLoggedOnAtConsole() {
   const DWORD sessionId = sys::calls().WTSGetActiveConsoleSessionId();
-  if (sessionId == 0xFFFFFFFF) return false;
+  if (sessionId == kNoConsoleSession) return false;
   sys::UniqueHandle userToken;
   return sys::calls().WTSQueryUserToken(sessionId, userToken.receive()) != FALSE;
 }

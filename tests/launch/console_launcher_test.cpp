@@ -500,4 +500,27 @@ TEST_F(Launcher, AsUserFailuresAndNoUser) {
   EXPECT_EQ(launch_test::ReadText(log_), "") << "a failed launch started the program";
 }
 
+// The polling road tries a failed launch again every period: the same problem is reported once,
+// until a start ends the run of it.
+TEST_F(Launcher, ARepeatedProblemIsReportedOnceUntilAStart) {
+  std::vector<std::string> events;
+  const auto launch = [&](const char* failing, DWORD consoleSession) {
+    std::string commandLine = "\"" + OwnDirectory() + "Marrowbank.exe\" --exit";
+    WatchLauncher watch(failing, ERROR_ACCESS_DENIED, consoleSession);
+    const bool launched = LaunchAsConsoleUser(&commandLine[0]);
+    for (const std::string& e : watch.Events()) events.push_back(e.substr(0, e.find(':')));
+    return launched;
+  };
+  EXPECT_FALSE(launch("CreateEnvironmentBlock", 0));
+  EXPECT_FALSE(launch("CreateEnvironmentBlock", 0));
+  EXPECT_FALSE(launch("", 0xFFFFFFFF));
+  EXPECT_FALSE(launch("", 0xFFFFFFFF));
+  EXPECT_FALSE(launch("CreateEnvironmentBlock", 0));
+  EXPECT_TRUE(launch("", 0));
+  EXPECT_FALSE(launch("CreateEnvironmentBlock", 0));
+  EXPECT_EQ(events, (std::vector<std::string>{"error 0xC00000C9", "warning 0x800000CA", "error 0xC00000C9",
+                                              "info 0x400000C8", "error 0xC00000C9"}));
+  WaitForLoggedStarts(1);
+}
+
 }  // namespace
