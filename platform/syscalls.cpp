@@ -9,6 +9,8 @@ const Calls kReal = {
     ::CreateThread,
     ::WaitForSingleObject,
     ::Sleep,
+    ::PostThreadMessageA,
+    ::TerminateProcess,
     ::GetModuleFileNameA,
     ::GetModuleHandleA,
     ::LoadLibraryExA,
@@ -41,7 +43,7 @@ const Calls kReal = {
 };
 
 // Every row is a function pointer: a row added to Calls but not to kReal would be left null.
-static_assert(sizeof(Calls) == 34 * sizeof(void*), "keep kReal in step with Calls");
+static_assert(sizeof(Calls) == 36 * sizeof(void*), "keep kReal in step with Calls");
 
 Calls g_calls = kReal;
 

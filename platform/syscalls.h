@@ -20,6 +20,8 @@ struct Calls {
   decltype(&::CreateThread) CreateThread;
   decltype(&::WaitForSingleObject) WaitForSingleObject;
   decltype(&::Sleep) Sleep;
+  decltype(&::PostThreadMessageA) PostThreadMessageA;
+  decltype(&::TerminateProcess) TerminateProcess;
   decltype(&::GetModuleFileNameA) GetModuleFileNameA;
 
   // Libraries.
