@@ -30,6 +30,7 @@ const SERVICE_STATUS_HANDLE kStatusHandle = reinterpret_cast<SERVICE_STATUS_HAND
 
 struct Report {
   DWORD state, accepted, checkPoint, waitHint, exitCode = 0, specificCode = 0;
+  DWORD thread = 0;  // who reported; not compared
   bool operator==(const Report& o) const {
     return state == o.state && accepted == o.accepted && checkPoint == o.checkPoint && waitHint == o.waitHint &&
            exitCode == o.exitCode && specificCode == o.specificCode;
@@ -115,7 +116,7 @@ BOOL WINAPI FakeSetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS 
   if (s->dwCurrentState == SERVICE_STOP_PENDING && s->dwCheckPoint == 0) ::Sleep(50);
   std::lock_guard<std::mutex> lock(platform->mutex);
   platform->reports.push_back({s->dwCurrentState, s->dwControlsAccepted, s->dwCheckPoint, s->dwWaitHint,
-                               s->dwWin32ExitCode, s->dwServiceSpecificExitCode});
+                               s->dwWin32ExitCode, s->dwServiceSpecificExitCode, ::GetCurrentThreadId()});
   if (handle != kStatusHandle || s->dwServiceType != SERVICE_WIN32_OWN_PROCESS ||
       (s->dwServiceSpecificExitCode != 0 && s->dwWin32ExitCode != ERROR_SERVICE_SPECIFIC_ERROR)) {
     platform->reportsWellFormed = false;
@@ -221,12 +222,17 @@ class ServiceMainTest : public service_test::LaunchFixture {
     ASSERT_EQ(::WaitForSingleObject(platform_.running, 5000), WAIT_OBJECT_0);
     ASSERT_EQ(platform_.Reports(), (std::vector<Report>{kStart1, kStart2, kRunning}));
   }
-  // The reports a control yields, with the handler's result checked.
+  // The reports a control yields, with the handler's result checked. Only this thread's: once a stop
+  // is signalled, ServiceMain's own reports may come before the handler has returned.
   std::vector<Report> Control(DWORD control, DWORD eventType = 0) {
     const size_t before = platform_.Reports().size();
     EXPECT_EQ(ServiceControlHandler(control, eventType, nullptr, nullptr), static_cast<DWORD>(NO_ERROR));
     const std::vector<Report> all = platform_.Reports();
-    return std::vector<Report>(all.begin() + static_cast<long>(before), all.end());
+    std::vector<Report> own;
+    for (auto r = all.begin() + static_cast<long>(before); r != all.end(); ++r) {
+      if (r->thread == ::GetCurrentThreadId()) own.push_back(*r);
+    }
+    return own;
   }
   void StopAndJoin() {
     EXPECT_EQ(Control(SERVICE_CONTROL_STOP), (std::vector<Report>{kStopPending1, kStopPending0}));
