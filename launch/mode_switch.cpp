@@ -15,6 +15,9 @@ constexpr DWORD kValueSize = 260;
 
 // "<directory of this executable>\language\ModeConfig.ini". The directory ends at the last 0x5C
 // byte, found byte by byte; with no backslash at all the whole path is taken as the directory.
+// Deliberately not the double-byte-aware scan that the command line and the bridge binding use: the
+// mode file's place is fixed by this byte-wise rule. The two agree unless the executable's own file
+// name holds a double-byte character whose second byte is 0x5C.
 bool ModeFilePath(std::string& path) {
   char modulePath[261] = {};
   if (sys::calls().GetModuleFileNameA(nullptr, modulePath, 260) == 0) return false;
