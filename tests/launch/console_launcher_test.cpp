@@ -53,20 +53,32 @@ bool CheckRunning(decltype(&::CreateToolhelp32Snapshot) snapshot) {
   return running;
 }
 
-TEST(DesktopAppRunning, FindsExactlyMarrowbankExeAndClosesTheSnapshot) {
+// The file name is compared without regard to letter case, as Windows names files: the program
+// started under "MARROWBANK.EXE" is running; a different name is not.
+TEST(DesktopAppRunning, FindsMarrowbankExeInAnyLetterCaseAndClosesTheSnapshot) {
   const std::string standIn = OwnDirectory() + "Marrowbank.exe";
   EXPECT_FALSE(CheckRunning(RecordSnapshot)) << "a stand-in left running by an earlier test";
 
-  // The same program under a name differing only in letter case does not count.
-  const std::string lowerDirectory = OwnDirectory() + "lower";
-  const std::string lower = lowerDirectory + "\\marrowbank.exe";
-  ::CreateDirectoryA(lowerDirectory.c_str(), nullptr);
-  ASSERT_TRUE(::CopyFileA(standIn.c_str(), lower.c_str(), FALSE));
+  struct Case {
+    const char* folder;
+    const char* name;
+    bool counts;
+  };
+  const Case cases[] = {{"upper", "MARROWBANK.EXE", true},
+                        {"lower", "marrowbank.exe", true},
+                        {"longer", "Marrowbank2.exe", false},
+                        {"suffixed", "Marrowbank.exe.exe", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string folder = OwnDirectory() + c.folder;
+    const std::string copy = folder + "\\" + c.name;
+    ::CreateDirectoryA(folder.c_str(), nullptr);
+    ASSERT_TRUE(::CopyFileA(standIn.c_str(), copy.c_str(), FALSE));
+    StandIn running(copy);
+    ASSERT_TRUE(running.started());
+    EXPECT_EQ(CheckRunning(RecordSnapshot), c.counts);
+  }
   {
-    StandIn lowerCase(lower);
-    ASSERT_TRUE(lowerCase.started());
-    EXPECT_FALSE(CheckRunning(RecordSnapshot));
-
     StandIn first(standIn);
     ASSERT_TRUE(first.started());
     EXPECT_TRUE(CheckRunning(RecordSnapshot));
