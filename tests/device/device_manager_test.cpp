@@ -94,6 +94,8 @@ const RecordCase kRecordCases[] = {
     // The value is the record's own even when the identifiers came from the base information.
     {"own value 1", 5, 2, "base.model NOVRA\nbase.vendor Marrowba\nvalue 1\n", 1, 1, 1, 3, 1},
     {"own value 3", 5, 2, "base.model NOVRA\nbase.vendor Marrowba\nvalue 3\n", 0, 1, 1, -1, 0},
+    {"blank-only vendor", 5, 2, "base.model ABC\nbase.vendor \"   \"\ninfo.model QZ\ninfo.vendor Hoptrel\nvalue 1\n",
+     1, 1, 1, 3, 1},
     {"trailing blanks", 12, 2, "base.model \"QZ \"\nbase.vendor \"Hoptrel  \"\n", 1, 1, 0, 3, 1},
     {"leading blank", 12, 2, "base.model QZ\nbase.vendor \" Hoptrel\"\n", 0, 0, 0, -1, 0},
     {"inner blank", 12, 2, "base.model QZ\nbase.vendor \"Hop trel\"\n", 0, 0, 0, -1, 0},
