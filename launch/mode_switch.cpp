@@ -12,22 +12,30 @@ namespace {
 
 constexpr char kSection[] = "Fields";
 constexpr DWORD kValueSize = 260;
+constexpr size_t kLongestPath = MAX_PATH - 1;  // what the ANSI file functions open
 
-// "<directory of this executable>\language\ModeConfig.ini". The directory ends at the last 0x5C
-// byte, found byte by byte; with no backslash at all the whole path is taken as the directory.
-// Deliberately not the double-byte-aware scan that the command line and the bridge binding use: the
-// mode file's place is fixed by this byte-wise rule. The two agree unless the executable's own file
-// name holds a double-byte character whose second byte is 0x5C.
 bool ModeFilePath(std::string& path) {
   char modulePath[261] = {};
   if (sys::calls().GetModuleFileNameA(nullptr, modulePath, 260) == 0) return false;
-  if (char* separator = std::strrchr(modulePath, '\\')) separator[1] = '\0';
-  path = modulePath;
-  path += "language\\ModeConfig.ini";
+  path = ModeFilePathFor(modulePath);
   return true;
 }
 
 }  // namespace
+
+// The directory ends at the last 0x5C byte, found byte by byte; with no backslash at all the whole
+// path is taken as the directory. Deliberately not the double-byte-aware scan that the command line
+// and the bridge binding use: the mode file's place is fixed by this byte-wise rule. The two agree
+// unless the executable's own file name holds a double-byte character whose second byte is 0x5C.
+std::string ModeFilePathFor(const char* modulePath) {
+  const char* separator = std::strrchr(modulePath, '\\');
+  std::string path(modulePath, separator != nullptr ? static_cast<size_t>(separator + 1 - modulePath)
+                                                    : std::strlen(modulePath));
+  path += "language\\ModeConfig.ini";
+  return path;
+}
+
+bool ModeFilePathFits(const char* modulePath) { return ModeFilePathFor(modulePath).size() <= kLongestPath; }
 
 bool ReadModeSwitch(const char* key) {
   std::string path;

@@ -95,6 +95,21 @@ TEST_F(ModeFile, UnreadableModulePathReadsFalseAndSaysSo) {
   EXPECT_EQ(seconds, 0u);
 }
 
+// The directory ends after the last 0x5C byte, byte by byte, even inside a double-byte character;
+// with no backslash the whole path is the directory. 259 characters is the longest path that fits.
+TEST(ModeFilePath, ByteWiseLastBackslash) {
+  EXPECT_EQ(ModeFilePathFor("C:\\Program Files\\Marrowbank\\MarrowbankServer.exe"),
+            "C:\\Program Files\\Marrowbank\\language\\ModeConfig.ini");
+  EXPECT_EQ(ModeFilePathFor("C:\\A\x81\x5c\\Server.exe"), "C:\\A\x81\x5c\\language\\ModeConfig.ini");
+  EXPECT_EQ(ModeFilePathFor("C:\\A\\Server\x81\x5c.exe"), "C:\\A\\Server\x81\x5clanguage\\ModeConfig.ini");
+  EXPECT_EQ(ModeFilePathFor("Server.exe"), "Server.exelanguage\\ModeConfig.ini");
+  EXPECT_EQ(ModeFilePathFor(""), "language\\ModeConfig.ini");
+
+  const std::string directory = "C:\\" + std::string(232, 'd') + "\\";  // 236 + 23 = 259
+  EXPECT_TRUE(ModeFilePathFits((directory + "MarrowbankServer.exe").c_str()));
+  EXPECT_FALSE(ModeFilePathFits((directory + "d\\MarrowbankServer.exe").c_str()));
+}
+
 TEST_F(ModeFile, PollSecondsIsAWholeNumberFromOneToADay) {
   struct Case {
     const char* file;  // nullptr: no file
