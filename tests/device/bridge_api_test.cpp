@@ -11,24 +11,12 @@
 
 #include "device/device_manager.h"
 #include "platform/syscalls.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
-std::string ExeDir() {
-  char path[MAX_PATH];
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  *(std::strrchr(path, '\\') + 1) = '\0';
-  return path;
-}
-
-std::string Variant(const std::string& name) { return ExeDir() + "variants\\" + name + "\\JMUsbDll.dll"; }
-std::string Beside() { return ExeDir() + "JMUsbDll.dll"; }
-
-std::string ModulePath(HMODULE module) {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(module, path, MAX_PATH);
-  return path;
-}
+std::string Variant(const std::string& name) { return test_support::OwnDirectory() + "variants\\" + name + "\\JMUsbDll.dll"; }
+std::string Beside() { return test_support::OwnDirectory() + "JMUsbDll.dll"; }
 
 class BridgeTest : public ::testing::Test {
  protected:
@@ -53,7 +41,7 @@ TEST_F(BridgeTest, LoadsFromTheExecutableDirectoryAndResolvesEveryEntry) {
   HMODULE module = BridgeApi::Bind(&loadedHere);
   ASSERT_NE(module, nullptr);
   EXPECT_TRUE(loadedHere);
-  EXPECT_EQ(lstrcmpiA(ModulePath(module).c_str(), Beside().c_str()), 0);
+  EXPECT_EQ(lstrcmpiA(test_support::ModulePath(module).c_str(), Beside().c_str()), 0);
   for (int i = 0; i < BridgeApi::kEntryCount; ++i) {
     SCOPED_TRACE(BridgeApi::kEntryNames[i]);
     EXPECT_NE(BridgeApi::Table().entries[i], nullptr);

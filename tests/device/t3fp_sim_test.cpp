@@ -12,6 +12,7 @@
 
 #include "device/fp_sdk.h"
 #include "standins/t3fp_sim/t3fp_sim_control.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -19,13 +20,6 @@ std::vector<std::string> Calls() {
   std::vector<std::string> out;
   for (int i = 0; i < SimCallCount(); ++i) out.emplace_back(SimCallText(i));
   return out;
-}
-
-std::string ExeDir() {
-  char path[MAX_PATH];
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  *(std::strrchr(path, '\\') + 1) = '\0';
-  return path;
 }
 
 class SimTest : public ::testing::Test {
@@ -155,8 +149,8 @@ TEST_F(SimTest, RejectsMalformedScenarios) {
 // Without a scenario from the control API the simulator reads its file beside the DLL at every
 // refresh and logs to a file there: how another process (the service) is driven.
 TEST_F(SimTest, FileModeReadsScenarioAtEveryRefreshAndLogsCalls) {
-  const std::string scenario = ExeDir() + "t3fp-scenario.txt";
-  const std::string log = ExeDir() + "t3fp-calls.log";
+  const std::string scenario = test_support::OwnDirectory() + "t3fp-scenario.txt";
+  const std::string log = test_support::OwnDirectory() + "t3fp-calls.log";
   DeleteFileA(scenario.c_str());
   DeleteFileA(log.c_str());
   SimReset();

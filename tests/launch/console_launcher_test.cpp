@@ -13,7 +13,7 @@
 
 namespace {
 
-using launch_test::OwnDirectory;
+using test_support::OwnDirectory;
 using launch_test::StandIn;
 
 // ---- The running-instance check ------------------------------------------------------------
@@ -266,13 +266,13 @@ class Launcher : public ::testing::Test {
     log_ = OwnDirectory() + "Marrowbank-starts.log";
     ::DeleteFileA(log_.c_str());
   }
-  void TearDown() override { launch_test::EndLoggedStandIns(log_); }
+  void TearDown() override { test_support::EndStartedStandIns(test_support::ReadText(log_)); }
 
   // Waits (boundedly) until the stand-in has recorded `starts` starts; returns the log's text.
   std::string WaitForLoggedStarts(size_t starts) {
     std::string text;
     for (int i = 0; i < 200; ++i, ::Sleep(50)) {
-      text = launch_test::ReadText(log_);
+      text = test_support::ReadText(log_);
       size_t lines = 0;
       for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2)) ++lines;
       if (lines >= starts) break;
@@ -380,7 +380,7 @@ TEST_F(Launcher, EachFailingStepReturnsFalseAndReleasesWhatItObtained) {
     EXPECT_EQ(g.debugOutput, g_failing == "CreateProcessAsUserA" ? "CreateProcessAsUser FAILD!\r\n" : "");
   }
   ::Sleep(200);
-  EXPECT_EQ(launch_test::ReadText(log_), "") << "a failed launch started the program";
+  EXPECT_EQ(test_support::ReadText(log_), "") << "a failed launch started the program";
 }
 
 TEST_F(Launcher, NullCommandLineMakesNoCall) {

@@ -10,7 +10,7 @@
 namespace {
 
 TEST(DesktopAppStandIn, ShowsAWindowSayingWhatItIsAndEndsWhenClosed) {
-  launch_test::StandIn app(launch_test::OwnDirectory() + "Marrowbank.exe", "shown");
+  launch_test::StandIn app(test_support::OwnDirectory() + "Marrowbank.exe", "shown");
   ASSERT_TRUE(app.started());
   // The first window on a fresh display can take some seconds.
   HWND window = nullptr;

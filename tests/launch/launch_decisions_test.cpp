@@ -19,7 +19,7 @@
 
 namespace {
 
-using launch_test::OwnDirectory;
+using test_support::OwnDirectory;
 using launch_test::SetModeFile;
 using launch_test::StandIn;
 
@@ -251,14 +251,14 @@ TEST_F(Decisions, ArrivalStartsTheProgramForReal) {
 
   std::string text;
   for (int i = 0; i < 200 && text.find("\r\n") == std::string::npos; ++i, ::Sleep(50)) {
-    text = launch_test::ReadText(log);
+    text = test_support::ReadText(log);
   }
   EXPECT_NE(text.find(" cmdline=" + expectedCommandLine_ + "\r\n"), std::string::npos) << text;
 
   OnDeviceArrival();  // it runs now: nothing more is started
   ::Sleep(300);
-  EXPECT_EQ(launch_test::ReadText(log), text);
-  launch_test::EndLoggedStandIns(log);
+  EXPECT_EQ(test_support::ReadText(log), text);
+  test_support::EndStartedStandIns(test_support::ReadText(log));
 }
 
 // ---- Timer -------------------------------------------------------------------------------------

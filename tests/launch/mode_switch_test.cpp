@@ -63,7 +63,7 @@ DWORD WINAPI FailModuleFileName(HMODULE module, LPSTR, DWORD size) {
 // Runs `body` with the standard error stream sent to a file, and returns what was written.
 template <typename Body>
 std::string CaptureStandardError(Body body) {
-  const std::string path = launch_test::OwnDirectory() + "stderr.txt";
+  const std::string path = test_support::OwnDirectory() + "stderr.txt";
   std::fflush(stderr);
   const int saved = _dup(2);
   const int file = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, 0600);
@@ -73,7 +73,7 @@ std::string CaptureStandardError(Body body) {
   _dup2(saved, 2);
   _close(saved);
   _close(file);
-  const std::string text = launch_test::ReadText(path);
+  const std::string text = test_support::ReadText(path);
   ::DeleteFileA(path.c_str());
   return text;
 }

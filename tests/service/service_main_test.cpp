@@ -24,7 +24,7 @@ namespace {
 
 using service_test::Events;
 using service_test::ExpectedLaunch;
-using service_test::WaitUntil;
+using test_support::WaitUntil;
 
 const SERVICE_STATUS_HANDLE kStatusHandle = reinterpret_cast<SERVICE_STATUS_HANDLE>(0x5150);
 
@@ -328,7 +328,7 @@ TEST_F(ServiceMainTest, ArrivalIsAnsweredAtOnceAndEndsInALaunch) {
 
 // The same road with the real launch: the stand-in program beside this binary is started.
 TEST_F(ServiceMainTest, ArrivalStartsTheStandInProgram) {
-  const std::string log = service_test::OwnDirectory() + "Marrowbank-starts.log";
+  const std::string log = test_support::OwnDirectory() + "Marrowbank-starts.log";
   ::DeleteFileA(log.c_str());
   sys::ScopedCall<decltype(c_.CreateProcessAsUserA)> realLaunch{c_.CreateProcessAsUserA,
                                                                 sys::realCalls().CreateProcessAsUserA};
@@ -336,13 +336,13 @@ TEST_F(ServiceMainTest, ArrivalStartsTheStandInProgram) {
   StartRunning();
   EXPECT_EQ(Control(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEARRIVAL), std::vector<Report>{kRunning});
   std::string started;
-  ASSERT_TRUE(WaitUntil([&] { return !(started = service_test::ReadText(log)).empty(); }));
+  ASSERT_TRUE(WaitUntil([&] { return !(started = test_support::ReadText(log)).empty(); }));
   StopAndJoin();
-  service_test::EndStartedStandIns(started);
+  test_support::EndStartedStandIns(started);
 
   unsigned long pid = 0;
   ASSERT_EQ(std::sscanf(started.c_str(), "pid=%lu", &pid), 1) << started;
-  EXPECT_NE(started.find("cmdline=\"" + service_test::OwnDirectory() + "Marrowbank.exe\""), std::string::npos)
+  EXPECT_NE(started.find("cmdline=\"" + test_support::OwnDirectory() + "Marrowbank.exe\""), std::string::npos)
       << started;
 }
 
@@ -467,7 +467,7 @@ TEST_F(ServiceMainTest, StartUpFailures) {
 
 // "PollSeconds" is read when the service starts and becomes the worker's timer period.
 TEST_F(ServiceMainTest, PollSecondsArmsTheWorkersTimer) {
-  const std::string directory = service_test::OwnDirectory() + "language";
+  const std::string directory = test_support::OwnDirectory() + "language";
   const std::string file = directory + "\\ModeConfig.ini";
   ::CreateDirectoryA(directory.c_str(), nullptr);
   ASSERT_TRUE(::WritePrivateProfileStringA("Fields", "PollSeconds", "7", file.c_str()));

@@ -16,7 +16,7 @@ namespace {
 
 using service_test::Events;
 using service_test::ExpectedLaunch;
-using service_test::WaitUntil;
+using test_support::WaitUntil;
 using Lines = std::vector<std::string>;
 
 // Timers: what SetTimer is asked for is logged; `g_fakeTimerIds` hands out identifiers instead of
