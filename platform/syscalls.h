@@ -25,6 +25,7 @@ struct Calls {
   decltype(&::GetModuleFileNameA) GetModuleFileNameA;
 
   // Libraries.
+  decltype(&::SetDefaultDllDirectories) SetDefaultDllDirectories;
   decltype(&::GetModuleHandleA) GetModuleHandleA;
   decltype(&::LoadLibraryExA) LoadLibraryExA;
   decltype(&::GetProcAddress) GetProcAddress;
