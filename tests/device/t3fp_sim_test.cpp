@@ -137,13 +137,29 @@ TEST_F(SimTest, AnswersStateAndRecordsEveryCallWithItsArguments) {
 TEST_F(SimTest, RejectsMalformedScenarios) {
   const char* bad[] = {"accessory 3\n",          "position\nkind 2\n",    "position\ncount 200\n",
                        "position\nrecord\nstate x\n", "refresh\n",      "position\nrecord\nbogus 1\n",
-                       "position\nrecord\npath \"p\n"};
+                       "position\nrecord\npath \"p\n", "block vsInitFP\n", "block vsInitFP -1\n",
+                       "block vsFormat 10\n"};
   for (const char* text : bad) {
     SCOPED_TRACE(text);
     EXPECT_EQ(SimLoadScenario(text), 0);
     EXPECT_STRNE(SimLastError(), "");
     EXPECT_EQ(vsRefreshDeviceList(), 0);  // a rejected scenario has no devices
   }
+}
+
+// A blocked call answers first, records that it blocks, then returns (here after 0 ms); other calls
+// are not blocked.
+TEST_F(SimTest, BlockedCallAnswersAndRecordsTheBlock) {
+  Load("block vsRefreshDeviceList 0\nblock vsGetEncryptState 0\nposition\n  record\n    path p0\n    state 2\n");
+  EXPECT_EQ(vsRefreshDeviceList(), 1);
+  _deviceConnectInfo info{};
+  EXPECT_EQ(vsGetADeviceFromDeviceList(0, &info), 1);
+  signed char state = 0;
+  EXPECT_EQ(vsGetEncryptState("p0", state), 1);
+  EXPECT_EQ(state, 2);
+  EXPECT_EQ(Calls(), (std::vector<std::string>{"vsRefreshDeviceList()", "vsRefreshDeviceList blocks 0 ms",
+                                               "vsGetADeviceFromDeviceList(0)", "vsGetEncryptState(\"p0\", 0)",
+                                               "vsGetEncryptState blocks 0 ms"}));
 }
 
 // Without a scenario from the control API the simulator reads its file beside the DLL at every
