@@ -23,7 +23,8 @@ stop_xvfb() {
 case "$action" in
   setup)
     # A step that fails leaves no server or display behind.
-    trap 'wineserver -k 2>/dev/null || true; stop_xvfb' ERR
+    setup_done=0
+    trap '[ "$setup_done" = 1 ] || { wineserver -k 2>/dev/null || true; stop_xvfb; }' EXIT
     if [ ! -f "$LOCPATH/zh_CN.UTF-8/LC_CTYPE" ]; then
       mkdir -p "$LOCPATH"
       localedef -i zh_CN -f UTF-8 "$LOCPATH/zh_CN.UTF-8"
@@ -60,7 +61,7 @@ case "$action" in
     # Start the prefix's system processes (service manager, explorer) now, detached from the test
     # runner's output: started by the first test instead, they would hold its pipe open.
     wine cmd /c exit 0 </dev/null >/dev/null 2>&1
-    trap - ERR
+    setup_done=1
     ;;
   teardown)
     wineserver -k 2>/dev/null || true
