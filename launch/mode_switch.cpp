@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
+#include <cstddef>
+#include <cstdio>
 #include <cstring>
-#include <iostream>
-#include <string>
 
 #include "platform/syscalls.h"
 
@@ -12,48 +12,60 @@ namespace {
 
 constexpr char kSection[] = "Fields";
 constexpr DWORD kValueSize = 260;
-constexpr size_t kLongestPath = MAX_PATH - 1;  // what the ANSI file functions open
 
-bool ModeFilePath(std::string& path) {
-  char modulePath[261] = {};
-  if (sys::calls().GetModuleFileNameA(nullptr, modulePath, 260) == 0) return false;
-  path = ModeFilePathFor(modulePath);
-  return true;
-}
-
-}  // namespace
+constexpr std::size_t kLongestModulePath = 260;  // what GetModuleFileNameA is offered
+constexpr std::size_t kLongestPath = MAX_PATH - 1;  // what the ANSI file functions open
 
 // The directory ends at the last 0x5C byte, found byte by byte; with no backslash at all the whole
 // path is taken as the directory. Deliberately not the double-byte-aware scan that the command line
 // and the bridge binding use: the mode file's place is fixed by this byte-wise rule. The two agree
 // unless the executable's own file name holds a double-byte character whose second byte is 0x5C.
-std::string ModeFilePathFor(const char* modulePath) {
-  const char* separator = std::strrchr(modulePath, '\\');
-  std::string path(modulePath, separator != nullptr ? static_cast<size_t>(separator + 1 - modulePath)
-                                                    : std::strlen(modulePath));
-  path += "language\\ModeConfig.ini";
-  return path;
+std::size_t DirectoryLength(const char* modulePath) {
+  const std::size_t length = strnlen(modulePath, kLongestModulePath);
+  for (std::size_t i = length; i > 0; --i) {
+    if (modulePath[i - 1] == '\\') return i;
+  }
+  return length;
 }
 
-bool ModeFilePathFits(const char* modulePath) { return ModeFilePathFor(modulePath).size() <= kLongestPath; }
+bool ModeFilePath(char (&path)[kModeFilePathSize]) {
+  char modulePath[261] = {};
+  if (sys::calls().GetModuleFileNameA(nullptr, modulePath, 260) == 0) return false;
+  ModeFilePathFor(modulePath, path);
+  return true;
+}
+
+}  // namespace
+
+void ModeFilePathFor(const char* modulePath, char (&path)[kModeFilePathSize]) {
+  const std::size_t length = DirectoryLength(modulePath);
+  std::memcpy(path, modulePath, length);
+  std::memcpy(path + length, kModeFileName, sizeof kModeFileName);
+}
+
+bool ModeFilePathFits(const char* modulePath) {
+  return DirectoryLength(modulePath) + sizeof kModeFileName - 1 <= kLongestPath;
+}
 
 bool ReadModeSwitch(const char* key) {
-  std::string path;
+  char path[kModeFilePathSize];
   if (!ModeFilePath(path)) {
-    std::cerr << "Error getting module file name" << std::endl;
+    // The same bytes through the same C stream as a stream line ended by std::endl, without a stream library.
+    std::fputs("Error getting module file name\n", stderr);
+    std::fflush(stderr);
     return false;
   }
   char value[kValueSize] = {};
-  ::GetPrivateProfileStringA(kSection, key, "default_value", value, kValueSize, path.c_str());
+  ::GetPrivateProfileStringA(kSection, key, "default_value", value, kValueSize, path);
   return std::strcmp(value, "0") != 0;
 }
 
 unsigned ReadPollSeconds() {
   constexpr unsigned long kMaximum = 86400;
-  std::string path;
+  char path[kModeFilePathSize];
   if (!ModeFilePath(path)) return 0;
   char value[kValueSize] = {};
-  ::GetPrivateProfileStringA(kSection, "PollSeconds", "", value, kValueSize, path.c_str());
+  ::GetPrivateProfileStringA(kSection, "PollSeconds", "", value, kValueSize, path);
 
   const char* p = value;
   while (*p == ' ' || *p == '\t') ++p;

@@ -98,12 +98,22 @@ TEST_F(ModeFile, UnreadableModulePathReadsFalseAndSaysSo) {
 // The directory ends after the last 0x5C byte, byte by byte, even inside a double-byte character;
 // with no backslash the whole path is the directory. 259 characters is the longest path that fits.
 TEST(ModeFilePath, ByteWiseLastBackslash) {
-  EXPECT_EQ(ModeFilePathFor("C:\\Program Files\\Marrowbank\\MarrowbankServer.exe"),
-            "C:\\Program Files\\Marrowbank\\language\\ModeConfig.ini");
-  EXPECT_EQ(ModeFilePathFor("C:\\A\x81\x5c\\Server.exe"), "C:\\A\x81\x5c\\language\\ModeConfig.ini");
-  EXPECT_EQ(ModeFilePathFor("C:\\A\\Server\x81\x5c.exe"), "C:\\A\\Server\x81\x5clanguage\\ModeConfig.ini");
-  EXPECT_EQ(ModeFilePathFor("Server.exe"), "Server.exelanguage\\ModeConfig.ini");
-  EXPECT_EQ(ModeFilePathFor(""), "language\\ModeConfig.ini");
+  const struct {
+    const char* module;
+    const char* modeFile;
+  } cases[] = {
+      {"C:\\Program Files\\Marrowbank\\MarrowbankServer.exe", "C:\\Program Files\\Marrowbank\\language\\ModeConfig.ini"},
+      {"C:\\A\x81\x5c\\Server.exe", "C:\\A\x81\x5c\\language\\ModeConfig.ini"},
+      {"C:\\A\\Server\x81\x5c.exe", "C:\\A\\Server\x81\x5clanguage\\ModeConfig.ini"},
+      {"Server.exe", "Server.exelanguage\\ModeConfig.ini"},
+      {"", "language\\ModeConfig.ini"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.module);
+    char path[kModeFilePathSize];
+    ModeFilePathFor(c.module, path);
+    EXPECT_STREQ(path, c.modeFile);
+  }
 
   const std::string directory = "C:\\" + std::string(232, 'd') + "\\";  // 236 + 23 = 259
   EXPECT_TRUE(ModeFilePathFits((directory + "MarrowbankServer.exe").c_str()));
