@@ -23,6 +23,7 @@ constexpr ErrorRow kErrors[] = {
     {ServiceError::kForcedStop,
      "A fingerprint SDK call did not return, so the stop was forced and the process ended; unplug the disk, check "
      "its driver and t3FPDll.dll, then start the service again."},
+    {ServiceError::kStopWait, "Waiting for a stop failed, so the service stopped; start it again."},
 };
 
 }  // namespace

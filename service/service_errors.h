@@ -18,6 +18,7 @@ enum class ServiceError : DWORD {
   kWorkerNotReady = 6,      // the worker thread ended, or could not be waited for, before it was ready
   kRunningReport = 7,       // the RUNNING report
   kForcedStop = 8,          // the worker thread did not end within the stop bound; the process was ended
+  kStopWait = 9,            // waiting for the stop failed
 };
 
 // The one-line text for an administrator: what failed and what to check.

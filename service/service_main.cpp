@@ -61,6 +61,7 @@ bool EndWorker(ServiceHost& host, const sys::UniqueHandle& worker, DWORD id) {
   for (DWORD step = 0; step < kStopSteps; ++step) {
     {
       std::lock_guard<std::mutex> turn(g_reportTurn);
+      host.currentState = SERVICE_STOP_PENDING;  // what a control meanwhile repeats
       g_stopCheckPoint = step + 2;  // the handler's first stop report was check point 1
       g_stopWaitHint = kStopStepMs;
       ReportServiceStatus(SERVICE_STOP_PENDING, g_stopCheckPoint, g_stopWaitHint);
@@ -172,7 +173,7 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
       break;
     }
 
-    sys::UniqueHandle ready(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    sys::UniqueHandle ready(sys::calls().CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!ready) {
       failed(ServiceError::kReadyEvent);
       break;
@@ -200,7 +201,10 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
       break;
     }
 
-    sys::calls().WaitForSingleObject(stopEvent.get(), INFINITE);
+    if (sys::calls().WaitForSingleObject(stopEvent.get(), INFINITE) != WAIT_OBJECT_0) {
+      failed(ServiceError::kStopWait);
+      break;
+    }
   } while (false);
 
   const bool ended = EndWorker(host, worker, workerId);

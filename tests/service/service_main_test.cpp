@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/handles.h"
+#include "service/service_errors.h"
 #include "service/service_host.h"
 #include "tests/service/service_test_support.h"
 
@@ -60,7 +61,10 @@ struct Platform {
   bool reportsWellFormed = true;
   int refuseReportFrom = 0;  // 1-based index of the first refused report; 0: none refused
   bool failHandlerRegistration = false;
-  DWORD failDeviceRegistration = 0, failEvent = 0, failThread = 0;  // error codes; 0: succeeds
+  // Error codes; 0: succeeds; ~0u: fails leaving no error.
+  DWORD failDeviceRegistration = 0, failEvent = 0, failReadyEvent = 0, failThread = 0;
+  bool refuseWithoutError = false;  // refused reports leave no error
+  HANDLE readyEvent = nullptr;
   bool arrivalDuringRegistration = false;
   bool registrationRight = false;
   DEV_BROADCAST_DEVICEINTERFACE_A filter{};
@@ -71,6 +75,7 @@ struct Platform {
   bool workerHangs = false;  // the wait for the worker's end times out
   bool failQuit = false;     // posting WM_QUIT fails
   bool workerEndsAtOnce = false;  // the worker ends before it takes messages
+  DWORD failStopWait = 0;         // the wait for the stop fails with this error; ~0u: with none
   DWORD workerId = 0;
   sys::UniqueHandle workerCopy;  // outlives the service's own handle
   std::vector<std::string> terminations;
@@ -107,7 +112,7 @@ HDEVNOTIFY WINAPI FakeRegisterDeviceNotification(HANDLE recipient, LPVOID filter
     ServiceControlHandler(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEARRIVAL, nullptr, nullptr);
   }
   if (platform->failDeviceRegistration == 0) return reinterpret_cast<HDEVNOTIFY>(0x77);
-  SetLastError(platform->failDeviceRegistration);
+  SetLastError(platform->failDeviceRegistration == ~0u ? 0 : platform->failDeviceRegistration);
   return nullptr;
 }
 
@@ -126,20 +131,25 @@ BOOL WINAPI FakeSetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS 
   }
   const int index = static_cast<int>(platform->reports.size());
   if (platform->refuseReportFrom != 0 && index >= platform->refuseReportFrom) {
-    SetLastError(ERROR_INVALID_DATA);
+    SetLastError(platform->refuseWithoutError ? 0 : ERROR_INVALID_DATA);
     return FALSE;
   }
   if (s->dwCurrentState == SERVICE_RUNNING) ::SetEvent(platform->running);
   return TRUE;
 }
 
+// The first event made is the stop event, the second the worker's ready event.
 HANDLE WINAPI FakeCreateEvent(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState, LPCSTR name) {
-  if (platform->failEvent != 0) {
-    SetLastError(platform->failEvent);
+  const bool stop = platform->stopEvent == nullptr;
+  const DWORD fail = stop ? platform->failEvent : platform->failReadyEvent;
+  if (fail != 0) {
+    SetLastError(fail == ~0u ? 0 : fail);
     return nullptr;
   }
   EXPECT_TRUE(security == nullptr && manualReset && !initialState && name == nullptr);
-  return platform->stopEvent = sys::realCalls().CreateEventA(security, manualReset, initialState, name);
+  HANDLE made = sys::realCalls().CreateEventA(security, manualReset, initialState, name);
+  (stop ? platform->stopEvent : platform->readyEvent) = made;
+  return made;
 }
 
 DWORD WINAPI EndAtOnce(LPVOID) { return 0; }
@@ -147,7 +157,7 @@ DWORD WINAPI EndAtOnce(LPVOID) { return 0; }
 HANDLE WINAPI FakeCreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPTHREAD_START_ROUTINE routine,
                                LPVOID parameter, DWORD flags, LPDWORD id) {
   if (platform->failThread != 0) {
-    SetLastError(platform->failThread);
+    SetLastError(platform->failThread == ~0u ? 0 : platform->failThread);
     return nullptr;
   }
   if (platform->workerEndsAtOnce) routine = EndAtOnce;
@@ -160,6 +170,10 @@ HANDLE WINAPI FakeCreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPT
 }
 
 DWORD WINAPI FakeWaitForWorker(HANDLE handle, DWORD timeout) {
+  if (handle == platform->stopEvent && timeout == INFINITE && platform->failStopWait != 0) {
+    SetLastError(platform->failStopWait == ~0u ? 0 : platform->failStopWait);
+    return WAIT_FAILED;
+  }
   if (handle != platform->worker || timeout == INFINITE) return service_test::FakeWait(handle, timeout);
   // The worker's real end, however long a loaded machine takes to schedule it.
   if (!platform->workerHangs) return sys::realCalls().WaitForSingleObject(handle, timeout == 0 ? 0 : INFINITE);
@@ -270,6 +284,7 @@ TEST_F(ServiceMainTest, StartThenStopOrShutdown) {
   for (DWORD control : {static_cast<DWORD>(SERVICE_CONTROL_STOP), static_cast<DWORD>(SERVICE_CONTROL_SHUTDOWN)}) {
     SCOPED_TRACE(control);
     platform_.reports.clear();
+    platform_.stopEvent = platform_.readyEvent = nullptr;
     ::ResetEvent(platform_.running);
     StartRunning();
     EXPECT_TRUE(platform_.registrationRight);
@@ -433,15 +448,35 @@ TEST_F(ServiceMainTest, StartUpFailures) {
        {kStart1, kStart2, StoppedWithOwnCode(6)}, true, true},
       {"running report", [](Platform& p) { p.refuseReportFrom = 3; },
        {kStart1, kStart2, kRunning, WaitingForWorker(2), StoppedWith(ERROR_INVALID_DATA)}, true, true},
+      {"wait for the stop", [](Platform& p) { p.failStopWait = ERROR_INVALID_HANDLE; },
+       {kStart1, kStart2, kRunning, WaitingForWorker(2), StoppedWith(ERROR_INVALID_HANDLE)}, true, true},
+      // Steps that fail without an error of their own report the step's code.
+      {"device registration, no error", [](Platform& p) { p.failDeviceRegistration = ~0u; },
+       {StoppedWithOwnCode(1)}, false, false},
+      {"first start-pending report, no error", [](Platform& p) { p.refuseReportFrom = 1; p.refuseWithoutError = true; },
+       {kStart1, StoppedWithOwnCode(2)}, false, false},
+      {"stop event, no error", [](Platform& p) { p.failEvent = ~0u; }, {kStart1, StoppedWithOwnCode(3)}, false, false},
+      {"ready event", [](Platform& p) { p.failReadyEvent = ERROR_NOT_ENOUGH_MEMORY; },
+       {kStart1, kStart2, StoppedWith(ERROR_NOT_ENOUGH_MEMORY)}, true, false},
+      {"ready event, no error", [](Platform& p) { p.failReadyEvent = ~0u; },
+       {kStart1, kStart2, StoppedWithOwnCode(4)}, true, false},
+      {"worker thread, no error", [](Platform& p) { p.failThread = ~0u; },
+       {kStart1, kStart2, StoppedWithOwnCode(5)}, true, false},
+      {"running report, no error", [](Platform& p) { p.refuseReportFrom = 3; p.refuseWithoutError = true; },
+       {kStart1, kStart2, kRunning, WaitingForWorker(2), StoppedWithOwnCode(7)}, true, true},
+      {"wait for the stop, no error", [](Platform& p) { p.failStopWait = ~0u; },
+       {kStart1, kStart2, kRunning, WaitingForWorker(2), StoppedWithOwnCode(9)}, true, true},
   };
   for (const FailureCase& c : cases) {
     SCOPED_TRACE(c.name);
     platform_.reports.clear();
     platform_.refuseReportFrom = 0;
     platform_.failHandlerRegistration = false;
-    platform_.failDeviceRegistration = platform_.failEvent = platform_.failThread = 0;
+    platform_.failDeviceRegistration = platform_.failEvent = platform_.failReadyEvent = platform_.failThread = 0;
     platform_.workerEndsAtOnce = false;
-    platform_.stopEvent = platform_.worker = nullptr;
+    platform_.failStopWait = 0;
+    platform_.refuseWithoutError = false;
+    platform_.stopEvent = platform_.readyEvent = platform_.worker = nullptr;
     platform_.closed.clear();
     host_.currentState = 0;
     c.arrange(platform_);
@@ -455,6 +490,9 @@ TEST_F(ServiceMainTest, StartUpFailures) {
     }
     if (c.workerMade) {
       EXPECT_TRUE(platform_.closed.count(platform_.worker));
+    }
+    if (platform_.readyEvent != nullptr) {
+      EXPECT_TRUE(platform_.closed.count(platform_.readyEvent));
     }
     EXPECT_EQ(host_.stopEvent, nullptr);
     EXPECT_EQ(host_.workerThread, nullptr);
@@ -475,6 +513,24 @@ TEST_F(ServiceMainTest, PollSecondsArmsTheWorkersTimer) {
   ::DeleteFileA(file.c_str());
   StopAndJoin();
   EXPECT_EQ(Events().Count("set timer 7000"), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// Each code 1 to 9 has a text of its own; a number outside the table says so.
+TEST(ServiceErrors, EveryCodeHasItsOwnText) {
+  std::set<std::string> texts;
+  for (DWORD code = 1; code <= 9; ++code) {
+    const std::string text = ServiceErrorText(static_cast<ServiceError>(code));
+    EXPECT_NE(text, "Unknown error.") << code;
+    texts.insert(text);
+  }
+  EXPECT_EQ(texts.size(), 9u);
+  EXPECT_STREQ(ServiceErrorText(static_cast<ServiceError>(10)), "Unknown error.");
+  EXPECT_EQ(StepFailed(ServiceError::kStopEvent, ERROR_ACCESS_DENIED).win32, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(StepFailed(ServiceError::kStopEvent, ERROR_ACCESS_DENIED).specific, 0u);
 }
 
 }  // namespace
