@@ -3,12 +3,20 @@
 
 #include <cstddef>
 
-inline constexpr char kModeFileName[] = "language\\ModeConfig.ini";
+constexpr char kModeFileName[] = "language\\ModeConfig.ini";
 // Room for the longest module path GetModuleFileNameA can give (260 bytes) and the name after it.
-inline constexpr std::size_t kModeFilePathSize = 261 + sizeof kModeFileName;
+constexpr std::size_t kModeFilePathSize = 261 + sizeof kModeFileName;
 
-// "<directory of this executable>\language\ModeConfig.ini"; false when the executable's path cannot
-// be read.
+// Fills `path` with "<directory of modulePath>language\ModeConfig.ini", the directory ending after
+// the last 0x5C byte (byte-wise); with no backslash, the whole of `modulePath`. Only the first 260
+// bytes of `modulePath` are read.
+void ModeFilePathFor(const char* modulePath, char (&path)[kModeFilePathSize]);
+
+// Whether the mode file beside the executable at `modulePath` has a path the file functions can
+// open (at most 259 characters).
+bool ModeFilePathFits(const char* modulePath);
+
+// The mode file beside this executable; false when the executable's path cannot be read.
 bool ModeFilePath(char (&path)[kModeFilePathSize]);
 
 // False exactly when the key's value in section "Fields" is "0"; a missing file, section or key

@@ -58,9 +58,10 @@ void ReportServiceStopped(DWORD win32ExitCode, DWORD serviceSpecificExitCode) {
   WriteEvent(EVENTLOG_INFORMATION_TYPE, MSG_SERVICE_STOPPED, {win32.c_str(), specific.c_str()});
 }
 
-void ReportStartStepFailed(const char* step, DWORD error) {
-  const std::string code = Decimal(error), text = Win32ErrorText(error);
-  WriteEvent(EVENTLOG_ERROR_TYPE, MSG_START_STEP_FAILED, {step, code.c_str(), text.c_str()});
+void ReportStartStepFailed(const char* step, DWORD win32ExitCode, DWORD serviceSpecificExitCode) {
+  const std::string code = Decimal(win32ExitCode), text = Win32ErrorText(win32ExitCode);
+  const std::string specific = Decimal(serviceSpecificExitCode);
+  WriteEvent(EVENTLOG_ERROR_TYPE, MSG_START_STEP_FAILED, {step, code.c_str(), text.c_str(), specific.c_str()});
 }
 
 void ReportProgramStarted(DWORD processId, DWORD sessionId, const char* commandLine) {

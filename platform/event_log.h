@@ -35,7 +35,8 @@ std::string Win32ErrorText(DWORD error);
 // One helper per event; the numbers are decimal.
 void ReportServiceStarted(unsigned pollSeconds, bool launchAtLogon, bool launchAsUser);
 void ReportServiceStopped(DWORD win32ExitCode, DWORD serviceSpecificExitCode);
-void ReportStartStepFailed(const char* step, DWORD error);
+// `step` says what failed and what to check; the codes are those of the STOPPED report.
+void ReportStartStepFailed(const char* step, DWORD win32ExitCode, DWORD serviceSpecificExitCode);
 void ReportProgramStarted(DWORD processId, DWORD sessionId, const char* commandLine);
 void ReportProgramFailed(const char* step, DWORD error);
 void ReportNoConsoleUser(DWORD sessionId);

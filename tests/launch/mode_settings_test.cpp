@@ -14,7 +14,7 @@
 
 namespace {
 
-using launch_test::OwnDirectory;
+using test_support::OwnDirectory;
 using launch_test::SetModeFile;
 
 class StartSettingsTest : public ::testing::Test {

@@ -29,8 +29,8 @@ TEST(EventLog, EachHelperWritesItsEventWithItsStrings) {
        "info 0x40000064: 5 | 1 | service"},
       {"started, defaults", [] { ReportServiceStarted(0, false, true); }, "info 0x40000064: 0 | 0 | user"},
       {"stopped", [] { ReportServiceStopped(1066, 3); }, "info 0x40000065: 1066 | 3"},
-      {"start-up step failed", [] { ReportStartStepFailed("CreateThread", ERROR_ACCESS_DENIED); },
-       "error 0xC0000066: CreateThread | 5 | " + denied},
+      {"start-up step failed", [] { ReportStartStepFailed("Could not create the thread.", ERROR_ACCESS_DENIED, 0); },
+       "error 0xC0000066: Could not create the thread. | 5 | " + denied + " | 0"},
       {"program started", [] { ReportProgramStarted(4242, 1, "\"C:\\P Q\\Marrowbank.exe\""); },
        "info 0x400000C8: 4242 | 1 | \"C:\\P Q\\Marrowbank.exe\""},
       {"program failed", [] { ReportProgramFailed("WTSQueryUserToken", ERROR_ACCESS_DENIED); },
@@ -69,8 +69,9 @@ TEST(EventLog, MessageTableTexts) {
       {MSG_SERVICE_STARTED, {"5", "1", "user"},
        "The service started. Read from the mode file at start: PollSeconds=5, LaunchAtLogon=1, LaunchAs=user."},
       {MSG_SERVICE_STOPPED, {"0", "0"}, "The service stopped. Win32 exit code 0, service-specific exit code 0."},
-      {MSG_START_STEP_FAILED, {"CreateThread", "8", "Not enough memory."},
-       "The service could not start. Failed step: CreateThread. Win32 error 8: Not enough memory."},
+      {MSG_START_STEP_FAILED, {"Could not create the worker thread.", "1066", "Service-specific error.", "5"},
+       "The service could not start. Could not create the worker thread. Win32 error 1066: Service-specific error. "
+       "Service-specific code 5."},
       {MSG_PROGRAM_STARTED, {"42", "1", "\"C:\\M\\Marrowbank.exe\""},
        "The desktop program was started as process 42 in session 1 with the command line "
        "\"C:\\M\\Marrowbank.exe\""},
