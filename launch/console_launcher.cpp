@@ -18,17 +18,20 @@ static_assert(kCreationFlags == 0x430, "creation flags");
 }  // namespace
 
 bool IsDesktopAppRunning() {
+  // A process list that cannot be read counts as "running": not knowing must not start a second copy.
   sys::UniqueHandle snapshot(sys::calls().CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return false;
+  if (!snapshot) return true;
 
   PROCESSENTRY32 entry{};
   entry.dwSize = sizeof entry;
-  // The file name alone, byte for byte: case matters.
-  for (BOOL more = ::Process32First(snapshot.get(), &entry); more;
-       more = ::Process32Next(snapshot.get(), &entry)) {
+  // The list holds this process at least, so its first entry cannot be missing.
+  if (!sys::calls().Process32First(snapshot.get(), &entry)) return true;
+  do {
+    // The file name alone, byte for byte: case matters.
     if (std::strcmp(entry.szExeFile, "Marrowbank.exe") == 0) return true;
-  }
-  return false;
+  } while (sys::calls().Process32Next(snapshot.get(), &entry));
+  // Only the list's real end says that the program is not running.
+  return ::GetLastError() != ERROR_NO_MORE_FILES;
 }
 
 bool LaunchInConsoleSession(char* commandLine) {

@@ -38,10 +38,17 @@ const Calls kReal = {
     ::MessageBoxA,
     ::SetTimer,
     ::KillTimer,
+    // Reached by the fault matrix.
+    ::SetEvent,
+    ::WaitForMultipleObjects,
+    ::PostThreadMessageA,
+    ::GetMessageA,
+    ::Process32First,
+    ::Process32Next,
 };
 
 // Every row is a function pointer: a row added to Calls but not to kReal would be left null.
-static_assert(sizeof(Calls) == 34 * sizeof(void*), "keep kReal in step with Calls");
+static_assert(sizeof(Calls) == 40 * sizeof(void*), "keep kReal in step with Calls");
 
 Calls g_calls = kReal;
 

@@ -24,18 +24,21 @@ void PostArrival(ServiceHost& host) {
   g_arrivalPending = true;
   const DWORD worker = host.workerThreadId;
   // Whoever takes the flag (this handler or ServiceMain publishing the worker) posts it.
-  if (worker != 0 && g_arrivalPending.exchange(false)) PostThreadMessageA(worker, kArrivalMessage, 0, 0);
+  if (worker != 0 && g_arrivalPending.exchange(false)) sys::calls().PostThreadMessageA(worker, kArrivalMessage, 0, 0);
 }
 
 // Nothing is reported once STOPPED is: the handler's reports and ServiceMain's last one take turns.
 std::mutex g_reportTurn;
 bool g_stoppedReported = false;  // guarded by g_reportTurn
 
-// Ends a worker thread that was started: WM_QUIT, then its end. Leaves the handle to the caller.
-void EndWorker(ServiceHost& host, const sys::UniqueHandle& worker, DWORD id) {
+// Ends a worker thread that was started: WM_QUIT, then its end. Leaves the handles to the caller.
+// The stop event is signalled first: a worker whose queue did not exist yet when WM_QUIT was posted
+// sees it instead.
+void EndWorker(ServiceHost& host, const sys::UniqueHandle& worker, DWORD id, const sys::UniqueHandle& stopEvent) {
   host.workerThreadId = 0;
   if (!worker) return;
-  PostThreadMessageA(id, WM_QUIT, 0, 0);
+  sys::calls().SetEvent(stopEvent.get());
+  sys::calls().PostThreadMessageA(id, WM_QUIT, 0, 0);
   sys::calls().WaitForSingleObject(worker.get(), INFINITE);
 }
 
@@ -75,8 +78,12 @@ DWORD WINAPI ServiceControlHandler(DWORD control, DWORD eventType, LPVOID, LPVOI
     const DWORD state = host.currentState;
     if (state != 0 && !g_stoppedReported) ReportServiceStatus(state, 0, 0);
   }
-  // Signalled after both reports, so that STOPPED cannot come before them.
-  if (signalStop && host.stopEvent != nullptr) SetEvent(host.stopEvent);
+  // Signalled after both reports, so that STOPPED cannot come before them. ServiceMain also wakes
+  // when the worker ends: that is how the stop gets there when the event cannot be signalled.
+  if (signalStop && host.stopEvent != nullptr && !sys::calls().SetEvent(host.stopEvent)) {
+    const DWORD worker = host.workerThreadId;
+    if (worker != 0) sys::calls().PostThreadMessageA(worker, WM_QUIT, 0, 0);
+  }
   return NO_ERROR;
 }
 
@@ -128,7 +135,7 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
       break;
     }
 
-    sys::UniqueHandle ready(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    sys::UniqueHandle ready(sys::calls().CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!ready) {
       failed();
       break;
@@ -142,12 +149,12 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
     host.workerThread = worker.get();
     // Nothing is posted to the thread before its queue exists.
     const HANDLE waits[] = {ready.get(), worker.get()};
-    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+    if (sys::calls().WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
       failed();
       break;
     }
     host.workerThreadId = workerId;
-    if (g_arrivalPending.exchange(false)) PostThreadMessageA(workerId, kArrivalMessage, 0, 0);
+    if (g_arrivalPending.exchange(false)) sys::calls().PostThreadMessageA(workerId, kArrivalMessage, 0, 0);
 
     host.currentState = SERVICE_RUNNING;
     if (!ReportServiceStatus(SERVICE_RUNNING, 0, 0)) {
@@ -155,10 +162,14 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
       break;
     }
 
-    sys::calls().WaitForSingleObject(stopEvent.get(), INFINITE);
+    // The stop, or a worker that ended: told to by a handler that could not signal the stop, or on
+    // its own, which is a failure like any other.
+    const HANDLE ends[] = {stopEvent.get(), worker.get()};
+    const DWORD woke = sys::calls().WaitForMultipleObjects(2, ends, FALSE, INFINITE);
+    if (woke == WAIT_FAILED || (woke != WAIT_OBJECT_0 && host.currentState != SERVICE_STOP_PENDING)) failed();
   } while (false);
 
-  EndWorker(host, worker, workerId);
+  EndWorker(host, worker, workerId, stopEvent);
   host.workerThread = nullptr;
   worker.reset();
   host.stopEvent = nullptr;

@@ -115,7 +115,10 @@ HANDLE WINAPI FakeCreateEvent(LPSECURITY_ATTRIBUTES security, BOOL manualReset, 
     return nullptr;
   }
   EXPECT_TRUE(security == nullptr && manualReset && !initialState && name == nullptr);
-  return platform->stopEvent = sys::realCalls().CreateEventA(security, manualReset, initialState, name);
+  // The stop event is the first one made; the second tells ServiceMain that the worker is ready.
+  const HANDLE event = sys::realCalls().CreateEventA(security, manualReset, initialState, name);
+  if (platform->stopEvent == nullptr) platform->stopEvent = event;
+  return event;
 }
 
 HANDLE WINAPI FakeCreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPTHREAD_START_ROUTINE routine,
