@@ -474,6 +474,13 @@ void Running(Run& run) {
   }
 }
 
+// The same, with the device manager made and the bridge SDK bound: the arrival scenario covers the
+// binding's calls already.
+void RunningAndBound(Run& run) {
+  DeviceManager::Instance();
+  Running(run);
+}
+
 void StartUp(Run& run) {
   run.StartService();
   run.Settle();
@@ -504,9 +511,11 @@ const Scenario kScenarios[] = {
     {"by_hand_stopped", Nothing, [](Run& r) { ByHand(r, true, SERVICE_STOPPED); }, true, false, nullptr},
     {"by_hand_running", Nothing, [](Run& r) { ByHand(r, true, SERVICE_RUNNING); }, true, false, nullptr},
     {"by_hand_paused", Nothing, [](Run& r) { ByHand(r, true, SERVICE_PAUSED); }, true, false, nullptr},
+    // The process the service control manager started: it hands ServiceMain to the dispatcher.
+    {"dispatch", Nothing, [](Run& r) { ByHand(r, true, SERVICE_START_PENDING); }, true, false, nullptr},
     {"service_start", Nothing, StartUp, false, false, nullptr},
     {"arrival", Running, Arrivals, false, false, nullptr},
-    {"timer", Running, TimerChecks, false, false, "[Fields]\r\nPollSeconds=1\r\n"},
+    {"timer", RunningAndBound, TimerChecks, false, false, "[Fields]\r\nPollSeconds=1\r\n"},
     {"stop", Running, Stop, false, true, nullptr},
 };
 
