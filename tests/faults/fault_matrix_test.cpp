@@ -525,6 +525,8 @@ std::string ReplayRequested() {
   return text == nullptr ? std::string() : std::string(text);
 }
 
+void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.name; }
+
 // "scenario:Row#n:error" back into its scenario and target; false for a name that is none.
 bool ParseRun(const std::string& name, const Scenario*& scenario, Target& target) {
   const size_t colon = name.find(':'), hash = name.find('#'), last = name.rfind(':');
