@@ -4,7 +4,6 @@
 #include <tlhelp32.h>
 #include <userenv.h>
 
-#include <cstring>
 
 #include "platform/handles.h"
 #include "platform/syscalls.h"
@@ -27,8 +26,14 @@ bool IsDesktopAppRunning() {
   // The list holds this process at least, so its first entry cannot be missing.
   if (!sys::calls().Process32First(snapshot.get(), &entry)) return true;
   do {
-    // The file name alone, byte for byte: case matters.
-    if (std::strcmp(entry.szExeFile, "Marrowbank.exe") == 0) return true;
+    // The file name alone, without regard to letter case, as the file system names files: a copy
+    // started as "MARROWBANK.EXE" is the same program. The invariant locale compares in the ANSI code
+    // page without the linguistic rules of whichever user the service runs as (lstrcmpiA would use
+    // them).
+    if (::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, entry.szExeFile, -1, "Marrowbank.exe", -1) ==
+        CSTR_EQUAL) {
+      return true;
+    }
   } while (sys::calls().Process32Next(snapshot.get(), &entry));
   // Only the list's real end says that the program is not running.
   return ::GetLastError() != ERROR_NO_MORE_FILES;

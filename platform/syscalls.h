@@ -20,9 +20,12 @@ struct Calls {
   decltype(&::CreateThread) CreateThread;
   decltype(&::WaitForSingleObject) WaitForSingleObject;
   decltype(&::Sleep) Sleep;
+  decltype(&::PostThreadMessageA) PostThreadMessageA;
+  decltype(&::TerminateProcess) TerminateProcess;
   decltype(&::GetModuleFileNameA) GetModuleFileNameA;
 
   // Libraries.
+  decltype(&::SetDefaultDllDirectories) SetDefaultDllDirectories;
   decltype(&::GetModuleHandleA) GetModuleHandleA;
   decltype(&::LoadLibraryExA) LoadLibraryExA;
   decltype(&::GetProcAddress) GetProcAddress;
@@ -64,7 +67,6 @@ struct Calls {
   // so that the fault matrix reaches them too.
   decltype(&::SetEvent) SetEvent;
   decltype(&::WaitForMultipleObjects) WaitForMultipleObjects;
-  decltype(&::PostThreadMessageA) PostThreadMessageA;
   decltype(&::GetMessageA) GetMessageA;
   decltype(&::Process32First) Process32First;
   decltype(&::Process32Next) Process32Next;

@@ -35,6 +35,7 @@
 #include "launch/launch_decisions.h"
 #include "platform/syscalls.h"
 #include "service/controller.h"
+#include "service/service_errors.h"
 #include "service/service_host.h"
 #include "service/service_main.h"
 #include "service/worker.h"
@@ -42,6 +43,7 @@
 #include "tests/faults/countdown.h"
 #include "tests/faults/ledger.h"
 #include "tests/service/service_test_support.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -73,6 +75,11 @@ struct Machine {
   int posted = 0;
   int fetched = 0;
   bool waitingForMessage = false;
+  DWORD workerId = 0;
+
+  // The process's end, which a forced stop asks for: recorded, not done.
+  bool terminated = false;
+  UINT exitCode = 0;
 
   std::vector<std::string> boxes;  // "<style>:<text>"
   int pauses = 0;
@@ -85,6 +92,9 @@ struct Machine {
     mainWaiting = mainEnded = false;
     posted = fetched = 0;
     waitingForMessage = false;
+    workerId = 0;
+    terminated = false;
+    exitCode = 0;
     boxes.clear();
     pauses = 0;
   }
@@ -151,9 +161,13 @@ int WINAPI Box(HWND, LPCSTR text, LPCSTR, UINT style) {
 UINT_PTR WINAPI ScriptedSetTimer(HWND, UINT_PTR, UINT, TIMERPROC) { return kPollTimer; }
 BOOL WINAPI ScriptedKillTimer(HWND, UINT_PTR id) { return id == kPollTimer; }
 
-// A finite wait is a pause between listing attempts: counted, and not waited out.
+// A finite wait on the stop event is a pause between listing attempts: counted, and not waited out.
+// Others (the stop's wait for the worker) end when their object does, as promptly as on a real
+// machine.
 DWORD WINAPI CountedWait(HANDLE handle, DWORD timeout) {
-  if (timeout == INFINITE) return sys::realCalls().WaitForSingleObject(handle, INFINITE);
+  if (timeout == INFINITE || g_serviceHost == nullptr || handle != g_serviceHost->stopEvent) {
+    return sys::realCalls().WaitForSingleObject(handle, timeout);
+  }
   machine.Update([] { ++machine.pauses; });
   return sys::realCalls().WaitForSingleObject(handle, 0);
 }
@@ -175,7 +189,10 @@ BOOL WINAPI WatchedPost(DWORD thread, UINT message, WPARAM wParam, LPARAM lParam
   return posted;
 }
 BOOL WINAPI WatchedGetMessage(LPMSG msg, HWND window, UINT low, UINT high) {
-  machine.Update([] { machine.waitingForMessage = true; });
+  machine.Update([] {
+    machine.waitingForMessage = true;
+    machine.workerId = ::GetCurrentThreadId();
+  });
   const BOOL fetched = sys::realCalls().GetMessageA(msg, window, low, high);
   machine.Update([&] {
     machine.waitingForMessage = false;
@@ -192,6 +209,15 @@ BOOL WINAPI SuspendedStart(HANDLE token, LPCSTR application, LPSTR commandLine, 
   return sys::realCalls().CreateProcessAsUserA(token, application, commandLine, process, thread, inherit,
                                                flags | CREATE_SUSPENDED, environment, directory, startup,
                                                information);
+}
+
+BOOL WINAPI RecordedTerminate(HANDLE process, UINT code) {
+  if (process != ::GetCurrentProcess()) return sys::realCalls().TerminateProcess(process, code);
+  machine.Update([code] {
+    machine.terminated = true;
+    machine.exitCode = code;
+  });
+  return TRUE;
 }
 
 // ---- How each row fails ---------------------------------------------------------------------
@@ -247,6 +273,8 @@ void DescribeFailures() {
   // there.
   fails(&sys::Calls::Process32First, ERROR_BAD_LENGTH);
   fails(&sys::Calls::Process32Next, ERROR_BAD_LENGTH);
+  fails(&sys::Calls::TerminateProcess, ERROR_ACCESS_DENIED);
+  fails(&sys::Calls::SetDefaultDllDirectories, ERROR_INVALID_PARAMETER);
 }
 
 // Access denied, not enough memory, invalid handle, and the row's own typical error.
@@ -273,6 +301,7 @@ struct Scenario {
 
 struct Run {
   const Scenario& scenario;
+  DWORD injected;  // the error the failing call leaves; 0 when nothing fails
   std::vector<std::string> problems;
   ServiceHost host{};
   HANDLE mainThread = nullptr;
@@ -318,22 +347,52 @@ struct Run {
   }
 };
 
-// Where the act left the service: RUNNING and waiting, or STOPPED and returned.
+// A STOPPED report's exit code: the failing call's own error, or a code of the service's table; 0 only
+// for a stop that was asked for.
+std::string ExitCodeProblem(const Run& run, const SERVICE_STATUS& stopped) {
+  const DWORD win32 = stopped.dwWin32ExitCode, specific = stopped.dwServiceSpecificExitCode;
+  if (win32 == NO_ERROR) {
+    return run.scenario.stopAsked && specific == 0 ? "" : "STOPPED with exit code 0 although no stop was asked for";
+  }
+  if (win32 == ERROR_SERVICE_SPECIFIC_ERROR) {
+    const bool known = specific != 0 && std::strcmp(ServiceErrorText(static_cast<ServiceError>(specific)),
+                                                    ServiceErrorText(static_cast<ServiceError>(~0u))) != 0;
+    return known ? "" : "STOPPED with service-specific code " + std::to_string(specific) + ", which is no code";
+  }
+  if (win32 != run.injected || specific != 0) {
+    return "STOPPED with exit code " + std::to_string(win32) + "/" + std::to_string(specific) +
+           ", neither the failing call's error nor a code of the table";
+  }
+  return "";
+}
+
+// Where the act left the service: RUNNING and waiting, or STOPPED (or, with nothing to report with,
+// the process ended) and returned.
 void CheckServiceEnd(Run& run) {
   std::lock_guard<std::mutex> lock(machine.mutex);
-  if (machine.mainEnded) {
-    if (machine.reports.empty()) {
-      // Only when there is no status handle to report with.
-      return;
-    }
-    const SERVICE_STATUS& last = machine.reports.back();
-    if (last.dwCurrentState != SERVICE_STOPPED) {
+  if (!machine.mainEnded) {
+    if (machine.LastState() != SERVICE_RUNNING) run.Problem("left in state " + std::to_string(machine.LastState()));
+    return;
+  }
+  if (machine.reports.empty()) {
+    if (!machine.terminated) run.Problem("the main routine returned having reported nothing");
+    return;
+  }
+  const SERVICE_STATUS& last = machine.reports.back();
+  if (last.dwCurrentState != SERVICE_STOPPED) {
+    // A refused STOPPED report: the process's end is what tells the service control manager.
+    if (!machine.terminated) {
       run.Problem("the main routine returned with state " + std::to_string(last.dwCurrentState) + " reported last");
-    } else if (last.dwWin32ExitCode == 0 && !run.scenario.stopAsked) {
-      run.Problem("STOPPED with exit code 0 although no stop was asked for");
     }
-  } else if (machine.LastState() != SERVICE_RUNNING) {
-    run.Problem("left in state " + std::to_string(machine.LastState()));
+    return;
+  }
+  const std::string exit = ExitCodeProblem(run, last);
+  if (!exit.empty()) run.Problem(exit);
+  // A forced stop reports its code, then ends the process with it.
+  const bool forced = last.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR &&
+                      last.dwServiceSpecificExitCode == static_cast<DWORD>(ServiceError::kForcedStop);
+  if (forced != machine.terminated || (forced && machine.exitCode != last.dwServiceSpecificExitCode)) {
+    run.Problem("the process end does not match the STOPPED report");
   }
 }
 
@@ -356,9 +415,26 @@ void StopService(Run& run) {
   ::CloseHandle(run.mainThread);
   run.mainThread = nullptr;
   std::lock_guard<std::mutex> lock(machine.mutex);
-  if (machine.LastState() != SERVICE_STOPPED && !machine.reports.empty()) {
+  if (machine.LastState() != SERVICE_STOPPED && !machine.reports.empty() && !machine.terminated) {
     run.Problem("the stop ended with state " + std::to_string(machine.LastState()) + " reported last");
   }
+}
+
+// What the process's end would have done after a forced stop: the worker, left running, is ended,
+// and what was still held is released.
+void EndWhatTheProcessEndWouldHave(Run& run) {
+  DWORD worker;
+  {
+    std::lock_guard<std::mutex> lock(machine.mutex);
+    if (!machine.terminated) return;
+    worker = machine.workerId;
+  }
+  if (HANDLE thread = worker != 0 ? ::OpenThread(SYNCHRONIZE, FALSE, worker) : nullptr) {
+    ::PostThreadMessageA(worker, WM_QUIT, 0, 0);
+    if (::WaitForSingleObject(thread, 15000) != WAIT_OBJECT_0) run.Hang("ending the worker after the process end");
+    ::CloseHandle(thread);
+  }
+  fault::ReleaseHeld();
 }
 
 void EndStartedPrograms() {
@@ -385,7 +461,7 @@ bool SpecifiedBox(const std::string& box) {
 }
 
 void SetModeFile(const char* text) {
-  const std::string directory = service_test::OwnDirectory() + "language";
+  const std::string directory = test_support::OwnDirectory() + "language";
   const std::string file = directory + "\\ModeConfig.ini";
   ::DeleteFileA(file.c_str());
   if (text == nullptr) return;
@@ -426,7 +502,7 @@ std::vector<std::string> RunOnce(const Scenario& scenario, Countdown& countdown,
   SimLoadScenario(service_test::kOneDisk);
   SetModeFile(scenario.modeFile);
 
-  Run run{scenario, {}};
+  Run run{scenario, target.error, {}};
   run.host.serviceName = kServiceName;
   run.host.displayName = kServiceName;
   g_serviceHost = &run.host;
@@ -440,6 +516,7 @@ std::vector<std::string> RunOnce(const Scenario& scenario, Countdown& countdown,
 
   if (!run.hung && !scenario.byHand) CheckServiceEnd(run);
   if (!run.hung) StopService(run);
+  if (!run.hung) EndWhatTheProcessEndWouldHave(run);
   if (run.hung) return run.problems;  // threads are stuck: nothing more can be checked or cleaned
 
   DeviceManager::Teardown();
@@ -581,6 +658,7 @@ class FaultMatrixBase : public ::testing::Test {
   sys::ScopedCall<decltype(c_.GetMessageA)> r19_{c_.GetMessageA, WatchedGetMessage};
   sys::ScopedCall<decltype(c_.WaitForMultipleObjects)> r20_{c_.WaitForMultipleObjects, WatchedWaitForEither};
   sys::ScopedCall<decltype(c_.CreateProcessAsUserA)> r21_{c_.CreateProcessAsUserA, SuspendedStart};
+  sys::ScopedCall<decltype(c_.TerminateProcess)> r22_{c_.TerminateProcess, RecordedTerminate};
   Countdown countdown_;
 };
 
@@ -646,6 +724,12 @@ TEST_F(FaultMatrixBase, RunsThatFoundFaults) {
       "service_start:WaitForMultipleObjects#2:6",
       // The handler could not signal the stop: stuck in STOP_PENDING.
       "stop:SetEvent#1:6",
+      // No status handle: the service stayed start-pending for the life of the process.
+      "service_start:RegisterServiceCtrlHandlerExA#1:8",
+      // The worker could not be told to quit: stuck in STOP_PENDING (now a forced stop).
+      "stop:PostThreadMessageA#1:5",
+      // The STOPPED report was refused: the dispatcher never returned, the service stayed STOP_PENDING.
+      "stop:SetServiceStatus#4:13",
       // The process list could not be read on the second arrival: the program started twice.
       "arrival:CreateToolhelp32Snapshot#2:8",
       "arrival:Process32First#2:5",

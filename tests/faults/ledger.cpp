@@ -147,6 +147,28 @@ void ClearLedger() {
   ledger().started.clear();
 }
 
+void ReleaseHeld() {
+  std::lock_guard<std::mutex> lock(ledger().mutex);
+  for (const auto& [what, by] : ledger().held) {
+    const std::uintptr_t value = what.second;
+    switch (what.first) {
+      case Kind::kKernelHandle:
+        sys::realCalls().CloseHandle(reinterpret_cast<HANDLE>(value));
+        break;
+      case Kind::kEnvironmentBlock:
+        sys::realCalls().DestroyEnvironmentBlock(reinterpret_cast<LPVOID>(value));
+        break;
+      case Kind::kLibrary:
+        sys::realCalls().FreeLibrary(reinterpret_cast<HMODULE>(value));
+        break;
+      case Kind::kServiceHandle:  // the scripted manager's: nothing real
+      case Kind::kTimer:          // the scripted timers': nothing real
+        break;
+    }
+  }
+  ledger().held.clear();
+}
+
 std::vector<std::string> LedgerProblems() {
   std::lock_guard<std::mutex> lock(ledger().mutex);
   std::vector<std::string> problems = ledger().strayReleases;

@@ -21,6 +21,9 @@ void ClearLedger();
 // readable line each; empty when the run was clean.
 std::vector<std::string> LedgerProblems();
 
+// Releases what is still held, as the process's end would, and forgets it.
+void ReleaseHeld();
+
 // The processes started (CreateProcessAsUserA calls that succeeded), by process id.
 std::vector<DWORD> ProgramsStarted();
 
