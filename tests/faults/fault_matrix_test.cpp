@@ -294,7 +294,7 @@ struct Scenario {
   const char* name;
   Step prepare;  // not counted: brings the service where the scenario starts
   Step act;      // counted: the calls that fail in turn
-  bool byHand;   // the controller run by hand, not the service
+  bool byHand;   // not the service: the controller run by hand, or the process's exit
   bool stopAsked;  // the act stops the service: STOPPED with code 0 is then an end like any other
   const char* modeFile;
 };
@@ -590,10 +590,12 @@ const Scenario kScenarios[] = {
     {"by_hand_paused", Nothing, [](Run& r) { ByHand(r, true, SERVICE_PAUSED); }, true, false, nullptr},
     // The process the service control manager started: it hands ServiceMain to the dispatcher.
     {"dispatch", Nothing, [](Run& r) { ByHand(r, true, SERVICE_START_PENDING); }, true, false, nullptr},
-    {"service_start", Nothing, StartUp, false, false, nullptr},
+    {"service_start", Nothing, StartUp, false, false, "[Fields]\r\nPollSeconds=1\r\n"},
     {"arrival", Running, Arrivals, false, false, nullptr},
     {"timer", RunningAndBound, TimerChecks, false, false, "[Fields]\r\nPollSeconds=1\r\n"},
     {"stop", Running, Stop, false, true, nullptr},
+    // The teardown registered for the process's exit, with the bridge SDK bound.
+    {"exit", [](Run&) { DeviceManager::Instance(); }, [](Run&) { DeviceManager::Teardown(); }, true, false, nullptr},
 };
 
 // The run FAULT_RUN names, or "" for every run.
@@ -706,7 +708,11 @@ TEST_P(FaultMatrix, EveryCallSiteFailsWithEachError) {
   }
   g_currentRun.clear();
 
-  std::printf("[ %s ] %zu calls, %d runs\n", scenario.name, sites.size(), runs);
+  std::string rows;
+  for (std::size_t row = 0; row < Countdown::RowCount(); ++row) {
+    if (occurrences[row] != 0) rows += " " + Countdown::RowName(row);
+  }
+  std::printf("[ %s ] %zu calls, %d runs; rows:%s\n", scenario.name, sites.size(), runs, rows.c_str());
   for (const std::string& f : failures) ADD_FAILURE() << f;
 }
 
