@@ -4,10 +4,10 @@
 // While a Countdown lives, each row of `sys::calls()` holds a trampoline of the row's own type that
 // counts the call and then calls what the row held before (the real function, or a test's fake put
 // there first). Once armed with a target, that call does not go through: it sets the error and
-// returns the row's failure value. A target is a row and the how-manieth call of that row it is (its
-// ordinal within the row), so that calls two threads make in either order name the same site. A release (a close, a free) that is made to fail still
-// releases first, so a run leaks nothing real. Observers see every call's result, failed ones
-// excepted, which is how the ledger counts acquisitions and releases.
+// returns the row's failure value. A target is a row and the how-manieth call of that row it is, so
+// that calls two threads make in either order name the same site. A release (a close, a free) that
+// is made to fail still releases first, so a run leaks nothing real. Observers see every call's
+// result, failed ones excepted, which is how the ledger counts acquisitions and releases.
 #pragma once
 
 #include <windows.h>
