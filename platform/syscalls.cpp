@@ -55,6 +55,12 @@ const Calls kReal = {
     ::MessageBoxA,
     ::SetTimer,
     ::KillTimer,
+    // Reached by the fault matrix.
+    ::SetEvent,
+    ::WaitForMultipleObjects,
+    ::GetMessageA,
+    ::Process32First,
+    ::Process32Next,
     ::RegisterEventSourceA,
     ::ReportEventA,
     ::DeregisterEventSource,
@@ -66,7 +72,7 @@ const Calls kReal = {
 };
 
 // Every row is a function pointer: a row added to Calls but not to kReal would be left null.
-static_assert(sizeof(Calls) == 45 * sizeof(void*), "keep kReal in step with Calls");
+static_assert(sizeof(Calls) == 50 * sizeof(void*), "keep kReal in step with Calls");
 
 Calls g_calls = kReal;
 

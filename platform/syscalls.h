@@ -64,6 +64,14 @@ struct Calls {
   decltype(&::SetTimer) SetTimer;
   decltype(&::KillTimer) KillTimer;
 
+  // Calls whose failure can leave the service stuck, leaking or starting the program twice, added
+  // so that the fault matrix reaches them too.
+  decltype(&::SetEvent) SetEvent;
+  decltype(&::WaitForMultipleObjects) WaitForMultipleObjects;
+  decltype(&::GetMessageA) GetMessageA;
+  decltype(&::Process32First) Process32First;
+  decltype(&::Process32Next) Process32Next;
+
   // Event log, its source's registry key, and the console user's token.
   decltype(&::RegisterEventSourceA) RegisterEventSourceA;
   decltype(&::ReportEventA) ReportEventA;
