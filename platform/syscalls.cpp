@@ -10,6 +10,8 @@ const Calls kReal = {
     ::WaitForSingleObject,
     ::Sleep,
     ::GetModuleFileNameA,
+    ::GetStdHandle,
+    ::AttachConsole,
     ::GetModuleHandleA,
     ::LoadLibraryExA,
     ::GetProcAddress,
@@ -30,6 +32,9 @@ const Calls kReal = {
     ::StartServiceCtrlDispatcherA,
     ::CreateServiceA,
     ::ChangeServiceConfig2A,
+    ::ChangeServiceConfigA,
+    ::QueryServiceConfigA,
+    ::DeleteService,
     ::StartServiceA,
     ::ControlService,
     ::RegisterServiceCtrlHandlerExA,
@@ -41,7 +46,7 @@ const Calls kReal = {
 };
 
 // Every row is a function pointer: a row added to Calls but not to kReal would be left null.
-static_assert(sizeof(Calls) == 34 * sizeof(void*), "keep kReal in step with Calls");
+static_assert(sizeof(Calls) == 39 * sizeof(void*), "keep kReal in step with Calls");
 
 Calls g_calls = kReal;
 

@@ -21,6 +21,8 @@ struct Calls {
   decltype(&::WaitForSingleObject) WaitForSingleObject;
   decltype(&::Sleep) Sleep;
   decltype(&::GetModuleFileNameA) GetModuleFileNameA;
+  decltype(&::GetStdHandle) GetStdHandle;
+  decltype(&::AttachConsole) AttachConsole;
 
   // Libraries.
   decltype(&::GetModuleHandleA) GetModuleHandleA;
@@ -47,6 +49,9 @@ struct Calls {
   decltype(&::StartServiceCtrlDispatcherA) StartServiceCtrlDispatcherA;
   decltype(&::CreateServiceA) CreateServiceA;
   decltype(&::ChangeServiceConfig2A) ChangeServiceConfig2A;
+  decltype(&::ChangeServiceConfigA) ChangeServiceConfigA;
+  decltype(&::QueryServiceConfigA) QueryServiceConfigA;
+  decltype(&::DeleteService) DeleteService;
   decltype(&::StartServiceA) StartServiceA;
   decltype(&::ControlService) ControlService;
   decltype(&::RegisterServiceCtrlHandlerExA) RegisterServiceCtrlHandlerExA;

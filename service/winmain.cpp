@@ -5,10 +5,11 @@
 #include <cstdlib>
 
 #include "device/device_manager.h"
+#include "service/command_switches.h"
 #include "service/controller.h"
 #include "service/service_host.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
   std::atexit(DeviceManager::Teardown);
 
   // Lives until the process ends.
@@ -17,6 +18,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   host->serviceName = kServiceName;
   g_serviceHost = host;
 
+  // The administrator's switches; without arguments, the original road, untouched.
+  if (!NoArguments(arguments)) return static_cast<int>(RunCommandSwitches(arguments));
   RunServiceController();
   return 0;
 }
