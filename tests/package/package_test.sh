@@ -2,10 +2,11 @@
 # The stand-in MSI package under Wine's real installer and service manager, in a fresh prefix:
 # install, a simulated disk starting the desktop program, the switches on the installed service,
 # upgrade to a higher version with an edited mode file, removal, and a second removal.
-#   package_test.sh RUN_DIR PACKAGE UPGRADE_PACKAGE UPGRADE_EXE UPGRADE_VERSION KEEPER_EXE DEFAULT_MODE_FILE
+#   package_test.sh RUN_DIR PACKAGE UPGRADE_PACKAGE UPGRADE_EXE UPGRADE_VERSION KEEPER_EXE PROCLIST_EXE
+#                   DEFAULT_MODE_FILE
 # Every step waits on a state or a file, never on the clock; CTest's timeout bounds the whole.
 set -euo pipefail
-run_dir=$1 package=$2 upgrade=$3 upgrade_exe=$4 upgrade_version=$5 keeper=$6 default_mode_file=$7
+run_dir=$1 package=$2 upgrade=$3 upgrade_exe=$4 upgrade_version=$5 keeper=$6 proclist=$7 default_mode_file=$8
 
 export WINEPREFIX=$run_dir/prefix WINEARCH=win32 WINEDEBUG=-all LANG=zh_CN.UTF-8
 unset DISPLAY  # nothing here shows a window: the stand-in desktop program runs without one
@@ -68,7 +69,8 @@ for f in MarrowbankServer.exe t3FPDll.dll JMUsbDll.dll Marrowbank.exe; do
   [ -f "$install_dir/$f" ] || fail "$f is not installed"
 done
 cmp -s "$install_dir/language/ModeConfig.ini" "$default_mode_file" || fail "language\\ModeConfig.ini is not the default"
-wine tasklist 2>/dev/null | grep -qi '^Program.exe' && fail "the planted C:\\Program.exe runs"
+running() { wine "$proclist" "$1" >/dev/null 2>&1; }
+! running Program.exe || fail "the planted C:\\Program.exe runs"
 
 step "the switches on the installed service"
 status=$(wine "$exe_win" /status 2>/dev/null | tr -d "\r" || true)
@@ -114,6 +116,7 @@ step "msiexec /x $(basename "$upgrade") /qn"
 # desktop program the service started is closed (the file of a running program cannot be removed).
 expect_code 0 "$exe_win" /stop /quiet
 wine taskkill /f /im Marrowbank.exe >/dev/null 2>&1
+while running Marrowbank.exe; do sleep 0.1; done
 rm -f "$install_dir/t3fp-scenario.txt" "$install_dir/t3fp-calls.log" "$install_dir/Marrowbank-starts.log"
 expect_code 0 msiexec /x "$upgrade" /qn
 [ -z "$(state)" ] || fail "the service is still there: '$(state)'"
