@@ -106,6 +106,8 @@ expect_code 0 msiexec /i "$upgrade" /qn
 [ "$(state)" = RUNNING ] || fail "service state after the upgrade: '$(state)', expected RUNNING"
 [ "$(registry ImagePath)" = "\"$exe_win\"" ] || fail "image path after the upgrade '$(registry ImagePath)'"
 cmp -s "$install_dir/MarrowbankServer.exe" "$upgrade_exe" || fail "the executable was not replaced"
+strings -el "$install_dir/MarrowbankServer.exe" | grep -A1 -x FileVersion | grep -qx "$upgrade_version" ||
+  fail "the installed executable's version resource does not say $upgrade_version"
 [ "$(cat "$install_dir/language/ModeConfig.ini")" = "$edited" ] || fail "the edited ModeConfig.ini was not kept"
 product=$(msiinfo export "$upgrade" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p')
 old_product=$(msiinfo export "$package" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p')
