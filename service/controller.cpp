@@ -129,8 +129,16 @@ DWORD InstallService() {
 }
 
 DWORD StartAndWait(SC_HANDLE service) {
-  if (!sys::calls().StartServiceA(service, 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
-    return GetLastError();
+  if (!sys::calls().StartServiceA(service, 0, nullptr)) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_SERVICE_ALREADY_RUNNING) return error;
+    SERVICE_STATUS status{};
+    if (!sys::calls().QueryServiceStatus(service, &status)) return GetLastError();
+    // Paused, or on its way down: no start brings it to RUNNING.
+    const DWORD state = status.dwCurrentState;
+    if (state != SERVICE_RUNNING && state != SERVICE_START_PENDING && state != SERVICE_CONTINUE_PENDING) {
+      return error;
+    }
   }
   return WaitForState(service, SERVICE_RUNNING);
 }

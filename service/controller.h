@@ -42,7 +42,8 @@ DWORD InstallService();
 // A service that does not exist is already uninstalled: 0.
 DWORD UninstallService();
 
-// Starts the service and waits for RUNNING; a service that stops on the way answers its exit code.
+// Starts the service and waits for RUNNING; a service that stops on the way answers its exit code,
+// a paused or stopping one ERROR_SERVICE_ALREADY_RUNNING.
 DWORD StartAndWait(SC_HANDLE service);
 
 // Asks the service to stop (unless it is stopped or stopping) and waits for STOPPED.
