@@ -28,6 +28,7 @@ const Calls kReal = {
     ::OpenSCManagerA,
     ::OpenServiceA,
     ::QueryServiceStatus,
+    ::QueryServiceStatusEx,
     ::CloseServiceHandle,
     ::StartServiceCtrlDispatcherA,
     ::CreateServiceA,
@@ -46,7 +47,7 @@ const Calls kReal = {
 };
 
 // Every row is a function pointer: a row added to Calls but not to kReal would be left null.
-static_assert(sizeof(Calls) == 39 * sizeof(void*), "keep kReal in step with Calls");
+static_assert(sizeof(Calls) == 40 * sizeof(void*), "keep kReal in step with Calls");
 
 Calls g_calls = kReal;
 

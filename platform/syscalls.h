@@ -45,6 +45,7 @@ struct Calls {
   decltype(&::OpenSCManagerA) OpenSCManagerA;
   decltype(&::OpenServiceA) OpenServiceA;
   decltype(&::QueryServiceStatus) QueryServiceStatus;
+  decltype(&::QueryServiceStatusEx) QueryServiceStatusEx;
   decltype(&::CloseServiceHandle) CloseServiceHandle;
   decltype(&::StartServiceCtrlDispatcherA) StartServiceCtrlDispatcherA;
   decltype(&::CreateServiceA) CreateServiceA;

@@ -144,15 +144,28 @@ DWORD StartAndWait(SC_HANDLE service) {
 }
 
 DWORD StopAndWait(SC_HANDLE service) {
-  SERVICE_STATUS status{};
-  if (!sys::calls().QueryServiceStatus(service, &status)) return GetLastError();
-  if (status.dwCurrentState == SERVICE_STOPPED) return ERROR_SUCCESS;
+  SERVICE_STATUS_PROCESS running{};
+  DWORD needed = 0;
+  if (!sys::calls().QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&running),
+                                         sizeof(running), &needed)) {
+    return GetLastError();
+  }
+  if (running.dwCurrentState == SERVICE_STOPPED) return ERROR_SUCCESS;
+  // The process reports STOPPED a moment before it ends, and its executable cannot be replaced or
+  // removed until it has: the package replaces or removes it right after a stop.
+  sys::UniqueHandle process(running.dwProcessId != 0 ? OpenProcess(SYNCHRONIZE, FALSE, running.dwProcessId) : nullptr);
   // A stop already under way takes no second control; the service manager would refuse it.
-  if (status.dwCurrentState != SERVICE_STOP_PENDING &&
+  SERVICE_STATUS status{};
+  if (running.dwCurrentState != SERVICE_STOP_PENDING &&
       !sys::calls().ControlService(service, SERVICE_CONTROL_STOP, &status)) {
     return GetLastError();
   }
-  return WaitForState(service, SERVICE_STOPPED);
+  const DWORD error = WaitForState(service, SERVICE_STOPPED);
+  if (error == ERROR_SUCCESS && process &&
+      sys::calls().WaitForSingleObject(process.get(), kStateWaitMs) != WAIT_OBJECT_0) {
+    return ERROR_SERVICE_REQUEST_TIMEOUT;
+  }
+  return error;
 }
 
 DWORD UninstallService() {

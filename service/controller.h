@@ -46,7 +46,8 @@ DWORD UninstallService();
 // a paused or stopping one ERROR_SERVICE_ALREADY_RUNNING.
 DWORD StartAndWait(SC_HANDLE service);
 
-// Asks the service to stop (unless it is stopped or stopping) and waits for STOPPED.
+// Asks the service to stop (unless it is stopped or stopping) and waits for STOPPED and for the end
+// of its process.
 DWORD StopAndWait(SC_HANDLE service);
 
 // The installer's texts, code page 936.

@@ -70,6 +70,12 @@ BOOL WINAPI Query(SC_HANDLE, LPSERVICE_STATUS status) {
   status->dwWin32ExitCode = fake->exitCode;
   return TRUE;
 }
+BOOL WINAPI QueryEx(SC_HANDLE, SC_STATUS_TYPE, LPBYTE buffer, DWORD, LPDWORD) {
+  auto* status = reinterpret_cast<SERVICE_STATUS_PROCESS*>(buffer);
+  *status = SERVICE_STATUS_PROCESS{};
+  status->dwCurrentState = fake->state;
+  return TRUE;
+}
 BOOL WINAPI Control(SC_HANDLE, DWORD, LPSERVICE_STATUS) { return TRUE; }
 BOOL WINAPI StartService(SC_HANDLE, DWORD, LPCSTR*) {
   fake->state = SERVICE_STOPPED;  // as a service that fails at once
@@ -105,6 +111,7 @@ class SwitchRunTest : public ::testing::Test {
   sys::ScopedCall<decltype(c_.OpenServiceA)> r2_{c_.OpenServiceA, OpenService};
   sys::ScopedCall<decltype(c_.CloseServiceHandle)> r3_{c_.CloseServiceHandle, CloseService};
   sys::ScopedCall<decltype(c_.QueryServiceStatus)> r4_{c_.QueryServiceStatus, Query};
+  sys::ScopedCall<decltype(c_.QueryServiceStatusEx)> r11_{c_.QueryServiceStatusEx, QueryEx};
   sys::ScopedCall<decltype(c_.ControlService)> r5_{c_.ControlService, Control};
   sys::ScopedCall<decltype(c_.StartServiceA)> r6_{c_.StartServiceA, StartService};
   sys::ScopedCall<decltype(c_.Sleep)> r7_{c_.Sleep, CountSleep};
