@@ -52,6 +52,8 @@ TEST(CommandSwitchesTest, Parsing) {
 // A scripted service manager: the service holds one state; every call is logged.
 struct Fake {
   DWORD state = SERVICE_STOP_PENDING;
+  DWORD pid = 0;
+  bool processEnds = true;
   DWORD exitCode = 0;
   DWORD sleeps = 0;
   std::vector<std::string> boxes;
@@ -74,9 +76,14 @@ BOOL WINAPI QueryEx(SC_HANDLE, SC_STATUS_TYPE, LPBYTE buffer, DWORD, LPDWORD) {
   auto* status = reinterpret_cast<SERVICE_STATUS_PROCESS*>(buffer);
   *status = SERVICE_STATUS_PROCESS{};
   status->dwCurrentState = fake->state;
+  status->dwProcessId = fake->pid;
   return TRUE;
 }
-BOOL WINAPI Control(SC_HANDLE, DWORD, LPSERVICE_STATUS) { return TRUE; }
+BOOL WINAPI Control(SC_HANDLE, DWORD, LPSERVICE_STATUS) {
+  fake->state = SERVICE_STOPPED;
+  return TRUE;
+}
+DWORD WINAPI WaitForProcess(HANDLE, DWORD) { return fake->processEnds ? WAIT_OBJECT_0 : WAIT_TIMEOUT; }
 BOOL WINAPI StartService(SC_HANDLE, DWORD, LPCSTR*) {
   fake->state = SERVICE_STOPPED;  // as a service that fails at once
   fake->exitCode = ERROR_MOD_NOT_FOUND;
@@ -112,6 +119,7 @@ class SwitchRunTest : public ::testing::Test {
   sys::ScopedCall<decltype(c_.CloseServiceHandle)> r3_{c_.CloseServiceHandle, CloseService};
   sys::ScopedCall<decltype(c_.QueryServiceStatus)> r4_{c_.QueryServiceStatus, Query};
   sys::ScopedCall<decltype(c_.QueryServiceStatusEx)> r11_{c_.QueryServiceStatusEx, QueryEx};
+  sys::ScopedCall<decltype(c_.WaitForSingleObject)> r12_{c_.WaitForSingleObject, WaitForProcess};
   sys::ScopedCall<decltype(c_.ControlService)> r5_{c_.ControlService, Control};
   sys::ScopedCall<decltype(c_.StartServiceA)> r6_{c_.StartServiceA, StartService};
   sys::ScopedCall<decltype(c_.Sleep)> r7_{c_.Sleep, CountSleep};
@@ -128,6 +136,17 @@ TEST_F(SwitchRunTest, StopGivesUpAfterTheWaitWithTimeoutCode) {
   ASSERT_EQ(fake_.boxes.size(), 1u);
   EXPECT_EQ(fake_.boxes[0], "MarrowbankServer /stop failed: error 1053\r\n");
   EXPECT_EQ(fake_.styles[0], static_cast<UINT>(MB_OK | MB_ICONERROR));
+}
+
+// STOPPED is reported a moment before the process ends: /stop waits for that end too, since the
+// package replaces the executable right after it.
+TEST_F(SwitchRunTest, StopWaitsForTheServiceProcessToEnd) {
+  fake_.state = SERVICE_RUNNING;
+  fake_.pid = GetCurrentProcessId();  // any process that can be opened
+  EXPECT_EQ(RunCommandSwitches("/stop /quiet"), 0u);
+  fake_.state = SERVICE_RUNNING;
+  fake_.processEnds = false;
+  EXPECT_EQ(RunCommandSwitches("/stop /quiet"), static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT));
 }
 
 // A service that stops while starting: /start answers the code it stopped with, at once.
