@@ -20,11 +20,14 @@ struct Calls {
   decltype(&::CreateThread) CreateThread;
   decltype(&::WaitForSingleObject) WaitForSingleObject;
   decltype(&::Sleep) Sleep;
+  decltype(&::PostThreadMessageA) PostThreadMessageA;
+  decltype(&::TerminateProcess) TerminateProcess;
   decltype(&::GetModuleFileNameA) GetModuleFileNameA;
   decltype(&::GetStdHandle) GetStdHandle;
   decltype(&::AttachConsole) AttachConsole;
 
   // Libraries.
+  decltype(&::SetDefaultDllDirectories) SetDefaultDllDirectories;
   decltype(&::GetModuleHandleA) GetModuleHandleA;
   decltype(&::LoadLibraryExA) LoadLibraryExA;
   decltype(&::GetProcAddress) GetProcAddress;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "launch/mode_switch.h"
 #include "platform/handles.h"
 #include "service/service_host.h"
 #include "service/service_main.h"
@@ -94,8 +95,10 @@ void AskToStop() {
 bool ReadQuotedModulePath(char (&command)[kQuotedPathRoom]) {
   command[0] = '"';
   const DWORD length = sys::calls().GetModuleFileNameA(nullptr, command + 1, kModulePathRoom);
-  // A path that fills the room has been cut short: registering it would name another file.
+  // A path that fills the room has been cut short: registering it would name another file. One
+  // whose mode file would not fit could never read it, and would silently run with the defaults.
   if (length == 0 || length >= kModulePathRoom) return false;
+  if (!ModeFilePathFits(command + 1)) return false;
   command[1 + length] = '"';
   command[2 + length] = '\0';
   return true;

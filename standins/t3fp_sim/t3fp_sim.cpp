@@ -12,6 +12,9 @@
 // No escapes: backslashes are literal.
 //
 //   refresh N          what vsRefreshDeviceList returns (any integer; default: number of positions)
+//   block CALL MS      the SDK function CALL (for example vsRefreshDeviceList) answers, logs
+//                      "CALL blocks MS ms" and only then returns, MS milliseconds later: a hung
+//                      device. Every call to it blocks while the scenario holds the statement.
 //   position           starts the next list position (0, 1, ...)
 //     fail             vsGetADeviceFromDeviceList returns 0 for it and writes nothing
 //     accessory N      accessory type (offset 0)
@@ -57,6 +60,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <sstream>
@@ -89,7 +94,12 @@ struct Position {
 struct Scenario {
   std::optional<int> refresh;
   std::vector<Position> positions;
+  std::map<std::string, DWORD> blocks;  // SDK function name -> milliseconds
 };
+
+const char* const kSdkFunctions[] = {"vsRefreshDeviceList", "vsGetADeviceFromDeviceList", "vsInitFP",
+                                     "vsGetDeviceBaseInfo",  "vsGetDevicInfo",             "vsConfigureDevice",
+                                     "vsGetEncryptState"};
 
 std::mutex g_mutex;
 HMODULE g_self = nullptr;
@@ -151,6 +161,14 @@ bool Parse(const std::string& text, Scenario& out, std::string& error) {
     if (key == "refresh") {
       if (!ParseInt(value, INT32_MIN, INT32_MAX, n)) return fail("bad number");
       out.refresh = n;
+    } else if (key == "block") {
+      const size_t gap = value.find_first_of(" \t");
+      const std::string function = value.substr(0, gap);
+      if (std::find(std::begin(kSdkFunctions), std::end(kSdkFunctions), function) == std::end(kSdkFunctions)) {
+        return fail("unknown SDK function");
+      }
+      if (gap == std::string::npos || !ParseInt(Trim(value.substr(gap)), 0, INT32_MAX, n)) return fail("bad number");
+      out.blocks[function] = static_cast<DWORD>(n);
     } else if (key == "position") {
       out.positions.emplace_back();
     } else if (key == "fail" || key == "accessory" || key == "count" || key == "record") {
@@ -287,6 +305,29 @@ void ReadScenarioFile() {
   }
 }
 
+// Declared before a call's lock, so that it runs after the lock is released and the answer is made:
+// the call blocks as a hung device would, without holding up the control exports.
+class BlockOnReturn {
+ public:
+  explicit BlockOnReturn(const char* function) : function_(function) {}
+  ~BlockOnReturn() {
+    DWORD ms = 0;
+    {
+      std::lock_guard<std::mutex> lock(g_mutex);
+      const auto found = g_scenario.blocks.find(function_);
+      if (found == g_scenario.blocks.end()) return;
+      ms = found->second;
+      Note(std::string(function_) + " blocks " + std::to_string(ms) + " ms");
+    }
+    Sleep(ms);
+  }
+  BlockOnReturn(const BlockOnReturn&) = delete;
+  BlockOnReturn& operator=(const BlockOnReturn&) = delete;
+
+ private:
+  const char* function_;
+};
+
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
@@ -297,6 +338,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 extern "C" {
 
 int __cdecl vsRefreshDeviceList(void) {
+  BlockOnReturn block("vsRefreshDeviceList");
   std::lock_guard<std::mutex> lock(g_mutex);
   if (!g_controlled) ReadScenarioFile();
   Note("vsRefreshDeviceList()");
@@ -304,6 +346,7 @@ int __cdecl vsRefreshDeviceList(void) {
 }
 
 unsigned char __cdecl vsGetADeviceFromDeviceList(signed char position, _deviceConnectInfo* info) {
+  BlockOnReturn block("vsGetADeviceFromDeviceList");
   std::lock_guard<std::mutex> lock(g_mutex);
   Note("vsGetADeviceFromDeviceList(" + std::to_string(position) + ")");
   if (info == nullptr || position < 0 || position >= static_cast<int>(g_scenario.positions.size())) {
@@ -324,6 +367,7 @@ unsigned char __cdecl vsGetADeviceFromDeviceList(signed char position, _deviceCo
 
 unsigned char __cdecl vsInitFP(_accessory_type accessory, char* devicePath, way_crypt crypt,
                                sdk_work_mode mode) {
+  BlockOnReturn block("vsInitFP");
   std::lock_guard<std::mutex> lock(g_mutex);
   Note("vsInitFP(" + std::to_string(static_cast<int32_t>(accessory)) + ", " + Quote(devicePath) +
           ", " + std::to_string(static_cast<int32_t>(crypt)) + ", " +
@@ -332,6 +376,7 @@ unsigned char __cdecl vsInitFP(_accessory_type accessory, char* devicePath, way_
 }
 
 int __cdecl vsGetDeviceBaseInfo(const char* devicePath, _device_base_infomation* base) {
+  BlockOnReturn block("vsGetDeviceBaseInfo");
   std::lock_guard<std::mutex> lock(g_mutex);
   Note("vsGetDeviceBaseInfo(" + Quote(devicePath) + ")");
   const Record* r = Find([&](const Record& x) { return SamePath(x.devicePath, devicePath, 64); });
@@ -342,6 +387,7 @@ int __cdecl vsGetDeviceBaseInfo(const char* devicePath, _device_base_infomation*
 }
 
 int __cdecl vsGetDevicInfo(const char* infoPath, _device_infomation* info) {
+  BlockOnReturn block("vsGetDevicInfo");
   std::lock_guard<std::mutex> lock(g_mutex);
   Note("vsGetDevicInfo(" + Quote(infoPath) + ")");
   const Record* r = Find([&](const Record& x) { return SamePath(x.infoPath, infoPath, 256); });
@@ -353,6 +399,7 @@ int __cdecl vsGetDevicInfo(const char* infoPath, _device_infomation* info) {
 }
 
 unsigned char __cdecl vsConfigureDevice(const char* devicePath, _configerDevice config) {
+  BlockOnReturn block("vsConfigureDevice");
   std::lock_guard<std::mutex> lock(g_mutex);
   Note("vsConfigureDevice(" + Quote(devicePath) + ", " + std::to_string(config.code) + ", " +
           (config.value ? std::to_string(*config.value) : std::string("null")) + ")");
@@ -360,6 +407,7 @@ unsigned char __cdecl vsConfigureDevice(const char* devicePath, _configerDevice 
 }
 
 int __cdecl vsGetEncryptState(const char* devicePath, signed char& state) {
+  BlockOnReturn block("vsGetEncryptState");
   std::lock_guard<std::mutex> lock(g_mutex);
   Note("vsGetEncryptState(" + Quote(devicePath) + ", " + std::to_string(state) + ")");
   const Record* r = Find([&](const Record& x) { return SamePath(x.devicePath, devicePath, 64); });
