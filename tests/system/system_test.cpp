@@ -582,6 +582,17 @@ TEST_F(SystemTest, SwitchesFromStatesTheServiceNeverHolds) {
   EXPECT_EQ(stop.code, 0u) << stop.output;
   EXPECT_EQ(QueryStatus().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
   ResetEvent(gSuite->stubQuit.get());
+
+  // Starting, and accepting no stop yet: the service manager's refusal is the exit code (Windows
+  // refuses with 1061, Wine with 1052).
+  StartStub("START_PENDING", SERVICE_START_PENDING);
+  if (HasFatalFailure()) return;
+  EXPECT_EQ(RunSwitches("/status").code, static_cast<DWORD>(SERVICE_START_PENDING));
+  ASSERT_FALSE(SendStop());
+  const DWORD refusal = GetLastError();
+  EXPECT_EQ(RunSwitches("/stop").code, refusal);
+  EXPECT_EQ(QueryStatus().dwCurrentState, static_cast<DWORD>(SERVICE_START_PENDING));
+  EndStub();
 }
 
 // The service is still registered for the stand-in service program, as after a moved installation:
