@@ -61,10 +61,16 @@ const Calls kReal = {
     ::MessageBoxA,
     ::SetTimer,
     ::KillTimer,
+    // Reached by the fault matrix.
+    ::SetEvent,
+    ::WaitForMultipleObjects,
+    ::GetMessageA,
+    ::Process32First,
+    ::Process32Next,
 };
 
 // Every row is a function pointer: a row added to Calls but not to kReal would be left null.
-static_assert(sizeof(Calls) == 43 * sizeof(void*), "keep kReal in step with Calls");
+static_assert(sizeof(Calls) == 48 * sizeof(void*), "keep kReal in step with Calls");
 
 Calls g_calls = kReal;
 

@@ -68,6 +68,14 @@ struct Calls {
   // Thread timers.
   decltype(&::SetTimer) SetTimer;
   decltype(&::KillTimer) KillTimer;
+
+  // Calls whose failure can leave the service stuck, leaking or starting the program twice, added
+  // so that the fault matrix reaches them too.
+  decltype(&::SetEvent) SetEvent;
+  decltype(&::WaitForMultipleObjects) WaitForMultipleObjects;
+  decltype(&::GetMessageA) GetMessageA;
+  decltype(&::Process32First) Process32First;
+  decltype(&::Process32Next) Process32Next;
 };
 
 // The table in force. Product code reads it on every call, so an override takes effect at once.
