@@ -24,6 +24,8 @@ struct Calls {
   decltype(&::PostThreadMessageA) PostThreadMessageA;
   decltype(&::TerminateProcess) TerminateProcess;
   decltype(&::GetModuleFileNameA) GetModuleFileNameA;
+  decltype(&::GetStdHandle) GetStdHandle;
+  decltype(&::AttachConsole) AttachConsole;
 
   // Libraries.
   decltype(&::SetDefaultDllDirectories) SetDefaultDllDirectories;
@@ -47,10 +49,14 @@ struct Calls {
   decltype(&::OpenSCManagerA) OpenSCManagerA;
   decltype(&::OpenServiceA) OpenServiceA;
   decltype(&::QueryServiceStatus) QueryServiceStatus;
+  decltype(&::QueryServiceStatusEx) QueryServiceStatusEx;
   decltype(&::CloseServiceHandle) CloseServiceHandle;
   decltype(&::StartServiceCtrlDispatcherA) StartServiceCtrlDispatcherA;
   decltype(&::CreateServiceA) CreateServiceA;
   decltype(&::ChangeServiceConfig2A) ChangeServiceConfig2A;
+  decltype(&::ChangeServiceConfigA) ChangeServiceConfigA;
+  decltype(&::QueryServiceConfigA) QueryServiceConfigA;
+  decltype(&::DeleteService) DeleteService;
   decltype(&::StartServiceA) StartServiceA;
   decltype(&::ControlService) ControlService;
   decltype(&::RegisterServiceCtrlHandlerExA) RegisterServiceCtrlHandlerExA;
