@@ -39,6 +39,9 @@ exe_win="$install_win\\MarrowbankServer.exe"
 state() { wine sc query "$service" 2>/dev/null | tr -d '\r' | sed -n 's/.*STATE *: *[0-9]* *\([A-Z_]*\).*/\1/p'; }
 registry() { wine reg query "HKLM\\System\\CurrentControlSet\\Services\\$service" /v "$1" 2>/dev/null | tr -d '\r' |
              sed -n "s/^ *$1 *REG_[A-Z_]* *//p"; }
+# The service's event source in the Application log.
+event_source() { wine reg query "HKLM\\System\\CurrentControlSet\\Services\\EventLog\\Application\\$service" /v "$1" 2>/dev/null |
+                 tr -d '\r' | sed -n "s/^ *$1 *REG_[A-Z_]* *//p"; }
 # Waits, without a bound of its own, until the command holds.
 wait_until() { until "$@"; do sleep 0.1; done; }
 
@@ -65,6 +68,8 @@ expect_code 0 msiexec /i "$package" /qn
 [ "$(registry ObjectName)" = LocalSystem ] || fail "account '$(registry ObjectName)'"
 [ "$(registry DisplayName)" = "$service" ] || fail "display name '$(registry DisplayName)'"
 registry Description | grep -q KOLVA || fail "description '$(registry Description)'"
+[ "$(event_source EventMessageFile)" = "$exe_win" ] || fail "event message file '$(event_source EventMessageFile)'"
+[ "$(event_source TypesSupported)" = 0x7 ] || fail "event types supported '$(event_source TypesSupported)'"
 for f in MarrowbankServer.exe t3FPDll.dll JMUsbDll.dll Marrowbank.exe; do
   [ -f "$install_dir/$f" ] || fail "$f is not installed"
 done
@@ -122,6 +127,7 @@ while running Marrowbank.exe; do sleep 0.1; done
 rm -f "$install_dir/t3fp-scenario.txt" "$install_dir/t3fp-calls.log" "$install_dir/Marrowbank-starts.log"
 expect_code 0 msiexec /x "$upgrade" /qn
 [ -z "$(state)" ] || fail "the service is still there: '$(state)'"
+[ -z "$(event_source EventMessageFile)" ] || fail "the event source is still there: '$(event_source EventMessageFile)'"
 [ ! -e "$install_dir" ] || fail "left behind: $(cd "$install_dir" && find . | tr '\n' ' ')"
 
 step "a second removal"
