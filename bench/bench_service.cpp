@@ -41,7 +41,8 @@ const Variant kVariants[] = {
     {"MarrowbankReference3", "reference_step3.exe", "+ the SDK DLL"},
     {"MarrowbankReference4", "reference_step4.exe", "+ C++ stream objects"},
     {"MarrowbankReference5", "reference_step5.exe", "+ start-up steps and worker handshake"},
-    {"MarrowbankReference6", "reference_step6.exe", "+ two STOP_PENDING reports, worker end"},
+    {"MarrowbankReference6", "reference_step6.exe", "+ two STOP_PENDING reports"},
+    {"MarrowbankReference7", "reference_step7.exe", "+ worker ended through its queue"},
 };
 const char* const kSupportFiles[] = {"t3FPDll.dll", "JMUsbDll.dll", "Marrowbank.exe"};
 

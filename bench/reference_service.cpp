@@ -11,8 +11,8 @@
 //   4  the C++ runtime's stream objects and their initialisers
 //   5  the product's start-up: the device notification, two START_PENDING reports, the stop event,
 //      the mode file read and a worker thread with its ready handshake
-//   6  the product's stop: a STOP_PENDING report, the current state reported again, the worker
-//      ended through its queue
+//   6  the product's two STOP_PENDING reports: the stop's own, then the current state again
+//   7  the worker ended through its queue and waited for before STOPPED
 //
 // Step N serves as "MarrowbankReferenceN" ("MarrowbankReference" for step 0).
 #include <windows.h>
@@ -113,7 +113,7 @@ void WINAPI ReferenceMain(DWORD, LPSTR*) {
   Report(SERVICE_RUNNING);
   WaitForSingleObject(g_stop, INFINITE);
 #if REFERENCE_STEP >= 5
-#if REFERENCE_STEP >= 6
+#if REFERENCE_STEP >= 7
   PostThreadMessageA(g_workerId, WM_QUIT, 0, 0);
   WaitForSingleObject(worker, INFINITE);
 #endif
