@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -180,7 +181,18 @@ void PostTimers(DWORD worker, int count) {
 
 struct FootprintFigures {
   tools::Footprint start, firstBatch, timers, arrivals;
+  std::string openedOnce;  // the handles the first checks opened and kept, by type
 };
+
+std::string HandlesOpened(const std::map<std::string, int>& before, const std::map<std::string, int>& after) {
+  std::string text;
+  for (const auto& [type, count] : after) {
+    const auto was = before.find(type);
+    const int more = count - (was == before.end() ? 0 : was->second);
+    if (more > 0) text += (text.empty() ? "" : ", ") + std::to_string(more) + " " + type;
+  }
+  return text.empty() ? "none" : text;
+}
 
 FootprintFigures MeasureFootprints(DWORD worker) {
   FootprintFigures figures;
@@ -190,6 +202,7 @@ FootprintFigures MeasureFootprints(DWORD worker) {
   PostTimers(worker, 1);
   Await(g_parked);
   figures.start = tools::MeasureFootprint();
+  const std::map<std::string, int> startHandles = tools::HandleTypes();
 
   // Timer checks in batches, the disk present in every other batch, so that the program is started
   // (recorded, not created) and the started flag cleared again.
@@ -200,7 +213,10 @@ FootprintFigures MeasureFootprints(DWORD worker) {
     SetEvent(g_resume);  // the held message's check runs first: 100 checks until the next hold
     Await(g_parked);
     SimClearCalls();
-    if (batch == 0) figures.firstBatch = tools::MeasureFootprint();
+    if (batch == 0) {
+      figures.firstBatch = tools::MeasureFootprint();
+      figures.openedOnce = HandlesOpened(startHandles, tools::HandleTypes());
+    }
   }
   figures.timers = tools::MeasureFootprint();
 
@@ -469,6 +485,7 @@ int main(int argc, char** argv) {
   for (const auto& row : rows) {
     std::printf("  %-34s %9zu %5d %3d\n", row.first, row.second.privateBytes, row.second.handles, row.second.threads);
   }
+  std::printf("  kept open by the first checks (one-time): %s\n", footprint.openedOnce.c_str());
   std::printf("  growth after the first 100 checks: %+lld bytes, %+d handles, %+d threads\n\n",
               static_cast<long long>(footprint.arrivals.privateBytes) -
                   static_cast<long long>(footprint.firstBatch.privateBytes),
@@ -507,7 +524,8 @@ int main(int argc, char** argv) {
   std::string json = "{\"footprint\": {\"after_start\": " + FootprintJson(footprint.start) +
                      ", \"after_first_100_timer_checks\": " + FootprintJson(footprint.firstBatch) +
                      ", \"after_10000_timer_checks\": " + FootprintJson(footprint.timers) +
-                     ", \"after_1000_arrivals\": " + FootprintJson(footprint.arrivals) + "}";
+                     ", \"after_1000_arrivals\": " + FootprintJson(footprint.arrivals) +
+                     ", \"kept_open_by_first_checks\": \"" + footprint.openedOnce + "\"}";
   json += ", \"arrival_to_launch\": {\"ours_ms\": " + bench::Json(arrival.ours) +
           ", \"limit_ms\": " + bench::Json(arrival.limit) + ", \"sdk_ms\": " + bench::Json(arrival.sdk) +
           ", \"bare_create_ms\": " + bench::Json(arrival.bare) + ", \"ratio\": " + bench::Number(arrivalRatio) +

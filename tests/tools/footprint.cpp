@@ -1,10 +1,15 @@
 #include "tests/tools/footprint.h"
 
 #include <tlhelp32.h>
+#include <winternl.h>
 
 #include "platform/handles.h"
 
 namespace tools {
+
+namespace {
+constexpr ULONG_PTR kLastHandleValue = 0xFFFC;
+}  // namespace
 
 Footprint MeasureFootprint() {
   Footprint f{0, 0, 0};
@@ -15,7 +20,7 @@ Footprint MeasureFootprint() {
     if (next <= at) break;  // the top of the address space
     at = next;
   }
-  for (ULONG_PTR value = 4; value < 0x10000; value += 4) {
+  for (ULONG_PTR value = 4; value <= kLastHandleValue; value += 4) {
     DWORD flags;
     if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++f.handles;
   }
@@ -30,6 +35,24 @@ Footprint MeasureFootprint() {
     }
   }
   return f;
+}
+
+std::map<std::string, int> HandleTypes() {
+  std::map<std::string, int> types;
+  for (ULONG_PTR value = 4; value <= kLastHandleValue; value += 4) {
+    const HANDLE handle = reinterpret_cast<HANDLE>(value);
+    DWORD flags;
+    if (!GetHandleInformation(handle, &flags)) continue;
+    alignas(8) unsigned char buffer[512];
+    std::string name = "?";
+    if (NtQueryObject(handle, ObjectTypeInformation, buffer, sizeof buffer, nullptr) >= 0) {
+      const UNICODE_STRING& type = reinterpret_cast<const PUBLIC_OBJECT_TYPE_INFORMATION*>(buffer)->TypeName;
+      name.clear();
+      for (USHORT i = 0; i < type.Length / sizeof(WCHAR); ++i) name += static_cast<char>(type.Buffer[i]);
+    }
+    ++types[name];
+  }
+  return types;
 }
 
 }  // namespace tools

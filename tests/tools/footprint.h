@@ -5,6 +5,8 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <map>
+#include <string>
 
 namespace tools {
 
@@ -16,5 +18,8 @@ struct Footprint {
 
 // Wine's GetProcessHandleCount always reports 0, hence the probing.
 Footprint MeasureFootprint();
+
+// The open handles by their object type ("Event", "Key", "Thread", ...), probed the same way.
+std::map<std::string, int> HandleTypes();
 
 }  // namespace tools
