@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
+#include <cstddef>
+#include <cstdio>
 #include <cstring>
-#include <iostream>
-#include <string>
 
 #include "platform/syscalls.h"
 
@@ -13,36 +13,43 @@ namespace {
 constexpr char kSection[] = "Fields";
 constexpr DWORD kValueSize = 260;
 
+constexpr char kModeFileName[] = "language\\ModeConfig.ini";
+// Room for the longest module path GetModuleFileNameA can give (260 bytes) and the name after it.
+constexpr std::size_t kModeFilePathSize = 261 + sizeof kModeFileName;
+
 // "<directory of this executable>\language\ModeConfig.ini". The directory ends at the last 0x5C
 // byte, found byte by byte; with no backslash at all the whole path is taken as the directory.
-bool ModeFilePath(std::string& path) {
+bool ModeFilePath(char (&path)[kModeFilePathSize]) {
   char modulePath[261] = {};
   if (sys::calls().GetModuleFileNameA(nullptr, modulePath, 260) == 0) return false;
   if (char* separator = std::strrchr(modulePath, '\\')) separator[1] = '\0';
-  path = modulePath;
-  path += "language\\ModeConfig.ini";
+  const std::size_t length = std::strlen(modulePath);
+  std::memcpy(path, modulePath, length);
+  std::memcpy(path + length, kModeFileName, sizeof kModeFileName);
   return true;
 }
 
 }  // namespace
 
 bool ReadModeSwitch(const char* key) {
-  std::string path;
+  char path[kModeFilePathSize];
   if (!ModeFilePath(path)) {
-    std::cerr << "Error getting module file name" << std::endl;
+    // The same bytes through the same C stream as a stream line ended by std::endl, without a stream library.
+    std::fputs("Error getting module file name\n", stderr);
+    std::fflush(stderr);
     return false;
   }
   char value[kValueSize] = {};
-  ::GetPrivateProfileStringA(kSection, key, "default_value", value, kValueSize, path.c_str());
+  ::GetPrivateProfileStringA(kSection, key, "default_value", value, kValueSize, path);
   return std::strcmp(value, "0") != 0;
 }
 
 unsigned ReadPollSeconds() {
   constexpr unsigned long kMaximum = 86400;
-  std::string path;
+  char path[kModeFilePathSize];
   if (!ModeFilePath(path)) return 0;
   char value[kValueSize] = {};
-  ::GetPrivateProfileStringA(kSection, "PollSeconds", "", value, kValueSize, path.c_str());
+  ::GetPrivateProfileStringA(kSection, "PollSeconds", "", value, kValueSize, path);
 
   const char* p = value;
   while (*p == ' ' || *p == '\t') ++p;

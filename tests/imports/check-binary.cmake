@@ -1,9 +1,10 @@
 cmake_minimum_required(VERSION 3.25)
 # Checks one built Windows binary from the Linux side (no Wine needed):
-#   cmake -DOBJDUMP=... -DBINARY=... -DALLOWED="a.dll;b.dll" [-DGUI_EXE=ON] -P check-binary.cmake
+#   cmake -DOBJDUMP=... -DBINARY=... -DALLOWED="a.dll;b.dll" [-DGUI_EXE=ON] [-DDEBUG_FILE=...] -P check-binary.cmake
 # Every imported DLL must be in ALLOWED (system DLLs, plus the SDK for the service): nothing built here may
 # need the compiler's runtime DLLs. With GUI_EXE, the binary must also be a PE32 GUI-subsystem program whose
-# embedded manifest asks for administrator rights.
+# embedded manifest asks for administrator rights. With DEBUG_FILE (the release build), the binary must be
+# stripped and linked by a GNU debuglink to that file, which holds its debug information.
 execute_process(COMMAND ${OBJDUMP} -p ${BINARY} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${BINARY}")
@@ -36,4 +37,24 @@ if(GUI_EXE)
   if(NOT manifest MATCHES "level=\"requireAdministrator\"")
     message(FATAL_ERROR "${BINARY} has no manifest asking for administrator rights")
   endif()
+endif()
+
+if(DEBUG_FILE)
+  execute_process(COMMAND ${OBJDUMP} -h ${BINARY} OUTPUT_VARIABLE sections)
+  if(sections MATCHES "\\.debug_")
+    message(FATAL_ERROR "${BINARY} is not stripped of its debug sections")
+  endif()
+  execute_process(COMMAND ${OBJDUMP} -s -j .gnu_debuglink ${BINARY} OUTPUT_VARIABLE link)
+  get_filename_component(debug_name ${DEBUG_FILE} NAME)
+  string(REGEX MATCHALL "[0-9a-f]+ [0-9a-f ]+  ([^\n]*)" rows "${link}")
+  string(REGEX REPLACE "[0-9a-f]+ [0-9a-f ]+  " "" text "${rows}")
+  string(REPLACE ";" "" text "${text}")
+  if(NOT text MATCHES "^${debug_name}\\.")
+    message(FATAL_ERROR "${BINARY} has no GNU debuglink to ${debug_name} (section: ${text})")
+  endif()
+  execute_process(COMMAND ${OBJDUMP} -h ${DEBUG_FILE} OUTPUT_VARIABLE debug_sections RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0 OR NOT debug_sections MATCHES "\\.debug_info" OR NOT debug_sections MATCHES "\\.debug_line")
+    message(FATAL_ERROR "${DEBUG_FILE} holds no debug information")
+  endif()
+  message(STATUS "${BINARY}: stripped, debug information in ${debug_name}")
 endif()
