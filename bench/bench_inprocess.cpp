@@ -292,13 +292,14 @@ ArrivalFigures MeasureArrivalToLaunch(int rounds) {
           start = NowMs();
           ReadModeSwitch("AutoBack");
           modeFile.push_back(NowMs() - start);
-          // The launcher's token, session and environment steps, its creation only recorded.
+          // The launcher's token, session and environment steps up to its process creation, which
+          // is only recorded here.
           char line[kCommandLineBufferSize];
           std::memcpy(line, commandLine, sizeof line);
           g_realLaunch = false;
           start = NowMs();
           LaunchInConsoleSession(line);
-          launcherSteps.push_back(NowMs() - start);
+          launcherSteps.push_back(g_launchReturnedMs - start);
           g_realLaunch = true;
           break;
         }

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The benchmark: what the service costs, as ratios against references measured in the same run.
-#   scripts/bench.sh [--build-dir DIR] [--product EXE] [--cycles N] [--rounds N] [--idle SECONDS]
-#                    [--out FILE] [--no-build]
-# Builds the default preset (unless --no-build), then under Wine in the build tree's prefix: start
+#   scripts/bench.sh [--preset NAME] [--build-dir DIR] [--product EXE] [--cycles N] [--rounds N]
+#                    [--idle SECONDS] [--out FILE] [--no-build]
+# Builds the preset (default: default; release measures the shipped build, in build/release) unless
+# --no-build, then under Wine in the build tree's prefix: start
 # and stop from outside against the reference services, the in-process figures (footprint,
 # arrival to launch, the control handler's occupancy, timer checks by list length), the idle cost
 # of both services and the stripped sizes. Prints a table and writes every figure as JSON (default
@@ -11,9 +12,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-build_dir=build/default product="" cycles=20 rounds=20 idle=60 out="" build=1
+preset=default build_dir="" product="" cycles=20 rounds=20 idle=60 out="" build=1
 while [ $# -gt 0 ]; do
   case "$1" in
+    --preset) preset=$2; shift 2 ;;
     --build-dir) build_dir=$2; shift 2 ;;
     --product) product=$2; shift 2 ;;
     --cycles) cycles=$2; shift 2 ;;
@@ -21,14 +23,16 @@ while [ $# -gt 0 ]; do
     --idle) idle=$2; shift 2 ;;
     --out) out=$2; shift 2 ;;
     --no-build) build=0; shift ;;
-    *) echo "usage: $0 [--build-dir DIR] [--product EXE] [--cycles N] [--rounds N] [--idle SECONDS] [--out FILE] [--no-build]" >&2
+    *) echo "usage: $0 [--preset NAME] [--build-dir DIR] [--product EXE] [--cycles N] [--rounds N]" \
+            "[--idle SECONDS] [--out FILE] [--no-build]" >&2
        exit 2 ;;
   esac
 done
+build_dir=${build_dir:-build/$preset}
 
 if [ "$build" = 1 ]; then
-  cmake --preset default >/dev/null
-  cmake --build --preset default >/dev/null
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" >/dev/null
 fi
 bench=$build_dir/bench
 out=${out:-$bench/bench.json}
@@ -53,7 +57,7 @@ cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
 cores=$(nproc)
 load=$(cut -d' ' -f1-3 /proc/loadavg)
 wine_version=$(wine --version)
-echo "Machine: $cores cores, $cpu; $wine_version; load average at start $load"
+echo "Machine: $cores cores, $cpu; $wine_version; load average at start $load; build tree $build_dir"
 echo
 
 run "$bench/bench_service.exe" measure "$cycles" "$bench/service.json"
@@ -97,6 +101,7 @@ echo "Size, stripped: product $ours_size bytes, reference $ref_size bytes"
 
 cat >"$out" <<EOF
 {"machine": {"cores": $cores, "cpu": "$cpu", "wine": "$wine_version", "load_at_start": "$load"},
+ "build_dir": "$build_dir",
  "start_stop": $(cat "$bench/service.json"),
  "in_process": $(cat "$bench/inprocess.json"),
  "idle": {"seconds": $idle, "product": {"wakeups": $ours_w, "cpu_ms": $ours_c, "threads": $ours_threads},
