@@ -124,13 +124,6 @@ struct Overrides {
 
 // ---- Helpers --------------------------------------------------------------------------------------
 
-std::string OwnDirectory() {
-  char path[MAX_PATH] = {};
-  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string s(path, n);
-  return s.substr(0, s.find_last_of('\\') + 1);
-}
-
 // `positions` list positions, each with one disk of the family whose encryption state is known.
 std::string Disks(int positions) {
   std::string text;
@@ -444,7 +437,7 @@ int main(int argc, char** argv) {
   const std::string jsonPath = argv[2];
 
   // Polling off, AutoBack on: every arrival of a disk of the family starts the program.
-  const std::string language = OwnDirectory() + "language";
+  const std::string language = tools::OwnDirectory() + "language";
   CreateDirectoryA(language.c_str(), nullptr);
   bench::WriteFile(language + "\\ModeConfig.ini", "[Fields]\r\nAutoBack=1\r\n");
 

@@ -44,36 +44,26 @@ const Variant kVariants[] = {
     {"MarrowbankReference6", "reference_step6.exe", "+ two STOP_PENDING reports"},
     {"MarrowbankReference7", "reference_step7.exe", "+ worker ended through its queue"},
 };
-const char* const kSupportFiles[] = {"t3FPDll.dll", "JMUsbDll.dll", "Marrowbank.exe"};
-
-std::string OwnDirectory() {
-  char path[MAX_PATH] = {};
-  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string s(path, n);
-  return s.substr(0, s.find_last_of('\\') + 1);
+std::vector<std::string> Files() {
+  std::vector<std::string> files = {"t3FPDll.dll", "JMUsbDll.dll", "Marrowbank.exe"};
+  for (const Variant& v : kVariants) files.push_back(v.exe);
+  return files;
 }
 
-std::string Installed(const char* name) { return std::string(kInstallDir) + name; }
-
 std::string LayOut() {
-  CreateDirectoryA(kInstallDir, nullptr);
-  CreateDirectoryA(Installed("language").c_str(), nullptr);
-  const std::string from = OwnDirectory();
-  std::vector<const char*> files(std::begin(kSupportFiles), std::end(kSupportFiles));
-  for (const Variant& v : kVariants) files.push_back(v.exe);
-  for (const char* name : files) {
-    if (!CopyFileA((from + name).c_str(), Installed(name).c_str(), FALSE)) return std::string("cannot copy ") + name;
-  }
-  if (!bench::WriteFile(Installed("language\\ModeConfig.ini"), kModeConfig)) return "cannot write the mode file";
+  const std::string failure = tools::LayOutInstallation(kInstallDir, Files(), kModeConfig);
+  if (!failure.empty()) return failure;
   for (const Variant& v : kVariants) {
-    const std::string failure = tools::RegisterOwnProcessService(v.service, "\"" + Installed(v.exe) + "\"");
-    if (!failure.empty()) return failure;
+    const std::string registered =
+        tools::RegisterOwnProcessService(v.service, "\"" + std::string(kInstallDir) + v.exe + "\"");
+    if (!registered.empty()) return registered;
   }
   return std::string();
 }
 
 void Release() {
   for (const Variant& v : kVariants) tools::RemoveService(v.service);
+  tools::RemoveInstallation(kInstallDir, Files());
 }
 
 int Measure(int cycles, const std::string& jsonPath) {
@@ -96,37 +86,56 @@ int Measure(int cycles, const std::string& jsonPath) {
     }
   }
 
-  std::vector<bench::Summary> start(count), stop(count);
+  std::vector<bench::Summary> start(count), stop(count), startShare(count), stopShare(count);
   for (size_t i = 0; i < count; ++i) {
     start[i] = bench::Summarize(starts[i]);
     stop[i] = bench::Summarize(stops[i]);
+    // A step's share: its time less the step before it in the same round (the product's: less the
+    // last step), so that the load's drift between rounds cancels out.
+    const size_t before = i == 0 ? count - 1 : i - 1;
+    if (i == 1) continue;
+    std::vector<double> startDiff, stopDiff;
+    for (size_t r = 0; r < starts[i].size(); ++r) {
+      startDiff.push_back(starts[i][r] - starts[before][r]);
+      stopDiff.push_back(stops[i][r] - stops[before][r]);
+    }
+    startShare[i] = bench::Summarize(startDiff);
+    stopShare[i] = bench::Summarize(stopDiff);
   }
   const double startRatio = start[0].median / start[1].median;
   const double stopRatio = stop[0].median / stop[1].median;
-
-  std::printf("Start (StartService to RUNNING) and stop (STOP to STOPPED, process gone), ms, median (q1-q3),\n"
-              "%d cycles each in alternating rounds; the share is the step's increase of the median:\n\n", cycles);
-  std::printf("  %-47s %-22s %-22s\n", "", "start", "stop");
-  for (size_t i = 0; i < count; ++i) {
-    std::string startShare, stopShare;
-    if (i >= 2) {
-      startShare = " +" + bench::Number(start[i].median - start[i - 1].median);
-      stopShare = " +" + bench::Number(stop[i].median - stop[i - 1].median);
-    }
-    std::printf("  %-47s %-22s %-22s\n", kVariants[i].what, (bench::Cell(start[i]) + startShare).c_str(),
-                (bench::Cell(stop[i]) + stopShare).c_str());
+  std::vector<double> startRatios, stopRatios;
+  for (size_t r = 0; r < starts[0].size(); ++r) {
+    startRatios.push_back(starts[0][r] / starts[1][r]);
+    stopRatios.push_back(stops[0][r] / stops[1][r]);
   }
-  std::printf("\n  start ratio product/reference %.2f (target at most 1.2)\n", startRatio);
-  std::printf("  stop ratio  product/reference %.2f (target at most 1.2)\n", stopRatio);
-  std::printf("  the product beside the last step: start %.2f, stop %.2f\n\n",
-              start[0].median / start[count - 1].median, stop[0].median / stop[count - 1].median);
+  const bench::Summary startRoundRatio = bench::Summarize(startRatios), stopRoundRatio = bench::Summarize(stopRatios);
+
+  std::printf("Start (StartService to RUNNING) and stop (STOP to STOPPED, process gone), ms, median (q1-q3) of\n"
+              "%d cycles each in alternating rounds; a step's share is the median of its difference from the step\n"
+              "above it in the same round (the product's: from the last step):\n\n", cycles);
+  std::printf("  %-42s %-20s %-7s %-20s %-6s\n", "", "start", "share", "stop", "share");
+  for (size_t i = 0; i < count; ++i) {
+    const std::string startCell = i == 1 ? "" : bench::Number(startShare[i].median);
+    const std::string stopCell = i == 1 ? "" : bench::Number(stopShare[i].median);
+    std::printf("  %-42s %-20s %-7s %-20s %-6s\n", kVariants[i].what, bench::Cell(start[i]).c_str(), startCell.c_str(),
+                bench::Cell(stop[i]).c_str(), stopCell.c_str());
+  }
+  std::printf("\n  start ratio product/reference %.2f, per round %.2f (%.2f-%.2f); target at most 1.2\n", startRatio,
+              startRoundRatio.median, startRoundRatio.q1, startRoundRatio.q3);
+  std::printf("  stop ratio  product/reference %.2f, per round %.2f (%.2f-%.2f); target at most 1.2\n\n", stopRatio,
+              stopRoundRatio.median, stopRoundRatio.q1, stopRoundRatio.q3);
 
   std::string json = "{\"cycles\": " + std::to_string(cycles) + ", \"start_ratio\": " + bench::Number(startRatio) +
-                     ", \"stop_ratio\": " + bench::Number(stopRatio) + ", \"variants\": [";
+                     ", \"stop_ratio\": " + bench::Number(stopRatio) +
+                     ", \"start_ratio_per_round\": " + bench::Json(startRoundRatio) +
+                     ", \"stop_ratio_per_round\": " + bench::Json(stopRoundRatio) + ", \"variants\": [";
   for (size_t i = 0; i < count; ++i) {
     json += std::string(i ? ", " : "") + "{\"service\": \"" + kVariants[i].service + "\", \"what\": \"" +
             kVariants[i].what + "\", \"start_ms\": " + bench::Json(start[i]) +
-            ", \"stop_ms\": " + bench::Json(stop[i]) + "}";
+            ", \"stop_ms\": " + bench::Json(stop[i]) +
+            (i == 1 ? std::string() : ", \"start_share_ms\": " + bench::Json(startShare[i]) +
+                                          ", \"stop_share_ms\": " + bench::Json(stopShare[i])) + "}";
   }
   json += "]}";
   if (!bench::WriteFile(jsonPath, json)) {

@@ -79,7 +79,8 @@ ours_pid=$(unix_pid 'Marrowbank Bench.MarrowbankServer.exe')
 ref_pid=$(unix_pid 'Marrowbank Bench.reference_service.exe')
 [ -n "$ours_pid" ] && [ -n "$ref_pid" ] || { echo "cannot find the services' processes" >&2; exit 1; }
 sleep 2  # both settle after their start
-ours_w0=$(wakeups "$ours_pid") ref_w0=$(wakeups "$ref_pid") ours_c0=$(cpu_ticks "$ours_pid") ref_c0=$(cpu_ticks "$ref_pid")
+ours_w0=$(wakeups "$ours_pid") ref_w0=$(wakeups "$ref_pid")
+ours_c0=$(cpu_ticks "$ours_pid") ref_c0=$(cpu_ticks "$ref_pid")
 sleep "$idle"
 ours_w=$(( $(wakeups "$ours_pid") - ours_w0 )) ref_w=$(( $(wakeups "$ref_pid") - ref_w0 ))
 tick_ms=$(( 1000 / $(getconf CLK_TCK) ))

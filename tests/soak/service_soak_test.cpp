@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "tests/tools/services.h"
 
@@ -18,36 +19,19 @@ constexpr int kCycles = 100;
 // Far beyond a start or stop on a loaded machine: only a service that hangs reaches it.
 constexpr DWORD kBoundMs = 30000;
 
-const char* const kFiles[] = {"MarrowbankServer.exe", "t3FPDll.dll", "JMUsbDll.dll", "Marrowbank.exe"};
+const std::vector<std::string> kFiles = {"MarrowbankServer.exe", "t3FPDll.dll", "JMUsbDll.dll", "Marrowbank.exe"};
 
-std::string OwnDirectory() {
-  char path[MAX_PATH] = {};
-  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string s(path, n);
-  return s.substr(0, s.find_last_of('\\') + 1);
-}
-
-std::string Installed(const char* name) { return std::string(kInstallDir) + name; }
-
-void RemoveInstallation() {
+void RemoveEverything() {
   tools::RemoveService(kService);
-  for (const char* name : kFiles) DeleteFileA(Installed(name).c_str());
-  DeleteFileA(Installed("language\\ModeConfig.ini").c_str());
-  RemoveDirectoryA(Installed("language").c_str());
-  RemoveDirectoryA(kInstallDir);
+  tools::RemoveInstallation(kInstallDir, kFiles);
 }
 
 TEST(ServiceSoak, HundredStartsAndStopsUnderTheServiceManager) {
-  RemoveInstallation();
-  ASSERT_TRUE(CreateDirectoryA(kInstallDir, nullptr));
-  ASSERT_TRUE(CreateDirectoryA(Installed("language").c_str(), nullptr));
-  for (const char* name : kFiles) {
-    ASSERT_TRUE(CopyFileA((OwnDirectory() + name).c_str(), Installed(name).c_str(), FALSE)) << name;
-  }
-  ASSERT_TRUE(WritePrivateProfileStringA("Fields", "AutoBack", "1", Installed("language\\ModeConfig.ini").c_str()));
-  ASSERT_EQ(tools::RegisterOwnProcessService(kService, "\"" + Installed("MarrowbankServer.exe") + "\""), "");
+  RemoveEverything();
+  ASSERT_EQ(tools::LayOutInstallation(kInstallDir, kFiles, "[Fields]\r\nAutoBack=1\r\n"), "");
+  ASSERT_EQ(tools::RegisterOwnProcessService(kService, "\"" + std::string(kInstallDir) + "MarrowbankServer.exe\""), "");
   // Wine ends service processes once no ordinary process of the prefix is left.
-  sys::UniqueHandle keeper = tools::StartDetached(OwnDirectory() + "keeper.exe", "600");
+  sys::UniqueHandle keeper = tools::StartDetached(tools::OwnDirectory() + "keeper.exe", "600");
   ASSERT_TRUE(keeper);
 
   int completed = 0;
@@ -61,7 +45,7 @@ TEST(ServiceSoak, HundredStartsAndStopsUnderTheServiceManager) {
   std::printf("%d start and stop cycles\n", completed);
 
   TerminateProcess(keeper.get(), 0);
-  RemoveInstallation();
+  RemoveEverything();
 }
 
 }  // namespace

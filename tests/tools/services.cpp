@@ -1,5 +1,7 @@
 #include "tests/tools/services.h"
 
+#include <cstdio>
+
 #include "tests/tools/processes.h"
 
 namespace tools {
@@ -11,6 +13,34 @@ bool PollFor(const char* name, DWORD state, double since, DWORD boundMs, SERVICE
     if (NowMs() - since > boundMs) return false;
     SwitchToThread();
   }
+}
+
+std::string OwnDirectory() {
+  char path[MAX_PATH] = {};
+  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  const std::string s(path, n);
+  return s.substr(0, s.find_last_of('\\') + 1);
+}
+
+std::string LayOutInstallation(const std::string& directory, const std::vector<std::string>& files,
+                               const std::string& modeFile) {
+  CreateDirectoryA(directory.c_str(), nullptr);
+  CreateDirectoryA((directory + "language").c_str(), nullptr);
+  const std::string from = OwnDirectory();
+  for (const std::string& name : files) {
+    if (!CopyFileA((from + name).c_str(), (directory + name).c_str(), FALSE)) return "cannot copy " + name;
+  }
+  FILE* file = std::fopen((directory + "language\\ModeConfig.ini").c_str(), "wb");
+  if (file == nullptr) return "cannot write the mode file";
+  const bool written = std::fwrite(modeFile.data(), 1, modeFile.size(), file) == modeFile.size();
+  return std::fclose(file) == 0 && written ? std::string() : "cannot write the mode file";
+}
+
+void RemoveInstallation(const std::string& directory, const std::vector<std::string>& files) {
+  for (const std::string& name : files) DeleteFileA((directory + name).c_str());
+  DeleteFileA((directory + "language\\ModeConfig.ini").c_str());
+  RemoveDirectoryA((directory + "language").c_str());
+  RemoveDirectoryA(directory.c_str());
 }
 
 double NowMs() {

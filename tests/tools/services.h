@@ -5,10 +5,21 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/handles.h"
 
 namespace tools {
+
+// This program's directory, with its trailing backslash.
+std::string OwnDirectory();
+
+// Copies `files` from beside this program into `directory` (ending in a backslash; made when
+// missing) and writes `modeFile` there as "language\ModeConfig.ini". An empty text, or what failed.
+std::string LayOutInstallation(const std::string& directory, const std::vector<std::string>& files,
+                               const std::string& modeFile);
+// Deletes what LayOutInstallation put there, and the directory.
+void RemoveInstallation(const std::string& directory, const std::vector<std::string>& files);
 
 // `name` opened with `access` on the local service manager; empty when it cannot be opened.
 sys::UniqueServiceHandle OpenNamedService(const char* name, DWORD access);
