@@ -40,6 +40,7 @@
 #include "service/service_main.h"
 #include "service/worker.h"
 #include "standins/t3fp_sim/t3fp_sim_control.h"
+#include "tests/support/test_support.h"
 #include "tests/tools/footprint.h"
 #include "tests/tools/services.h"
 
@@ -78,8 +79,9 @@ BOOL WINAPI FakeSetStatus(SERVICE_STATUS_HANDLE, LPSERVICE_STATUS status) {
   SetEvent(g_reported);
   return TRUE;
 }
+// The arrival response's pauses wait on the stop event; every other wait is real.
 DWORD WINAPI CountPauses(HANDLE handle, DWORD ms) {
-  if (ms != kPauseMs) return sys::realCalls().WaitForSingleObject(handle, ms);
+  if (ms != kPauseMs || handle != g_serviceHost->stopEvent) return sys::realCalls().WaitForSingleObject(handle, ms);
   if (InterlockedIncrement(&g_pauses) == g_pauseTarget) SetEvent(g_pausesDone);
   return sys::realCalls().WaitForSingleObject(handle, 0);
 }
@@ -437,9 +439,9 @@ int main(int argc, char** argv) {
   const std::string jsonPath = argv[2];
 
   // Polling off, AutoBack on: every arrival of a disk of the family starts the program.
-  const std::string language = tools::OwnDirectory() + "language";
+  const std::string language = test_support::OwnDirectory() + "language";
   CreateDirectoryA(language.c_str(), nullptr);
-  bench::WriteFile(language + "\\ModeConfig.ini", "[Fields]\r\nAutoBack=1\r\n");
+  test_support::WriteText(language + "\\ModeConfig.ini", "[Fields]\r\nAutoBack=1\r\n");
 
   g_reported = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   g_launched = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -540,7 +542,7 @@ int main(int argc, char** argv) {
           bench::Number(intercept) + ", \"r2\": " + bench::Number(fit) +
           ", \"own_us_per_position\": " + bench::Number(ownSlope) + ", \"own_intercept_us\": " +
           bench::Number(ownIntercept) + ", \"own_r2\": " + bench::Number(ownFit) + "}}";
-  if (!bench::WriteFile(jsonPath, json)) {
+  if (!test_support::WriteText(jsonPath, json)) {
     std::fprintf(stderr, "cannot write %s\n", jsonPath.c_str());
     return 1;
   }

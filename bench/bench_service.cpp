@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "bench/stats.h"
+#include "tests/support/test_support.h"
 #include "tests/tools/services.h"
 
 namespace {
@@ -42,7 +43,7 @@ const Variant kVariants[] = {
     {"MarrowbankReference4", "reference_step4.exe", "+ C++ stream objects"},
     {"MarrowbankReference5", "reference_step5.exe", "+ start-up steps and worker handshake"},
     {"MarrowbankReference6", "reference_step6.exe", "+ two STOP_PENDING reports"},
-    {"MarrowbankReference7", "reference_step7.exe", "+ worker ended through its queue"},
+    {"MarrowbankReference7", "reference_step7.exe", "+ worker ended, one more STOP_PENDING"},
 };
 std::vector<std::string> Files() {
   std::vector<std::string> files = {"t3FPDll.dll", "JMUsbDll.dll", "Marrowbank.exe"};
@@ -138,7 +139,7 @@ int Measure(int cycles, const std::string& jsonPath) {
                                           ", \"stop_share_ms\": " + bench::Json(stopShare[i])) + "}";
   }
   json += "]}";
-  if (!bench::WriteFile(jsonPath, json)) {
+  if (!test_support::WriteText(jsonPath, json)) {
     std::fprintf(stderr, "cannot write %s\n", jsonPath.c_str());
     return 1;
   }

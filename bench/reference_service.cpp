@@ -12,7 +12,7 @@
 //   5  the product's start-up: the device notification, two START_PENDING reports, the stop event,
 //      the mode file read and a worker thread with its ready handshake
 //   6  the product's two STOP_PENDING reports: the stop's own, then the current state again
-//   7  the worker ended through its queue and waited for before STOPPED
+//   7  the worker ended through its queue, a STOP_PENDING report before the wait for its end
 //
 // Step N serves as "MarrowbankReferenceN" ("MarrowbankReference" for step 0).
 #include <windows.h>
@@ -115,6 +115,7 @@ void WINAPI ReferenceMain(DWORD, LPSTR*) {
 #if REFERENCE_STEP >= 5
 #if REFERENCE_STEP >= 7
   PostThreadMessageA(g_workerId, WM_QUIT, 0, 0);
+  Report(SERVICE_STOP_PENDING, 2, 1000);
   WaitForSingleObject(worker, INFINITE);
 #endif
   CloseHandle(worker);

@@ -47,11 +47,4 @@ inline std::string Json(const Summary& s) {
 // "median (q1-q3)" for the table.
 inline std::string Cell(const Summary& s) { return Number(s.median) + " (" + Number(s.q1) + "-" + Number(s.q3) + ")"; }
 
-inline bool WriteFile(const std::string& path, const std::string& text) {
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
-  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  return std::fclose(file) == 0 && written;
-}
-
 }  // namespace bench

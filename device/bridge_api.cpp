@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/path_scan.h"
 #include "platform/syscalls.h"
 
 const char* const BridgeApi::kEntryNames[BridgeApi::kEntryCount] = {
@@ -35,16 +36,17 @@ constexpr int SumGroups(int i = 0) {
 
 BridgeApi g_table{};
 
-// Full path of JMUsbDll.dll beside this executable; false when it does not fit.
+// Full path of JMUsbDll.dll beside this executable; false when it does not fit. The directory ends
+// where the file system's does, so a double-byte character with a 0x5C second byte stays whole.
 bool LibraryPathBesideExecutable(char (&path)[MAX_PATH]) {
   DWORD n = sys::calls().GetModuleFileNameA(nullptr, path, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return false;
-  char* slash = std::strrchr(path, '\\');
-  if (slash == nullptr) return false;
+  const int separator = LastPathSeparator(path);
+  if (separator < 0) return false;
   static const char kName[] = "JMUsbDll.dll";
-  size_t dirLength = static_cast<size_t>(slash + 1 - path);
+  const size_t dirLength = static_cast<size_t>(separator) + 1;
   if (dirLength + sizeof kName > MAX_PATH) return false;
-  std::memcpy(slash + 1, kName, sizeof kName);
+  std::memcpy(path + dirLength, kName, sizeof kName);
   return true;
 }
 

@@ -94,7 +94,8 @@ bool DeviceManager::MatchRecord(_accessory_type accessory, const _deviceRecord& 
     CopyBounded(model, info.modelId);
     CopyBounded(vendor, info.vendorId);
   };
-  if (vendor[0] == '\0') takeIdsFromInfo();
+  // Trailing blanks do not count when identifiers are compared, so a vendor of blanks alone is empty.
+  if (vendor[std::strspn(vendor, " ")] == '\0') takeIdsFromInfo();
   if (std::strstr(model, "DISK") != nullptr) takeIdsFromInfo();
 
   if (IsKnownVendorId(vendor) != 1) return false;

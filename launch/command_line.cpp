@@ -4,27 +4,13 @@
 
 #include <cstring>
 
+#include "platform/path_scan.h"
 #include "platform/syscalls.h"
 
 namespace {
 
 constexpr char kDesktopAppFileName[] = "Marrowbank.exe";
 constexpr DWORD kOffered = kCommandLineBufferSize - 1;  // 260, terminator included
-
-// Index of the last path separator, or -1. A 0x5C byte that trails a lead byte of the ANSI code
-// page is half of a character, not a separator, so the scan walks characters from the start.
-int LastSeparator(const char* text) {
-  int last = -1;
-  for (int i = 0; text[i] != '\0';) {
-    if (::IsDBCSLeadByte(static_cast<BYTE>(text[i])) && text[i + 1] != '\0') {
-      i += 2;
-      continue;
-    }
-    if (text[i] == '\\') last = i;
-    ++i;
-  }
-  return last;
-}
 
 }  // namespace
 
@@ -36,7 +22,7 @@ bool BuildDesktopAppCommandLine(char (&buffer)[kCommandLineBufferSize]) {
   // A full buffer means the path was cut: whatever it names is not this executable's directory.
   if (length == 0 || length >= kOffered) return false;
 
-  const int separator = LastSeparator(modulePath);
+  const int separator = LastPathSeparator(modulePath);
   if (separator < 0) return false;
   const size_t directoryLength = static_cast<size_t>(separator) + 1;
 

@@ -4,7 +4,6 @@
 #include <tlhelp32.h>
 #include <userenv.h>
 
-#include <cstring>
 
 #include "platform/handles.h"
 #include "platform/syscalls.h"
@@ -23,10 +22,16 @@ bool IsDesktopAppRunning() {
 
   PROCESSENTRY32 entry{};
   entry.dwSize = sizeof entry;
-  // The file name alone, byte for byte: case matters.
+  // The file name alone, without regard to letter case, as the file system names files: a copy
+  // started as "MARROWBANK.EXE" is the same program. The invariant locale compares in the ANSI code
+  // page without the linguistic rules of whichever user the service runs as (lstrcmpiA would use
+  // them).
   for (BOOL more = ::Process32First(snapshot.get(), &entry); more;
        more = ::Process32Next(snapshot.get(), &entry)) {
-    if (std::strcmp(entry.szExeFile, "Marrowbank.exe") == 0) return true;
+    if (::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, entry.szExeFile, -1, "Marrowbank.exe", -1) ==
+        CSTR_EQUAL) {
+      return true;
+    }
   }
   return false;
 }

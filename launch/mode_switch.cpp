@@ -13,23 +13,39 @@ namespace {
 constexpr char kSection[] = "Fields";
 constexpr DWORD kValueSize = 260;
 
-constexpr char kModeFileName[] = "language\\ModeConfig.ini";
-// Room for the longest module path GetModuleFileNameA can give (260 bytes) and the name after it.
-constexpr std::size_t kModeFilePathSize = 261 + sizeof kModeFileName;
+constexpr std::size_t kLongestModulePath = 260;  // what GetModuleFileNameA is offered
+constexpr std::size_t kLongestPath = MAX_PATH - 1;  // what the ANSI file functions open
 
-// "<directory of this executable>\language\ModeConfig.ini". The directory ends at the last 0x5C
-// byte, found byte by byte; with no backslash at all the whole path is taken as the directory.
+// The directory ends at the last 0x5C byte, found byte by byte; with no backslash at all the whole
+// path is taken as the directory. Deliberately not the double-byte-aware scan that the command line
+// and the bridge binding use: the mode file's place is fixed by this byte-wise rule. The two agree
+// unless the executable's own file name holds a double-byte character whose second byte is 0x5C.
+std::size_t DirectoryLength(const char* modulePath) {
+  const std::size_t length = strnlen(modulePath, kLongestModulePath);
+  for (std::size_t i = length; i > 0; --i) {
+    if (modulePath[i - 1] == '\\') return i;
+  }
+  return length;
+}
+
 bool ModeFilePath(char (&path)[kModeFilePathSize]) {
   char modulePath[261] = {};
   if (sys::calls().GetModuleFileNameA(nullptr, modulePath, 260) == 0) return false;
-  if (char* separator = std::strrchr(modulePath, '\\')) separator[1] = '\0';
-  const std::size_t length = std::strlen(modulePath);
-  std::memcpy(path, modulePath, length);
-  std::memcpy(path + length, kModeFileName, sizeof kModeFileName);
+  ModeFilePathFor(modulePath, path);
   return true;
 }
 
 }  // namespace
+
+void ModeFilePathFor(const char* modulePath, char (&path)[kModeFilePathSize]) {
+  const std::size_t length = DirectoryLength(modulePath);
+  std::memcpy(path, modulePath, length);
+  std::memcpy(path + length, kModeFileName, sizeof kModeFileName);
+}
+
+bool ModeFilePathFits(const char* modulePath) {
+  return DirectoryLength(modulePath) + sizeof kModeFileName - 1 <= kLongestPath;
+}
 
 bool ReadModeSwitch(const char* key) {
   char path[kModeFilePathSize];

@@ -3,13 +3,30 @@
 namespace sys {
 namespace {
 
+// Windows 7 has it only with update KB2533623: looked up, so that the executable still loads without.
+BOOL WINAPI SetDefaultDllDirectoriesWhereAvailable(DWORD flags) {
+  using Fn = decltype(&::SetDefaultDllDirectories);
+  const HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+  const auto set = kernel != nullptr
+                       ? reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDefaultDllDirectories")))
+                       : nullptr;
+  if (set == nullptr) {
+    ::SetLastError(ERROR_PROC_NOT_FOUND);
+    return FALSE;
+  }
+  return set(flags);
+}
+
 const Calls kReal = {
     ::CloseHandle,
     ::CreateEventA,
     ::CreateThread,
     ::WaitForSingleObject,
     ::Sleep,
+    ::PostThreadMessageA,
+    ::TerminateProcess,
     ::GetModuleFileNameA,
+    SetDefaultDllDirectoriesWhereAvailable,
     ::GetModuleHandleA,
     ::LoadLibraryExA,
     ::GetProcAddress,
@@ -41,7 +58,7 @@ const Calls kReal = {
 };
 
 // Every row is a function pointer: a row added to Calls but not to kReal would be left null.
-static_assert(sizeof(Calls) == 34 * sizeof(void*), "keep kReal in step with Calls");
+static_assert(sizeof(Calls) == 37 * sizeof(void*), "keep kReal in step with Calls");
 
 Calls g_calls = kReal;
 

@@ -20,9 +20,12 @@ struct Calls {
   decltype(&::CreateThread) CreateThread;
   decltype(&::WaitForSingleObject) WaitForSingleObject;
   decltype(&::Sleep) Sleep;
+  decltype(&::PostThreadMessageA) PostThreadMessageA;
+  decltype(&::TerminateProcess) TerminateProcess;
   decltype(&::GetModuleFileNameA) GetModuleFileNameA;
 
   // Libraries.
+  decltype(&::SetDefaultDllDirectories) SetDefaultDllDirectories;
   decltype(&::GetModuleHandleA) GetModuleHandleA;
   decltype(&::LoadLibraryExA) LoadLibraryExA;
   decltype(&::GetProcAddress) GetProcAddress;

@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12 (run as root), only when something is missing:
-# the i386 architecture, MinGW-w64 (i686), Wine with its 32-bit part, Xvfb, CMake and GoogleTest's sources.
+# the i386 architecture, MinGW-w64 (i686), Wine with its 32-bit part, Xvfb, CMake, GoogleTest's sources
+# and the locale sources the tests compile zh_CN.UTF-8 from.
 set -euo pipefail
 
 missing=()
 command -v i686-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-i686)
-command -v i686-w64-mingw32-widl >/dev/null || missing+=(mingw-w64-tools)
 command -v wine >/dev/null || missing+=(wine wine64)
 installed() { [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" = "install ok installed" ]; }
 installed wine32:i386 || missing+=(wine32:i386)
 command -v Xvfb >/dev/null || missing+=(xvfb)
 command -v cmake >/dev/null || missing+=(cmake)
 [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
+[ -f /usr/share/i18n/locales/zh_CN ] || missing+=(locales)
 
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0
@@ -24,5 +25,5 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
 apt-get update -qq
-apt-get install -y -qq --no-install-recommends g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386 wine64 \
-  xvfb cmake googletest >/dev/null
+apt-get install -y -qq --no-install-recommends g++-mingw-w64-i686 wine wine32:i386 wine64 \
+  xvfb cmake googletest locales >/dev/null

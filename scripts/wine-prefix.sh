@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # Test fixture for the build tree's Wine prefix and X display.
-#   wine-prefix.sh setup BUILD_DIR     make the 32-bit prefix once (reused later), start a persistent
-#                                      wineserver and an Xvfb display for message boxes
+#   wine-prefix.sh setup BUILD_DIR     make the zh_CN.UTF-8 locale and the 32-bit prefix once (both
+#                                      reused later), start a persistent wineserver and an Xvfb display
+#                                      for message boxes
 #   wine-prefix.sh teardown BUILD_DIR  stop the prefix's wineserver (and every Wine process in it) and Xvfb
 set -euo pipefail
 action=$1
 build_dir=$(cd "$2" && pwd)
 export WINEPREFIX="$build_dir/wineprefix" WINEARCH=win32 WINEDEBUG=-all
 export LANG=zh_CN.UTF-8
+# Wine names files in the locale's character set: without the locale it cannot open a path holding
+# anything but ASCII. Compiled into the build tree, so nothing on the system changes.
+export LOCPATH="$build_dir/locale"
 wine() { env LC_ALL=zh_CN.UTF-8 wine "$@"; }
 xvfb_pid_file="$build_dir/xvfb.pid" xvfb_display_file="$build_dir/xvfb.display"
 
@@ -18,6 +22,14 @@ stop_xvfb() {
 
 case "$action" in
   setup)
+    # A step that fails leaves no server or display behind.
+    setup_done=0
+    trap '[ "$setup_done" = 1 ] || { wineserver -k 2>/dev/null || true; stop_xvfb; }' EXIT
+    if [ ! -f "$LOCPATH/zh_CN.UTF-8/LC_CTYPE" ]; then
+      mkdir -p "$LOCPATH"
+      localedef -i zh_CN -f UTF-8 "$LOCPATH/zh_CN.UTF-8"
+      echo "made locale $LOCPATH/zh_CN.UTF-8"
+    fi
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
       rm -rf "$WINEPREFIX"
       wineboot -i >/dev/null 2>&1
@@ -49,6 +61,7 @@ case "$action" in
     # Start the prefix's system processes (service manager, explorer) now, detached from the test
     # runner's output: started by the first test instead, they would hold its pipe open.
     wine cmd /c exit 0 </dev/null >/dev/null 2>&1
+    setup_done=1
     ;;
   teardown)
     wineserver -k 2>/dev/null || true

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "launch/mode_switch.h"
 #include "platform/handles.h"
 #include "service/service_host.h"
 #include "service/service_main.h"
@@ -61,8 +62,9 @@ bool Install() {
   // Opening quote, the path as GetModuleFileNameA writes it, closing quote, terminator.
   char command[1 + kModulePathRoom + 2] = {'"'};
   const DWORD length = sys::calls().GetModuleFileNameA(nullptr, command + 1, kModulePathRoom);
-  // A path that fills the room has been cut short: registering it would name another file.
-  if (length == 0 || length >= kModulePathRoom) {
+  // A path that fills the room has been cut short: registering it would name another file. One
+  // whose mode file would not fit could never read it, and would silently run with the defaults.
+  if (length == 0 || length >= kModulePathRoom || !ModeFilePathFits(command + 1)) {
     manager.reset();
     ShowMessage(kNoPathMessage, MB_ICONERROR);
     return false;

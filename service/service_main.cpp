@@ -9,6 +9,7 @@
 
 #include "launch/mode_switch.h"
 #include "platform/handles.h"
+#include "service/service_errors.h"
 #include "service/service_host.h"
 #include "service/worker.h"
 
@@ -27,27 +28,69 @@ void PostArrival(ServiceHost& host) {
   if (worker != 0 && g_arrivalPending.exchange(false)) PostThreadMessageA(worker, kArrivalMessage, 0, 0);
 }
 
-// Nothing is reported once STOPPED is: the handler's reports and ServiceMain's last one take turns.
+// Nothing is reported once STOPPED is: the handler's reports and ServiceMain's take turns. The stop
+// event is signalled and cleared under the same lock, so a handle that ServiceMain has closed (and
+// the system may have reused) is never signalled.
 std::mutex g_reportTurn;
 bool g_stoppedReported = false;  // guarded by g_reportTurn
+// The latest report of the wait for the worker, repeated by the handler's closing report so that
+// the check point never goes back; 0 until that wait begins. Guarded by g_reportTurn.
+DWORD g_stopCheckPoint = 0;
+DWORD g_stopWaitHint = 0;
 
-// Ends a worker thread that was started: WM_QUIT, then its end. Leaves the handle to the caller.
-void EndWorker(ServiceHost& host, const sys::UniqueHandle& worker, DWORD id) {
+// How long a stop waits for the worker thread, in steps of one report each. A healthy worker ends
+// within milliseconds of WM_QUIT: its only long waits, the pauses between listing attempts, end at
+// the stop event. What can hold it is an SDK call that does not return (a hung device). Three
+// seconds is what the handler's first STOP_PENDING report promised, and stays below the five
+// seconds Windows gives services at shutdown, so even a forced stop is reported before the system
+// gives up on the service.
+constexpr DWORD kStopStepMs = 1000;
+constexpr DWORD kStopSteps = 3;
+
+// Ends a worker thread that was started: WM_QUIT, then waits for its end for at most the stop bound,
+// reporting STOP_PENDING with a rising check point before each step. False when the worker is still
+// running. Leaves the handle to the caller.
+bool EndWorker(ServiceHost& host, const sys::UniqueHandle& worker, DWORD id) {
   host.workerThreadId = 0;
-  if (!worker) return;
-  PostThreadMessageA(id, WM_QUIT, 0, 0);
-  sys::calls().WaitForSingleObject(worker.get(), INFINITE);
+  if (!worker) return true;
+  if (sys::calls().PostThreadMessageA(id, WM_QUIT, 0, 0) == FALSE) {
+    // A worker that cannot be told to quit (it has ended, or its queue is full) would only be
+    // waited out: one look, no wait.
+    return sys::calls().WaitForSingleObject(worker.get(), 0) == WAIT_OBJECT_0;
+  }
+  for (DWORD step = 0; step < kStopSteps; ++step) {
+    {
+      std::lock_guard<std::mutex> turn(g_reportTurn);
+      host.currentState = SERVICE_STOP_PENDING;  // what a control meanwhile repeats
+      g_stopCheckPoint = step + 2;  // the handler's first stop report was check point 1
+      g_stopWaitHint = kStopStepMs;
+      ReportServiceStatus(SERVICE_STOP_PENDING, g_stopCheckPoint, g_stopWaitHint);
+    }
+    // A failed wait counts as not ended: the bound still holds.
+    if (sys::calls().WaitForSingleObject(worker.get(), kStopStepMs) == WAIT_OBJECT_0) return true;
+  }
+  return false;
+}
+
+// STOP_PENDING from the handler: once the wait for the worker began, with that wait's figures.
+void ReportStopPendingFromHandler(DWORD checkPoint, DWORD waitHint) {
+  if (g_stopCheckPoint != 0) {
+    checkPoint = g_stopCheckPoint;
+    waitHint = g_stopWaitHint;
+  }
+  ReportServiceStatus(SERVICE_STOP_PENDING, checkPoint, waitHint);
 }
 
 }  // namespace
 
-BOOL ReportServiceStatus(DWORD state, DWORD checkPoint, DWORD waitHint, DWORD win32ExitCode) {
+BOOL ReportServiceStatus(DWORD state, DWORD checkPoint, DWORD waitHint, DWORD win32ExitCode,
+                         DWORD serviceSpecificExitCode) {
   SERVICE_STATUS status{};
   status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
   status.dwCurrentState = state;
   status.dwControlsAccepted = state == SERVICE_START_PENDING ? 0 : kAcceptStopAndShutdown;
   status.dwWin32ExitCode = win32ExitCode;
-  status.dwServiceSpecificExitCode = 0;
+  status.dwServiceSpecificExitCode = serviceSpecificExitCode;
   status.dwCheckPoint = checkPoint;
   status.dwWaitHint = waitHint;
   return sys::calls().SetServiceStatus(g_serviceHost->statusHandle, &status);
@@ -63,7 +106,7 @@ DWORD WINAPI ServiceControlHandler(DWORD control, DWORD eventType, LPVOID, LPVOI
       case SERVICE_CONTROL_SHUTDOWN:
         // Only the first stop signals: by a later one ServiceMain may be closing the event.
         signalStop = host.currentState.exchange(SERVICE_STOP_PENDING) != SERVICE_STOP_PENDING;
-        if (!g_stoppedReported) ReportServiceStatus(SERVICE_STOP_PENDING, 1, 3000);
+        if (!g_stoppedReported) ReportStopPendingFromHandler(1, 3000);
         break;
       case SERVICE_CONTROL_DEVICEEVENT:
         if (eventType == DBT_DEVICEARRIVAL) PostArrival(host);
@@ -73,10 +116,14 @@ DWORD WINAPI ServiceControlHandler(DWORD control, DWORD eventType, LPVOID, LPVOI
     }
     // Before RUNNING nothing is recorded yet, and 0 is no state to report.
     const DWORD state = host.currentState;
-    if (state != 0 && !g_stoppedReported) ReportServiceStatus(state, 0, 0);
+    if (state == SERVICE_STOP_PENDING && !g_stoppedReported) {
+      ReportStopPendingFromHandler(0, 0);
+    } else if (state != 0 && !g_stoppedReported) {
+      ReportServiceStatus(state, 0, 0);
+    }
+    // After both reports; ServiceMain's next report waits for this turn, so STOPPED cannot come first.
+    if (signalStop && host.stopEvent != nullptr) SetEvent(host.stopEvent);
   }
-  // Signalled after both reports, so that STOPPED cannot come before them.
-  if (signalStop && host.stopEvent != nullptr) SetEvent(host.stopEvent);
   return NO_ERROR;
 }
 
@@ -87,6 +134,7 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
   {
     std::lock_guard<std::mutex> turn(g_reportTurn);
     g_stoppedReported = false;
+    g_stopCheckPoint = g_stopWaitHint = 0;
   }
 
   host.statusHandle = sys::calls().RegisterServiceCtrlHandlerExA(host.serviceName, ServiceControlHandler, nullptr);
@@ -96,11 +144,8 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
   sys::UniqueHandle stopEvent;
   sys::UniqueHandle worker;
   DWORD workerId = 0;
-  DWORD error = ERROR_SUCCESS;
-  const auto failed = [&error] {
-    error = GetLastError();
-    if (error == ERROR_SUCCESS) error = ERROR_SERVICE_SPECIFIC_ERROR;
-  };
+  ServiceExit exit{NO_ERROR, 0};
+  const auto failed = [&exit](ServiceError step) { exit = StepFailed(step, GetLastError()); };
 
   do {
     DEV_BROADCAST_DEVICEINTERFACE_A filter{};
@@ -110,60 +155,73 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
     filter.dbcc_classguid = GUID_DEVINTERFACE_USB_DEVICE;
     // Kept for the life of the process.
     if (!sys::calls().RegisterDeviceNotificationA(host.statusHandle, &filter, DEVICE_NOTIFY_SERVICE_HANDLE)) {
-      failed();
+      failed(ServiceError::kDeviceRegistration);
       break;
     }
     if (!ReportServiceStatus(SERVICE_START_PENDING, 1, 3000)) {
-      failed();
+      failed(ServiceError::kStartPendingReport);
       break;
     }
     stopEvent.reset(sys::calls().CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!stopEvent) {
-      failed();
+      failed(ServiceError::kStopEvent);
       break;
     }
     host.stopEvent = stopEvent.get();
     if (!ReportServiceStatus(SERVICE_START_PENDING, 2, 1000)) {
-      failed();
+      failed(ServiceError::kStartPendingReport);
       break;
     }
 
-    sys::UniqueHandle ready(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    sys::UniqueHandle ready(sys::calls().CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!ready) {
-      failed();
+      failed(ServiceError::kReadyEvent);
       break;
     }
     WorkerStart start{ReadPollSeconds(), stopEvent.get(), ready.get()};
     worker.reset(sys::calls().CreateThread(nullptr, 0, WorkerThreadProc, &start, 0, &workerId));
     if (!worker) {
-      failed();
+      failed(ServiceError::kWorkerThread);
       break;
     }
     host.workerThread = worker.get();
     // Nothing is posted to the thread before its queue exists.
     const HANDLE waits[] = {ready.get(), worker.get()};
     if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
-      failed();
+      exit = ServiceSpecific(ServiceError::kWorkerNotReady);
       break;
     }
     host.workerThreadId = workerId;
     if (g_arrivalPending.exchange(false)) PostThreadMessageA(workerId, kArrivalMessage, 0, 0);
 
+    // Recorded before it is reported: a control that comes right after the report repeats RUNNING.
     host.currentState = SERVICE_RUNNING;
     if (!ReportServiceStatus(SERVICE_RUNNING, 0, 0)) {
-      failed();
+      failed(ServiceError::kRunningReport);
       break;
     }
 
-    sys::calls().WaitForSingleObject(stopEvent.get(), INFINITE);
+    if (sys::calls().WaitForSingleObject(stopEvent.get(), INFINITE) != WAIT_OBJECT_0) {
+      failed(ServiceError::kStopWait);
+      break;
+    }
   } while (false);
 
-  EndWorker(host, worker, workerId);
+  const bool ended = EndWorker(host, worker, workerId);
+  if (!ended) exit = ServiceSpecific(ServiceError::kForcedStop);
   host.workerThread = nullptr;
+  // A worker that did not end may still read the event: it stays open until the process ends.
+  if (!ended) static_cast<void>(stopEvent.take());
   worker.reset();
-  host.stopEvent = nullptr;
+  {
+    std::lock_guard<std::mutex> turn(g_reportTurn);
+    host.stopEvent = nullptr;
+    g_stoppedReported = true;
+    ReportServiceStatus(SERVICE_STOPPED, 0, 0, exit.win32, exit.specific);
+  }
   stopEvent.reset();
-  std::lock_guard<std::mutex> turn(g_reportTurn);
-  g_stoppedReported = true;
-  ReportServiceStatus(SERVICE_STOPPED, 0, 0, error);
+  // The worker is stuck inside the SDK. Ending the process normally would run the SDK's detach code
+  // and the device manager's teardown, which waits for the very call that hangs; terminating ends
+  // every thread at once, after STOPPED has reached the service control manager.
+  if (!ended) sys::calls().TerminateProcess(GetCurrentProcess(), static_cast<UINT>(ServiceError::kForcedStop));
 }

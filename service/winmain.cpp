@@ -5,10 +5,13 @@
 #include <cstdlib>
 
 #include "device/device_manager.h"
+#include "platform/dll_search.h"
 #include "service/controller.h"
 #include "service/service_host.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  // Before anything loads a library at run time.
+  RestrictDllSearch();
   std::atexit(DeviceManager::Teardown);
 
   // Lives until the process ends.

@@ -12,6 +12,9 @@
 // No escapes: backslashes are literal.
 //
 //   refresh N          what vsRefreshDeviceList returns (any integer; default: number of positions)
+//   block CALL MS      the SDK function CALL (for example vsRefreshDeviceList) answers, logs
+//                      "CALL blocks MS ms" and only then returns, MS milliseconds later: a hung
+//                      device. Every call to it blocks while the scenario holds the statement.
 //   position           starts the next list position (0, 1, ...)
 //     fail             vsGetADeviceFromDeviceList returns 0 for it and writes nothing
 //     accessory N      accessory type (offset 0)
@@ -58,6 +61,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <sstream>
@@ -90,7 +95,12 @@ struct Position {
 struct Scenario {
   std::optional<int> refresh;
   std::vector<Position> positions;
+  std::map<std::string, DWORD> blocks;  // SDK function name -> milliseconds
 };
+
+const char* const kSdkFunctions[] = {"vsRefreshDeviceList", "vsGetADeviceFromDeviceList", "vsInitFP",
+                                     "vsGetDeviceBaseInfo",  "vsGetDevicInfo",             "vsConfigureDevice",
+                                     "vsGetEncryptState"};
 
 std::mutex g_mutex;
 HMODULE g_self = nullptr;
@@ -167,6 +177,14 @@ bool Parse(const std::string& text, Scenario& out, std::string& error) {
     if (key == "refresh") {
       if (!ParseInt(value, INT32_MIN, INT32_MAX, n)) return fail("bad number");
       out.refresh = n;
+    } else if (key == "block") {
+      const size_t gap = value.find_first_of(" \t");
+      const std::string function = value.substr(0, gap);
+      if (std::find(std::begin(kSdkFunctions), std::end(kSdkFunctions), function) == std::end(kSdkFunctions)) {
+        return fail("unknown SDK function");
+      }
+      if (gap == std::string::npos || !ParseInt(Trim(value.substr(gap)), 0, INT32_MAX, n)) return fail("bad number");
+      out.blocks[function] = static_cast<DWORD>(n);
     } else if (key == "position") {
       out.positions.emplace_back();
     } else if (key == "fail" || key == "accessory" || key == "count" || key == "record") {
@@ -303,6 +321,29 @@ void ReadScenarioFile() {
   }
 }
 
+// Declared before a call's lock, so that it runs after the lock is released and the answer is made:
+// the call blocks as a hung device would, without holding up the control exports.
+class BlockOnReturn {
+ public:
+  explicit BlockOnReturn(const char* function) : function_(function) {}
+  ~BlockOnReturn() {
+    DWORD ms = 0;
+    {
+      std::lock_guard<std::mutex> lock(g_mutex);
+      const auto found = g_scenario.blocks.find(function_);
+      if (found == g_scenario.blocks.end()) return;
+      ms = found->second;
+      Note(std::string(function_) + " blocks " + std::to_string(ms) + " ms");
+    }
+    Sleep(ms);
+  }
+  BlockOnReturn(const BlockOnReturn&) = delete;
+  BlockOnReturn& operator=(const BlockOnReturn&) = delete;
+
+ private:
+  const char* function_;
+};
+
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
@@ -313,7 +354,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 extern "C" {
 
 int __cdecl vsRefreshDeviceList(void) {
-  BusyTime busy;
+  BlockOnReturn block("vsRefreshDeviceList");
+  BusyTime busy;  // after the block, so that a held return is not counted
   std::lock_guard<std::mutex> lock(g_mutex);
   if (!g_controlled) ReadScenarioFile();
   Note("vsRefreshDeviceList()");
@@ -321,7 +363,8 @@ int __cdecl vsRefreshDeviceList(void) {
 }
 
 unsigned char __cdecl vsGetADeviceFromDeviceList(signed char position, _deviceConnectInfo* info) {
-  BusyTime busy;
+  BlockOnReturn block("vsGetADeviceFromDeviceList");
+  BusyTime busy;  // after the block, so that a held return is not counted
   std::lock_guard<std::mutex> lock(g_mutex);
   Note("vsGetADeviceFromDeviceList(" + std::to_string(position) + ")");
   if (info == nullptr || position < 0 || position >= static_cast<int>(g_scenario.positions.size())) {
@@ -342,7 +385,8 @@ unsigned char __cdecl vsGetADeviceFromDeviceList(signed char position, _deviceCo
 
 unsigned char __cdecl vsInitFP(_accessory_type accessory, char* devicePath, way_crypt crypt,
                                sdk_work_mode mode) {
-  BusyTime busy;
+  BlockOnReturn block("vsInitFP");
+  BusyTime busy;  // after the block, so that a held return is not counted
   std::lock_guard<std::mutex> lock(g_mutex);
   Note("vsInitFP(" + std::to_string(static_cast<int32_t>(accessory)) + ", " + Quote(devicePath) +
           ", " + std::to_string(static_cast<int32_t>(crypt)) + ", " +
@@ -351,7 +395,8 @@ unsigned char __cdecl vsInitFP(_accessory_type accessory, char* devicePath, way_
 }
 
 int __cdecl vsGetDeviceBaseInfo(const char* devicePath, _device_base_infomation* base) {
-  BusyTime busy;
+  BlockOnReturn block("vsGetDeviceBaseInfo");
+  BusyTime busy;  // after the block, so that a held return is not counted
   std::lock_guard<std::mutex> lock(g_mutex);
   Note("vsGetDeviceBaseInfo(" + Quote(devicePath) + ")");
   const Record* r = Find([&](const Record& x) { return SamePath(x.devicePath, devicePath, 64); });
@@ -362,7 +407,8 @@ int __cdecl vsGetDeviceBaseInfo(const char* devicePath, _device_base_infomation*
 }
 
 int __cdecl vsGetDevicInfo(const char* infoPath, _device_infomation* info) {
-  BusyTime busy;
+  BlockOnReturn block("vsGetDevicInfo");
+  BusyTime busy;  // after the block, so that a held return is not counted
   std::lock_guard<std::mutex> lock(g_mutex);
   Note("vsGetDevicInfo(" + Quote(infoPath) + ")");
   const Record* r = Find([&](const Record& x) { return SamePath(x.infoPath, infoPath, 256); });
@@ -374,7 +420,8 @@ int __cdecl vsGetDevicInfo(const char* infoPath, _device_infomation* info) {
 }
 
 unsigned char __cdecl vsConfigureDevice(const char* devicePath, _configerDevice config) {
-  BusyTime busy;
+  BlockOnReturn block("vsConfigureDevice");
+  BusyTime busy;  // after the block, so that a held return is not counted
   std::lock_guard<std::mutex> lock(g_mutex);
   Note("vsConfigureDevice(" + Quote(devicePath) + ", " + std::to_string(config.code) + ", " +
           (config.value ? std::to_string(*config.value) : std::string("null")) + ")");
@@ -382,7 +429,8 @@ unsigned char __cdecl vsConfigureDevice(const char* devicePath, _configerDevice 
 }
 
 int __cdecl vsGetEncryptState(const char* devicePath, signed char& state) {
-  BusyTime busy;
+  BlockOnReturn block("vsGetEncryptState");
+  BusyTime busy;  // after the block, so that a held return is not counted
   std::lock_guard<std::mutex> lock(g_mutex);
   Note("vsGetEncryptState(" + Quote(devicePath) + ", " + std::to_string(state) + ")");
   const Record* r = Find([&](const Record& x) { return SamePath(x.devicePath, devicePath, 64); });

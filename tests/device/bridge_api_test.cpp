@@ -10,24 +10,13 @@
 #include <gtest/gtest.h>
 
 #include "device/device_manager.h"
+#include "platform/syscalls.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
-std::string ExeDir() {
-  char path[MAX_PATH];
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  *(std::strrchr(path, '\\') + 1) = '\0';
-  return path;
-}
-
-std::string Variant(const std::string& name) { return ExeDir() + "variants\\" + name + "\\JMUsbDll.dll"; }
-std::string Beside() { return ExeDir() + "JMUsbDll.dll"; }
-
-std::string ModulePath(HMODULE module) {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(module, path, MAX_PATH);
-  return path;
-}
+std::string Variant(const std::string& name) { return test_support::OwnDirectory() + "variants\\" + name + "\\JMUsbDll.dll"; }
+std::string Beside() { return test_support::OwnDirectory() + "JMUsbDll.dll"; }
 
 class BridgeTest : public ::testing::Test {
  protected:
@@ -52,7 +41,7 @@ TEST_F(BridgeTest, LoadsFromTheExecutableDirectoryAndResolvesEveryEntry) {
   HMODULE module = BridgeApi::Bind(&loadedHere);
   ASSERT_NE(module, nullptr);
   EXPECT_TRUE(loadedHere);
-  EXPECT_EQ(lstrcmpiA(ModulePath(module).c_str(), Beside().c_str()), 0);
+  EXPECT_EQ(lstrcmpiA(test_support::ModulePath(module).c_str(), Beside().c_str()), 0);
   for (int i = 0; i < BridgeApi::kEntryCount; ++i) {
     SCOPED_TRACE(BridgeApi::kEntryNames[i]);
     EXPECT_NE(BridgeApi::Table().entries[i], nullptr);
@@ -93,10 +82,22 @@ TEST_F(BridgeTest, MissingLibraryIsNotLookedForOnTheSearchPath) {
 }
 
 // Groups are resolved in order and the first incomplete one ends the binding: its own entries are
-// all looked up, later slots stay null.
+// all looked up, later slots stay null. Where each entry sits and where its group ends are written
+// out here, so a moved group boundary fails.
 TEST_F(BridgeTest, MissingEntryFailsAtItsGroup) {
-  for (const char* missing : {"GetDriveList", "AP_ChangePwd", "AP_GetFingerprintStatus_VendorEx"}) {
+  struct Case {
+    const char* missing;
+    int index;     // its place in lookup order
+    int groupEnd;  // one past the last entry of its group
+  };
+  const Case cases[] = {{"GetDriveList", 0, 2},
+                        {"AP_ChangePwd", 20, 21},
+                        {"AP_WriteLicense", 21, 23},
+                        {"AP_GetFingerprintStatus_VendorEx", 39, 40}};
+  for (const Case& c : cases) {
+    const char* missing = c.missing;
     SCOPED_TRACE(missing);
+    ASSERT_STREQ(BridgeApi::kEntryNames[c.index], missing);
     BridgeApi::Table().Clear();
     // Already loaded, so the binding takes no reference and the slots it filled stay to be seen.
     HMODULE module = LoadLibraryA(Variant(std::string("without_") + missing).c_str());
@@ -105,19 +106,37 @@ TEST_F(BridgeTest, MissingEntryFailsAtItsGroup) {
     EXPECT_EQ(BridgeApi::Bind(&loadedHere), nullptr);
     EXPECT_FALSE(loadedHere);
 
-    int missingIndex = 0;
-    while (std::strcmp(BridgeApi::kEntryNames[missingIndex], missing) != 0) ++missingIndex;
-    int groupEnd = 0;
-    for (int g = 0; groupEnd <= missingIndex; ++g) groupEnd += BridgeApi::kGroupSizes[g];
     for (int i = 0; i < BridgeApi::kEntryCount; ++i) {
       SCOPED_TRACE(BridgeApi::kEntryNames[i]);
-      bool resolved = i < groupEnd && i != missingIndex;
+      const bool resolved = i < c.groupEnd && i != c.index;
       EXPECT_EQ(BridgeApi::Table().entries[i] != nullptr, resolved);
     }
     EXPECT_EQ(GetModuleHandleA("JMUsbDll"), module);  // not the binding's to release
     FreeLibrary(module);
     ASSERT_EQ(GetModuleHandleA("JMUsbDll"), nullptr);
   }
+}
+
+// The executable's directory ends where the file system's does: in code page 936 "\x81\x5c" is one
+// character of the executable's name, not a separator.
+std::string g_loadedPath;
+DWORD WINAPI DoubleByteModulePath(HMODULE, LPSTR buffer, DWORD size) {
+  const char path[] = "C:\\Program Files\\Bridge\\Server\x81\x5c.exe";
+  lstrcpynA(buffer, path, static_cast<int>(size));
+  return sizeof path - 1;
+}
+HMODULE WINAPI RecordLoad(LPCSTR path, HANDLE, DWORD) {
+  g_loadedPath = path;
+  SetLastError(ERROR_MOD_NOT_FOUND);
+  return nullptr;
+}
+
+TEST_F(BridgeTest, LibraryPathKeepsADoubleByteCharacterWhole) {
+  ASSERT_EQ(GetACP(), 936u);
+  sys::ScopedCall<decltype(&::GetModuleFileNameA)> path(sys::calls().GetModuleFileNameA, DoubleByteModulePath);
+  sys::ScopedCall<decltype(&::LoadLibraryExA)> load(sys::calls().LoadLibraryExA, RecordLoad);
+  EXPECT_EQ(BridgeApi::Bind(), nullptr);
+  EXPECT_EQ(g_loadedPath, "C:\\Program Files\\Bridge\\JMUsbDll.dll");
 }
 
 // A library the failed binding loaded itself is released again and no slot points into it.

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/handles.h"
 #include "platform/syscalls.h"
 #include "standins/t3fp_sim/t3fp_sim_control.h"
 
@@ -94,6 +96,8 @@ const RecordCase kRecordCases[] = {
     // The value is the record's own even when the identifiers came from the base information.
     {"own value 1", 5, 2, "base.model NOVRA\nbase.vendor Marrowba\nvalue 1\n", 1, 1, 1, 3, 1},
     {"own value 3", 5, 2, "base.model NOVRA\nbase.vendor Marrowba\nvalue 3\n", 0, 1, 1, -1, 0},
+    {"blank-only vendor", 5, 2, "base.model ABC\nbase.vendor \"   \"\ninfo.model QZ\ninfo.vendor Hoptrel\nvalue 1\n",
+     1, 1, 1, 3, 1},
     {"trailing blanks", 12, 2, "base.model \"QZ \"\nbase.vendor \"Hoptrel  \"\n", 1, 1, 0, 3, 1},
     {"leading blank", 12, 2, "base.model QZ\nbase.vendor \" Hoptrel\"\n", 0, 0, 0, -1, 0},
     {"inner blank", 12, 2, "base.model QZ\nbase.vendor \"Hop trel\"\n", 0, 0, 0, -1, 0},
@@ -323,29 +327,31 @@ TEST_F(DeviceManagerTest, ConcurrentFirstCallsCreateOneManager) {
 }
 
 // While one caller holds the manager for a listing and its state queries, another thread's listing
-// waits, so the identity cannot change in between.
+// waits, so the identity cannot change in between: the other listing comes after the state query
+// in the SDK's record of calls, though it was asked for before.
 TEST_F(DeviceManagerTest, HoldKeepsOtherCallersOutForAWholeSequence) {
   Load(Disk("A"));
   DeviceManager& manager = Manager();
-  std::atomic<bool> done{false};
   std::thread other;
   {
     auto hold = manager.Hold();
     DeviceList list;
     ASSERT_EQ(manager.ListDevices(list), 1);
+    sys::UniqueHandle asking(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
     other = std::thread([&] {
+      ::SetEvent(asking.get());
       DeviceList theirs;
       manager.ListDevices(theirs);
-      done = true;
     });
-    Sleep(50);
-    EXPECT_FALSE(done);
+    ASSERT_EQ(::WaitForSingleObject(asking.get(), INFINITE), WAIT_OBJECT_0);
     EXPECT_EQ(manager.QueryEncryptionState(list[0]->index), 3);
-    EXPECT_EQ(CountCalls("vsRefreshDeviceList()"), 1);
   }
   other.join();
-  EXPECT_TRUE(done);
-  EXPECT_EQ(CountCalls("vsRefreshDeviceList()"), 2);
+  const std::vector<std::string> calls = Calls();
+  const auto query = std::find(calls.begin(), calls.end(), "vsGetEncryptState(\"A\", 0)");
+  ASSERT_NE(query, calls.end());
+  EXPECT_EQ(std::count(calls.begin(), query, "vsRefreshDeviceList()"), 1);
+  EXPECT_EQ(std::count(query, calls.end(), "vsRefreshDeviceList()"), 1);
 }
 
 }  // namespace

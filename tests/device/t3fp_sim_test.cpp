@@ -12,6 +12,7 @@
 
 #include "device/fp_sdk.h"
 #include "standins/t3fp_sim/t3fp_sim_control.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -19,13 +20,6 @@ std::vector<std::string> Calls() {
   std::vector<std::string> out;
   for (int i = 0; i < SimCallCount(); ++i) out.emplace_back(SimCallText(i));
   return out;
-}
-
-std::string ExeDir() {
-  char path[MAX_PATH];
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  *(std::strrchr(path, '\\') + 1) = '\0';
-  return path;
 }
 
 class SimTest : public ::testing::Test {
@@ -143,7 +137,8 @@ TEST_F(SimTest, AnswersStateAndRecordsEveryCallWithItsArguments) {
 TEST_F(SimTest, RejectsMalformedScenarios) {
   const char* bad[] = {"accessory 3\n",          "position\nkind 2\n",    "position\ncount 200\n",
                        "position\nrecord\nstate x\n", "refresh\n",      "position\nrecord\nbogus 1\n",
-                       "position\nrecord\npath \"p\n"};
+                       "position\nrecord\npath \"p\n", "block vsInitFP\n", "block vsInitFP -1\n",
+                       "block vsFormat 10\n"};
   for (const char* text : bad) {
     SCOPED_TRACE(text);
     EXPECT_EQ(SimLoadScenario(text), 0);
@@ -152,11 +147,26 @@ TEST_F(SimTest, RejectsMalformedScenarios) {
   }
 }
 
+// A blocked call answers first, records that it blocks, then returns (here after 0 ms); other calls
+// are not blocked.
+TEST_F(SimTest, BlockedCallAnswersAndRecordsTheBlock) {
+  Load("block vsRefreshDeviceList 0\nblock vsGetEncryptState 0\nposition\n  record\n    path p0\n    state 2\n");
+  EXPECT_EQ(vsRefreshDeviceList(), 1);
+  _deviceConnectInfo info{};
+  EXPECT_EQ(vsGetADeviceFromDeviceList(0, &info), 1);
+  signed char state = 0;
+  EXPECT_EQ(vsGetEncryptState("p0", state), 1);
+  EXPECT_EQ(state, 2);
+  EXPECT_EQ(Calls(), (std::vector<std::string>{"vsRefreshDeviceList()", "vsRefreshDeviceList blocks 0 ms",
+                                               "vsGetADeviceFromDeviceList(0)", "vsGetEncryptState(\"p0\", 0)",
+                                               "vsGetEncryptState blocks 0 ms"}));
+}
+
 // Without a scenario from the control API the simulator reads its file beside the DLL at every
 // refresh and logs to a file there: how another process (the service) is driven.
 TEST_F(SimTest, FileModeReadsScenarioAtEveryRefreshAndLogsCalls) {
-  const std::string scenario = ExeDir() + "t3fp-scenario.txt";
-  const std::string log = ExeDir() + "t3fp-calls.log";
+  const std::string scenario = test_support::OwnDirectory() + "t3fp-scenario.txt";
+  const std::string log = test_support::OwnDirectory() + "t3fp-calls.log";
   DeleteFileA(scenario.c_str());
   DeleteFileA(log.c_str());
   SimReset();

@@ -78,7 +78,7 @@ TEST(CommandLine, QuotedPathOfTheProgramBesideTheExecutableOrNothing) {
 TEST(CommandLine, NamesTheProgramBesideThisExecutable) {
   char buffer[kCommandLineBufferSize];
   ASSERT_TRUE(BuildDesktopAppCommandLine(buffer));
-  EXPECT_EQ(std::string(buffer), "\"" + launch_test::OwnDirectory() + "Marrowbank.exe\"");
+  EXPECT_EQ(std::string(buffer), "\"" + test_support::OwnDirectory() + "Marrowbank.exe\"");
 }
 
 }  // namespace

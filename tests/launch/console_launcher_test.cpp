@@ -13,7 +13,7 @@
 
 namespace {
 
-using launch_test::OwnDirectory;
+using test_support::OwnDirectory;
 using launch_test::StandIn;
 
 // ---- The running-instance check ------------------------------------------------------------
@@ -53,20 +53,32 @@ bool CheckRunning(decltype(&::CreateToolhelp32Snapshot) snapshot) {
   return running;
 }
 
-TEST(DesktopAppRunning, FindsExactlyMarrowbankExeAndClosesTheSnapshot) {
+// The file name is compared without regard to letter case, as Windows names files: the program
+// started under "MARROWBANK.EXE" is running; a different name is not.
+TEST(DesktopAppRunning, FindsMarrowbankExeInAnyLetterCaseAndClosesTheSnapshot) {
   const std::string standIn = OwnDirectory() + "Marrowbank.exe";
   EXPECT_FALSE(CheckRunning(RecordSnapshot)) << "a stand-in left running by an earlier test";
 
-  // The same program under a name differing only in letter case does not count.
-  const std::string lowerDirectory = OwnDirectory() + "lower";
-  const std::string lower = lowerDirectory + "\\marrowbank.exe";
-  ::CreateDirectoryA(lowerDirectory.c_str(), nullptr);
-  ASSERT_TRUE(::CopyFileA(standIn.c_str(), lower.c_str(), FALSE));
+  struct Case {
+    const char* folder;
+    const char* name;
+    bool counts;
+  };
+  const Case cases[] = {{"upper", "MARROWBANK.EXE", true},
+                        {"lower", "marrowbank.exe", true},
+                        {"longer", "Marrowbank2.exe", false},
+                        {"suffixed", "Marrowbank.exe.exe", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string folder = OwnDirectory() + c.folder;
+    const std::string copy = folder + "\\" + c.name;
+    ::CreateDirectoryA(folder.c_str(), nullptr);
+    ASSERT_TRUE(::CopyFileA(standIn.c_str(), copy.c_str(), FALSE));
+    StandIn running(copy);
+    ASSERT_TRUE(running.started());
+    EXPECT_EQ(CheckRunning(RecordSnapshot), c.counts);
+  }
   {
-    StandIn lowerCase(lower);
-    ASSERT_TRUE(lowerCase.started());
-    EXPECT_FALSE(CheckRunning(RecordSnapshot));
-
     StandIn first(standIn);
     ASSERT_TRUE(first.started());
     EXPECT_TRUE(CheckRunning(RecordSnapshot));
@@ -254,17 +266,12 @@ class Launcher : public ::testing::Test {
     log_ = OwnDirectory() + "Marrowbank-starts.log";
     ::DeleteFileA(log_.c_str());
   }
-  void TearDown() override { launch_test::EndLoggedStandIns(log_); }
+  void TearDown() override { test_support::EndStartedStandIns(test_support::ReadText(log_)); }
 
-  // Waits (boundedly) until the stand-in has recorded `starts` starts; returns the log's text.
+  // Waits until the stand-in has recorded `starts` starts; returns the log's text.
   std::string WaitForLoggedStarts(size_t starts) {
     std::string text;
-    for (int i = 0; i < 200; ++i, ::Sleep(50)) {
-      text = launch_test::ReadText(log_);
-      size_t lines = 0;
-      for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2)) ++lines;
-      if (lines >= starts) break;
-    }
+    test_support::WaitUntil([&] { return test_support::CountOf(text = test_support::ReadText(log_), "\r\n") >= starts; });
     return text;
   }
 
@@ -367,8 +374,8 @@ TEST_F(Launcher, EachFailingStepReturnsFalseAndReleasesWhatItObtained) {
     EXPECT_EQ(g.events, expected);
     EXPECT_EQ(g.debugOutput, g_failing == "CreateProcessAsUserA" ? "CreateProcessAsUser FAILD!\r\n" : "");
   }
-  ::Sleep(200);
-  EXPECT_EQ(launch_test::ReadText(log_), "") << "a failed launch started the program";
+  // A process is created by the time the call returns: none may be there.
+  EXPECT_FALSE(IsDesktopAppRunning()) << "a failed launch started the program";
 }
 
 TEST_F(Launcher, NullCommandLineMakesNoCall) {

@@ -10,19 +10,18 @@
 namespace {
 
 TEST(DesktopAppStandIn, ShowsAWindowSayingWhatItIsAndEndsWhenClosed) {
-  launch_test::StandIn app(launch_test::OwnDirectory() + "Marrowbank.exe", "shown");
+  launch_test::StandIn app(test_support::OwnDirectory() + "Marrowbank.exe", "shown");
   ASSERT_TRUE(app.started());
   // The first window on a fresh display can take some seconds.
   HWND window = nullptr;
-  for (int i = 0; i < 600 && window == nullptr; ++i, ::Sleep(50)) {
-    window = ::FindWindowA(nullptr, "Marrowbank (stand-in desktop program)");
-  }
+  test_support::WaitUntil(
+      [&] { return (window = ::FindWindowA(nullptr, "Marrowbank (stand-in desktop program)")) != nullptr; });
   ASSERT_NE(window, nullptr) << "no window (is the test display there?)";
   DWORD owner = 0;
   ::GetWindowThreadProcessId(window, &owner);
   EXPECT_EQ(owner, app.id());
 
-  EXPECT_FALSE(app.Ended(200)) << "it stays";
+  EXPECT_FALSE(app.Ended(0)) << "it stays";
   ::PostMessageA(window, WM_CLOSE, 0, 0);
   EXPECT_TRUE(app.Ended(10000)) << "closing the window ends it";
 }

@@ -19,7 +19,7 @@
 
 namespace {
 
-using launch_test::OwnDirectory;
+using test_support::OwnDirectory;
 using launch_test::SetModeFile;
 using launch_test::StandIn;
 
@@ -239,26 +239,37 @@ TEST_F(Decisions, ArrivalWaitsForDevicesAndStopsOnTheStopEvent) {
   }
 }
 
-// The real thing: the stand-in program is started, once.
+// The real launch, counted on its way through.
+int g_realCreations = 0;
+BOOL WINAPI CountedCreateProcessAsUser(HANDLE token, LPCSTR application, LPSTR commandLine,
+                                       LPSECURITY_ATTRIBUTES process, LPSECURITY_ATTRIBUTES thread, BOOL inherit,
+                                       DWORD flags, LPVOID environment, LPCSTR directory, LPSTARTUPINFOA startup,
+                                       LPPROCESS_INFORMATION information) {
+  ++g_realCreations;
+  return sys::realCalls().CreateProcessAsUserA(token, application, commandLine, process, thread, inherit, flags,
+                                               environment, directory, startup, information);
+}
+
+// The real thing: the stand-in program is started, once. A second arrival finds it running: the
+// process the first one made exists by the time that launch returned, so nothing more is created.
 TEST_F(Decisions, ArrivalStartsTheProgramForReal) {
   const std::string log = OwnDirectory() + "Marrowbank-starts.log";
   ::DeleteFileA(log.c_str());
+  g_realCreations = 0;
   sys::ScopedCall<decltype(&::CreateProcessAsUserA)> real(sys::calls().CreateProcessAsUserA,
-                                                          sys::realCalls().CreateProcessAsUserA);
+                                                          CountedCreateProcessAsUser);
   SetModeFile("[Fields]\r\nAutoBack=0\r\n");
   Load(Disks(1, 1));
   OnDeviceArrival();
 
   std::string text;
-  for (int i = 0; i < 200 && text.find("\r\n") == std::string::npos; ++i, ::Sleep(50)) {
-    text = launch_test::ReadText(log);
-  }
+  ASSERT_TRUE(test_support::WaitUntil([&] { return (text = test_support::ReadText(log)).find("\r\n") != std::string::npos; }));
   EXPECT_NE(text.find(" cmdline=" + expectedCommandLine_ + "\r\n"), std::string::npos) << text;
+  EXPECT_EQ(g_realCreations, 1);
 
-  OnDeviceArrival();  // it runs now: nothing more is started
-  ::Sleep(300);
-  EXPECT_EQ(launch_test::ReadText(log), text);
-  launch_test::EndLoggedStandIns(log);
+  OnDeviceArrival();
+  EXPECT_EQ(g_realCreations, 1);
+  test_support::EndStartedStandIns(test_support::ReadText(log));
 }
 
 // ---- Timer -------------------------------------------------------------------------------------

@@ -63,7 +63,7 @@ DWORD WINAPI FailModuleFileName(HMODULE module, LPSTR, DWORD size) {
 // Runs `body` with the standard error stream sent to a file, and returns what was written.
 template <typename Body>
 std::string CaptureStandardError(Body body) {
-  const std::string path = launch_test::OwnDirectory() + "stderr.txt";
+  const std::string path = test_support::OwnDirectory() + "stderr.txt";
   std::fflush(stderr);
   const int saved = _dup(2);
   const int file = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, 0600);
@@ -73,7 +73,7 @@ std::string CaptureStandardError(Body body) {
   _dup2(saved, 2);
   _close(saved);
   _close(file);
-  const std::string text = launch_test::ReadText(path);
+  const std::string text = test_support::ReadText(path);
   ::DeleteFileA(path.c_str());
   return text;
 }
@@ -93,6 +93,31 @@ TEST_F(ModeFile, UnreadableModulePathReadsFalseAndSaysSo) {
   unsigned seconds = 1;
   EXPECT_EQ(CaptureStandardError([&] { seconds = ReadPollSeconds(); }), "");
   EXPECT_EQ(seconds, 0u);
+}
+
+// The directory ends after the last 0x5C byte, byte by byte, even inside a double-byte character;
+// with no backslash the whole path is the directory. 259 characters is the longest path that fits.
+TEST(ModeFilePath, ByteWiseLastBackslash) {
+  const struct {
+    const char* module;
+    const char* modeFile;
+  } cases[] = {
+      {"C:\\Program Files\\Marrowbank\\MarrowbankServer.exe", "C:\\Program Files\\Marrowbank\\language\\ModeConfig.ini"},
+      {"C:\\A\x81\x5c\\Server.exe", "C:\\A\x81\x5c\\language\\ModeConfig.ini"},
+      {"C:\\A\\Server\x81\x5c.exe", "C:\\A\\Server\x81\x5clanguage\\ModeConfig.ini"},
+      {"Server.exe", "Server.exelanguage\\ModeConfig.ini"},
+      {"", "language\\ModeConfig.ini"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.module);
+    char path[kModeFilePathSize];
+    ModeFilePathFor(c.module, path);
+    EXPECT_STREQ(path, c.modeFile);
+  }
+
+  const std::string directory = "C:\\" + std::string(232, 'd') + "\\";  // 236 + 23 = 259
+  EXPECT_TRUE(ModeFilePathFits((directory + "MarrowbankServer.exe").c_str()));
+  EXPECT_FALSE(ModeFilePathFits((directory + "d\\MarrowbankServer.exe").c_str()));
 }
 
 TEST_F(ModeFile, PollSecondsIsAWholeNumberFromOneToADay) {

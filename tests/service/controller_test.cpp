@@ -287,20 +287,26 @@ TEST_F(ControllerTest, InstallsWithExactParametersAndDescription) {
   EXPECT_EQ(scm_.description, description + std::string(128 - 93, '\0'));
 }
 
-// The quoted path is registered whole up to 259 characters; a path that fills the room (the system
-// cut it short) or cannot be read is not registered at all.
+// The quoted path is registered whole while "language\ModeConfig.ini" beside it fits in 259
+// characters: for "MarrowbankServer.exe" up to 256, for a long file name up to 259. A path that fills
+// the room (the system cut it short), leaves no room for the mode file, or cannot be read is not
+// registered at all.
 TEST_F(ControllerTest, ExecutablePathLengths) {
   struct PathCase {
     size_t length;
+    bool productName;  // "C:\\aaa...\\MarrowbankServer.exe"; else "C:\\aaa...a.exe"
     DWORD result;
     bool registered;
   };
-  const PathCase cases[] = {{259, ~0u, true}, {260, ~0u, false}, {300, ~0u, false}, {20, 0, false}};
+  const PathCase cases[] = {{256, true, ~0u, true},   {257, true, ~0u, false}, {259, true, ~0u, false},
+                            {259, false, ~0u, true},  {260, false, ~0u, false}, {300, false, ~0u, false},
+                            {20, false, 0, false}};
   for (const PathCase& c : cases) {
-    SCOPED_TRACE(c.length);
+    SCOPED_TRACE(std::to_string(c.length) + (c.productName ? " MarrowbankServer.exe" : " long name"));
     scm_ = Scm{};
     scm_.exists = false;
-    scm_.modulePath = "C:\\" + std::string(c.length - 7, 'a') + ".exe";
+    scm_.modulePath = c.productName ? "C:\\" + std::string(c.length - 24, 'a') + "\\MarrowbankServer.exe"
+                                    : "C:\\" + std::string(c.length - 7, 'a') + ".exe";
     ASSERT_EQ(scm_.modulePath.size(), c.length);
     scm_.modulePathResult = c.result;
     const Log log = Run();

@@ -6,18 +6,13 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/syscalls.h"
 #include "standins/t3fp_sim/t3fp_sim_control.h"
+#include "tests/support/test_support.h"
 
 namespace service_test {
 
@@ -53,51 +48,8 @@ inline EventLog& Events() {
   return log;
 }
 
-// Polls `done` for up to five seconds.
-inline bool WaitUntil(const std::function<bool()>& done) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
-
-// This test binary's directory, with its trailing backslash.
-inline std::string OwnDirectory() {
-  char path[MAX_PATH + 1] = {};
-  ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-  if (char* separator = std::strrchr(path, '\\')) separator[1] = '\0';
-  return path;
-}
-
-inline std::string ReadText(const std::string& path) {
-  std::string text;
-  if (FILE* file = std::fopen(path.c_str(), "rb")) {
-    char buffer[512];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
-    std::fclose(file);
-  }
-  return text;
-}
-
-// Ends each stand-in process named in its log of starts (lines "pid=<id> ...").
-inline void EndStartedStandIns(const std::string& log) {
-  size_t at = 0;
-  while ((at = log.find("pid=", at)) != std::string::npos) {
-    const unsigned long pid = std::strtoul(log.c_str() + at + 4, nullptr, 10);
-    at += 4;
-    if (HANDLE process = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
-      ::TerminateProcess(process, 0);
-      ::WaitForSingleObject(process, 5000);
-      ::CloseHandle(process);
-    }
-  }
-}
-
 // The command line the launch code builds for the stand-in beside this binary.
-inline std::string ExpectedLaunch() { return "launch \"" + OwnDirectory() + "Marrowbank.exe\""; }
+inline std::string ExpectedLaunch() { return "launch \"" + test_support::OwnDirectory() + "Marrowbank.exe\""; }
 
 // A finite wait is a pause between listing attempts: logged, and not waited out unless
 // `g_realPauseFrom` says so (then the pauses from that one on are real, and a stop ends them).

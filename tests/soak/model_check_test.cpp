@@ -126,7 +126,7 @@ TEST(ModelCheck, LaunchesExactlyWhenTheRulesSayAndNothingLeaks) {
   sys::ScopedCall<decltype(&::CreateProcessAsUserA)> create(sys::calls().CreateProcessAsUserA, CatchCreation);
   DeviceManager::Teardown();
   LaunchedFlag = 0;
-  const std::string program = launch_test::OwnDirectory() + "Marrowbank.exe";
+  const std::string program = test_support::OwnDirectory() + "Marrowbank.exe";
   const auto writeMode = [&](bool autoBack) {
     launch_test::SetModeFile(autoBack ? "[Fields]\r\nAutoBack=1\r\n" : "[Fields]\r\nAutoBack=0\r\n");
   };

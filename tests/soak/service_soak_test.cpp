@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test_support.h"
 #include "tests/tools/services.h"
 
 namespace {
@@ -31,7 +32,7 @@ TEST(ServiceSoak, HundredStartsAndStopsUnderTheServiceManager) {
   ASSERT_EQ(tools::LayOutInstallation(kInstallDir, kFiles, "[Fields]\r\nAutoBack=1\r\n"), "");
   ASSERT_EQ(tools::RegisterOwnProcessService(kService, "\"" + std::string(kInstallDir) + "MarrowbankServer.exe\""), "");
   // Wine ends service processes once no ordinary process of the prefix is left.
-  sys::UniqueHandle keeper = tools::StartDetached(tools::OwnDirectory() + "keeper.exe", "600");
+  sys::UniqueHandle keeper = tools::StartDetached(test_support::OwnDirectory() + "keeper.exe", "600");
   ASSERT_TRUE(keeper);
 
   int completed = 0;

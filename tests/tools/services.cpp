@@ -1,7 +1,6 @@
 #include "tests/tools/services.h"
 
-#include <cstdio>
-
+#include "tests/support/test_support.h"
 #include "tests/tools/processes.h"
 
 namespace tools {
@@ -15,25 +14,16 @@ bool PollFor(const char* name, DWORD state, double since, DWORD boundMs, SERVICE
   }
 }
 
-std::string OwnDirectory() {
-  char path[MAX_PATH] = {};
-  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  const std::string s(path, n);
-  return s.substr(0, s.find_last_of('\\') + 1);
-}
-
 std::string LayOutInstallation(const std::string& directory, const std::vector<std::string>& files,
                                const std::string& modeFile) {
   CreateDirectoryA(directory.c_str(), nullptr);
   CreateDirectoryA((directory + "language").c_str(), nullptr);
-  const std::string from = OwnDirectory();
+  const std::string from = test_support::OwnDirectory();
   for (const std::string& name : files) {
     if (!CopyFileA((from + name).c_str(), (directory + name).c_str(), FALSE)) return "cannot copy " + name;
   }
-  FILE* file = std::fopen((directory + "language\\ModeConfig.ini").c_str(), "wb");
-  if (file == nullptr) return "cannot write the mode file";
-  const bool written = std::fwrite(modeFile.data(), 1, modeFile.size(), file) == modeFile.size();
-  return std::fclose(file) == 0 && written ? std::string() : "cannot write the mode file";
+  if (!test_support::WriteText(directory + "language\\ModeConfig.ini", modeFile)) return "cannot write the mode file";
+  return std::string();
 }
 
 void RemoveInstallation(const std::string& directory, const std::vector<std::string>& files) {

@@ -11,9 +11,6 @@
 
 namespace tools {
 
-// This program's directory, with its trailing backslash.
-std::string OwnDirectory();
-
 // Copies `files` from beside this program into `directory` (ending in a backslash; made when
 // missing) and writes `modeFile` there as "language\ModeConfig.ini". An empty text, or what failed.
 std::string LayOutInstallation(const std::string& directory, const std::vector<std::string>& files,
