@@ -17,23 +17,26 @@ static_assert(kCreationFlags == 0x430, "creation flags");
 }  // namespace
 
 bool IsDesktopAppRunning() {
+  // A process list that cannot be read counts as "running": not knowing must not start a second copy.
   sys::UniqueHandle snapshot(sys::calls().CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return false;
+  if (!snapshot) return true;
 
   PROCESSENTRY32 entry{};
   entry.dwSize = sizeof entry;
-  // The file name alone, without regard to letter case, as the file system names files: a copy
-  // started as "MARROWBANK.EXE" is the same program. The invariant locale compares in the ANSI code
-  // page without the linguistic rules of whichever user the service runs as (lstrcmpiA would use
-  // them).
-  for (BOOL more = ::Process32First(snapshot.get(), &entry); more;
-       more = ::Process32Next(snapshot.get(), &entry)) {
+  // The list holds this process at least, so its first entry cannot be missing.
+  if (!sys::calls().Process32First(snapshot.get(), &entry)) return true;
+  do {
+    // The file name alone, without regard to letter case, as the file system names files: a copy
+    // started as "MARROWBANK.EXE" is the same program. The invariant locale compares in the ANSI code
+    // page without the linguistic rules of whichever user the service runs as (lstrcmpiA would use
+    // them).
     if (::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, entry.szExeFile, -1, "Marrowbank.exe", -1) ==
         CSTR_EQUAL) {
       return true;
     }
-  }
-  return false;
+  } while (sys::calls().Process32Next(snapshot.get(), &entry));
+  // Only the list's real end says that the program is not running.
+  return ::GetLastError() != ERROR_NO_MORE_FILES;
 }
 
 bool LaunchInConsoleSession(char* commandLine) {

@@ -26,6 +26,8 @@ const Calls kReal = {
     ::PostThreadMessageA,
     ::TerminateProcess,
     ::GetModuleFileNameA,
+    ::GetStdHandle,
+    ::AttachConsole,
     SetDefaultDllDirectoriesWhereAvailable,
     ::GetModuleHandleA,
     ::LoadLibraryExA,
@@ -43,10 +45,14 @@ const Calls kReal = {
     ::OpenSCManagerA,
     ::OpenServiceA,
     ::QueryServiceStatus,
+    ::QueryServiceStatusEx,
     ::CloseServiceHandle,
     ::StartServiceCtrlDispatcherA,
     ::CreateServiceA,
     ::ChangeServiceConfig2A,
+    ::ChangeServiceConfigA,
+    ::QueryServiceConfigA,
+    ::DeleteService,
     ::StartServiceA,
     ::ControlService,
     ::RegisterServiceCtrlHandlerExA,
@@ -55,10 +61,16 @@ const Calls kReal = {
     ::MessageBoxA,
     ::SetTimer,
     ::KillTimer,
+    // Reached by the fault matrix.
+    ::SetEvent,
+    ::WaitForMultipleObjects,
+    ::GetMessageA,
+    ::Process32First,
+    ::Process32Next,
 };
 
 // Every row is a function pointer: a row added to Calls but not to kReal would be left null.
-static_assert(sizeof(Calls) == 37 * sizeof(void*), "keep kReal in step with Calls");
+static_assert(sizeof(Calls) == 48 * sizeof(void*), "keep kReal in step with Calls");
 
 Calls g_calls = kReal;
 

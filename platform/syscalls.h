@@ -23,6 +23,8 @@ struct Calls {
   decltype(&::PostThreadMessageA) PostThreadMessageA;
   decltype(&::TerminateProcess) TerminateProcess;
   decltype(&::GetModuleFileNameA) GetModuleFileNameA;
+  decltype(&::GetStdHandle) GetStdHandle;
+  decltype(&::AttachConsole) AttachConsole;
 
   // Libraries.
   decltype(&::SetDefaultDllDirectories) SetDefaultDllDirectories;
@@ -46,10 +48,14 @@ struct Calls {
   decltype(&::OpenSCManagerA) OpenSCManagerA;
   decltype(&::OpenServiceA) OpenServiceA;
   decltype(&::QueryServiceStatus) QueryServiceStatus;
+  decltype(&::QueryServiceStatusEx) QueryServiceStatusEx;
   decltype(&::CloseServiceHandle) CloseServiceHandle;
   decltype(&::StartServiceCtrlDispatcherA) StartServiceCtrlDispatcherA;
   decltype(&::CreateServiceA) CreateServiceA;
   decltype(&::ChangeServiceConfig2A) ChangeServiceConfig2A;
+  decltype(&::ChangeServiceConfigA) ChangeServiceConfigA;
+  decltype(&::QueryServiceConfigA) QueryServiceConfigA;
+  decltype(&::DeleteService) DeleteService;
   decltype(&::StartServiceA) StartServiceA;
   decltype(&::ControlService) ControlService;
   decltype(&::RegisterServiceCtrlHandlerExA) RegisterServiceCtrlHandlerExA;
@@ -62,6 +68,14 @@ struct Calls {
   // Thread timers.
   decltype(&::SetTimer) SetTimer;
   decltype(&::KillTimer) KillTimer;
+
+  // Calls whose failure can leave the service stuck, leaking or starting the program twice, added
+  // so that the fault matrix reaches them too.
+  decltype(&::SetEvent) SetEvent;
+  decltype(&::WaitForMultipleObjects) WaitForMultipleObjects;
+  decltype(&::GetMessageA) GetMessageA;
+  decltype(&::Process32First) Process32First;
+  decltype(&::Process32Next) Process32Next;
 };
 
 // The table in force. Product code reads it on every call, so an override takes effect at once.

@@ -13,6 +13,7 @@ command -v Xvfb >/dev/null || missing+=(xvfb)
 command -v cmake >/dev/null || missing+=(cmake)
 [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
 [ -f /usr/share/i18n/locales/zh_CN ] || missing+=(locales)
+command -v wixl >/dev/null && command -v msibuild >/dev/null || missing+=(wixl msitools)  # the MSI package
 
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0
@@ -27,3 +28,4 @@ dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i3
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends g++-mingw-w64-i686 wine wine32:i386 wine64 \
   xvfb cmake googletest locales >/dev/null
+apt-get install -y -qq --no-install-recommends wixl msitools >/dev/null  # the MSI package's wixl and msibuild

@@ -10,8 +10,7 @@
 
 namespace {
 
-constexpr DWORD kServiceType = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS;
-constexpr DWORD kModulePathRoom = MAX_PATH;  // as GetModuleFileNameA is offered it
+constexpr DWORD kStatePollMs = 250;
 
 void ShowMessage(const char* text, UINT style) {
   sys::calls().MessageBoxA(nullptr, text, g_serviceHost->serviceName, style);
@@ -56,32 +55,25 @@ void Start() {
 
 // False when nothing was created; the caller then stops.
 bool Install() {
-  sys::UniqueServiceHandle manager(sys::calls().OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
-  if (!manager) return false;
+  const DWORD error = InstallService();
+  if (error == kPathUnreadable) ShowMessage(kNoPathMessage, MB_ICONERROR);
+  return error == ERROR_SUCCESS;
+}
 
-  // Opening quote, the path as GetModuleFileNameA writes it, closing quote, terminator.
-  char command[1 + kModulePathRoom + 2] = {'"'};
-  const DWORD length = sys::calls().GetModuleFileNameA(nullptr, command + 1, kModulePathRoom);
-  // A path that fills the room has been cut short: registering it would name another file. One
-  // whose mode file would not fit could never read it, and would silently run with the defaults.
-  if (length == 0 || length >= kModulePathRoom || !ModeFilePathFits(command + 1)) {
-    manager.reset();
-    ShowMessage(kNoPathMessage, MB_ICONERROR);
-    return false;
+// Polls the service's state until it is `wanted`, for at most kStateWaitMs. A service that stops
+// while it should be starting answers with the code it stopped with.
+DWORD WaitForState(SC_HANDLE service, DWORD wanted) {
+  for (DWORD waited = 0;; waited += kStatePollMs) {
+    SERVICE_STATUS status{};
+    if (!sys::calls().QueryServiceStatus(service, &status)) return GetLastError();
+    if (status.dwCurrentState == wanted) return ERROR_SUCCESS;
+    if (status.dwCurrentState == SERVICE_STOPPED) {
+      if (status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR) return status.dwServiceSpecificExitCode;
+      return status.dwWin32ExitCode != ERROR_SUCCESS ? status.dwWin32ExitCode : ERROR_SERVICE_NOT_ACTIVE;
+    }
+    if (waited >= kStateWaitMs) return ERROR_SERVICE_REQUEST_TIMEOUT;
+    sys::calls().Sleep(kStatePollMs);
   }
-  command[1 + length] = '"';
-  command[2 + length] = '\0';
-
-  sys::UniqueServiceHandle service(sys::calls().CreateServiceA(
-      manager.get(), g_serviceHost->serviceName, g_serviceHost->displayName, SERVICE_ALL_ACCESS, kServiceType,
-      SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command, nullptr, nullptr, nullptr, nullptr, nullptr));
-  if (!service) return false;
-
-  char description[kDescriptionBufferSize] = {};
-  std::memcpy(description, kServiceDescription, sizeof(kServiceDescription) - 1);
-  SERVICE_DESCRIPTIONA config{description};
-  sys::calls().ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_DESCRIPTION, &config);
-  return true;
 }
 
 void AskToStop() {
@@ -99,6 +91,98 @@ void AskToStop() {
 }
 
 }  // namespace
+
+bool ReadQuotedModulePath(char (&command)[kQuotedPathRoom]) {
+  command[0] = '"';
+  const DWORD length = sys::calls().GetModuleFileNameA(nullptr, command + 1, kModulePathRoom);
+  // A path that fills the room has been cut short: registering it would name another file. One
+  // whose mode file would not fit could never read it, and would silently run with the defaults.
+  if (length == 0 || length >= kModulePathRoom) return false;
+  if (!ModeFilePathFits(command + 1)) return false;
+  command[1 + length] = '"';
+  command[2 + length] = '\0';
+  return true;
+}
+
+void ConfigureService(SC_HANDLE service) {
+  char description[kDescriptionBufferSize] = {};
+  std::memcpy(description, kServiceDescription, sizeof(kServiceDescription) - 1);
+  SERVICE_DESCRIPTIONA config{description};
+  sys::calls().ChangeServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, &config);
+
+  SC_ACTION actions[] = {{SC_ACTION_RESTART, kRestartDelayMs}, {SC_ACTION_RESTART, kRestartDelayMs},
+                         {SC_ACTION_NONE, 0}};
+  SERVICE_FAILURE_ACTIONSA failure{kFailureResetSeconds, nullptr, nullptr, 3, actions};
+  sys::calls().ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
+}
+
+DWORD InstallService() {
+  sys::UniqueServiceHandle manager(sys::calls().OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
+  if (!manager) return GetLastError();
+
+  char command[kQuotedPathRoom];
+  if (!ReadQuotedModulePath(command)) return kPathUnreadable;
+
+  sys::UniqueServiceHandle service(sys::calls().CreateServiceA(
+      manager.get(), g_serviceHost->serviceName, g_serviceHost->displayName, SERVICE_ALL_ACCESS, kServiceType,
+      SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command, nullptr, nullptr, nullptr, nullptr, nullptr));
+  if (!service) return GetLastError();
+  ConfigureService(service.get());
+  return ERROR_SUCCESS;
+}
+
+DWORD StartAndWait(SC_HANDLE service) {
+  if (!sys::calls().StartServiceA(service, 0, nullptr)) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_SERVICE_ALREADY_RUNNING) return error;
+    SERVICE_STATUS status{};
+    if (!sys::calls().QueryServiceStatus(service, &status)) return GetLastError();
+    // Paused, or on its way down: no start brings it to RUNNING.
+    const DWORD state = status.dwCurrentState;
+    if (state != SERVICE_RUNNING && state != SERVICE_START_PENDING && state != SERVICE_CONTINUE_PENDING) {
+      return error;
+    }
+  }
+  return WaitForState(service, SERVICE_RUNNING);
+}
+
+DWORD StopAndWait(SC_HANDLE service) {
+  SERVICE_STATUS_PROCESS running{};
+  DWORD needed = 0;
+  if (!sys::calls().QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&running),
+                                         sizeof(running), &needed)) {
+    return GetLastError();
+  }
+  if (running.dwCurrentState == SERVICE_STOPPED) return ERROR_SUCCESS;
+  // The process reports STOPPED a moment before it ends, and its executable cannot be replaced or
+  // removed until it has: the package replaces or removes it right after a stop.
+  sys::UniqueHandle process(running.dwProcessId != 0 ? OpenProcess(SYNCHRONIZE, FALSE, running.dwProcessId) : nullptr);
+  // A stop already under way takes no second control; the service manager would refuse it.
+  SERVICE_STATUS status{};
+  if (running.dwCurrentState != SERVICE_STOP_PENDING &&
+      !sys::calls().ControlService(service, SERVICE_CONTROL_STOP, &status)) {
+    return GetLastError();
+  }
+  const DWORD error = WaitForState(service, SERVICE_STOPPED);
+  if (error == ERROR_SUCCESS && process &&
+      sys::calls().WaitForSingleObject(process.get(), kStateWaitMs) != WAIT_OBJECT_0) {
+    return ERROR_SERVICE_REQUEST_TIMEOUT;
+  }
+  return error;
+}
+
+DWORD UninstallService() {
+  sys::UniqueServiceHandle manager(sys::calls().OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) return GetLastError();
+  sys::UniqueServiceHandle service(sys::calls().OpenServiceA(
+      manager.get(), g_serviceHost->serviceName, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
+  if (!service) return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST ? ERROR_SUCCESS : GetLastError();
+  if (const DWORD error = StopAndWait(service.get())) return error;
+  if (!sys::calls().DeleteService(service.get()) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) {
+    return GetLastError();
+  }
+  return ERROR_SUCCESS;
+}
 
 void RunServiceController() {
   bool opened = false;

@@ -1,11 +1,54 @@
 // What the executable does with its own service, chosen by the service's state.
 #pragma once
 
+#include <windows.h>
+
 #include <cstddef>
 
 // Installs and starts, starts, leaves alone, asks whether to stop, or (started by the service
 // control manager) becomes the service until it stops. Reads the names from `g_serviceHost`.
 void RunServiceController();
+
+// The installation, shared by the hand-run installer, the administrator's switches and the package.
+// Each routine answers 0 or the Win32 error that stopped it, and shows nothing.
+
+inline constexpr DWORD kServiceType = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS;
+inline constexpr DWORD kModulePathRoom = MAX_PATH;  // as GetModuleFileNameA is offered it
+// Opening quote, the path as GetModuleFileNameA writes it, closing quote, terminator.
+inline constexpr DWORD kQuotedPathRoom = 1 + kModulePathRoom + 2;
+// This executable's path cannot be read whole: nothing is registered.
+inline constexpr DWORD kPathUnreadable = ERROR_BAD_PATHNAME;
+
+// Failure recovery: restart after kRestartDelayMs, twice, then nothing; the count resets after a day.
+inline constexpr DWORD kRestartDelayMs = 5000;
+inline constexpr DWORD kFailureResetSeconds = 24 * 60 * 60;
+
+// How long starting and stopping wait for RUNNING or STOPPED before answering
+// ERROR_SERVICE_REQUEST_TIMEOUT.
+inline constexpr DWORD kStateWaitMs = 30000;
+
+// This executable's full path in double quotes; false when it cannot be read whole.
+bool ReadQuotedModulePath(char (&command)[kQuotedPathRoom]);
+
+// Sets what CreateServiceA cannot: the description and the failure actions. Their failure leaves a
+// working service, so it is not reported.
+void ConfigureService(SC_HANDLE service);
+
+// Creates the service for this executable (automatic start, local system) and configures it.
+// Everything an installation registers is registered here.
+DWORD InstallService();
+
+// Stops the service, waiting for STOPPED, and deletes it with everything InstallService registered.
+// A service that does not exist is already uninstalled: 0.
+DWORD UninstallService();
+
+// Starts the service and waits for RUNNING; a service that stops on the way answers its exit code,
+// a paused or stopping one ERROR_SERVICE_ALREADY_RUNNING.
+DWORD StartAndWait(SC_HANDLE service);
+
+// Asks the service to stop (unless it is stopped or stopping) and waits for STOPPED and for the end
+// of its process.
+DWORD StopAndWait(SC_HANDLE service);
 
 // The installer's texts, code page 936.
 // "如果停止此服务，KOLVA的设备将不会被发现。如果禁用此服务，任何依赖此服务的服务都无法正常启动。"

@@ -24,6 +24,9 @@ constexpr ErrorRow kErrors[] = {
      "A fingerprint SDK call did not return, so the stop was forced and the process ended; unplug the disk, check "
      "its driver and t3FPDll.dll, then start the service again."},
     {ServiceError::kStopWait, "Waiting for a stop failed, so the service stopped; start it again."},
+    {ServiceError::kWorkerEnded,
+     "The worker thread ended while the service ran, so the service stopped; start it again, and report it if it "
+     "recurs."},
 };
 
 }  // namespace

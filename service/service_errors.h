@@ -19,6 +19,7 @@ enum class ServiceError : DWORD {
   kRunningReport = 7,       // the RUNNING report
   kForcedStop = 8,          // the worker thread did not end within the stop bound; the process was ended
   kStopWait = 9,            // waiting for the stop failed
+  kWorkerEnded = 10,        // the worker thread ended while the service ran, with no stop asked for
 };
 
 // The one-line text for an administrator: what failed and what to check.

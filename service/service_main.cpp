@@ -25,7 +25,7 @@ void PostArrival(ServiceHost& host) {
   g_arrivalPending = true;
   const DWORD worker = host.workerThreadId;
   // Whoever takes the flag (this handler or ServiceMain publishing the worker) posts it.
-  if (worker != 0 && g_arrivalPending.exchange(false)) PostThreadMessageA(worker, kArrivalMessage, 0, 0);
+  if (worker != 0 && g_arrivalPending.exchange(false)) sys::calls().PostThreadMessageA(worker, kArrivalMessage, 0, 0);
 }
 
 // Nothing is reported once STOPPED is: the handler's reports and ServiceMain's take turns. The stop
@@ -49,10 +49,12 @@ constexpr DWORD kStopSteps = 3;
 
 // Ends a worker thread that was started: WM_QUIT, then waits for its end for at most the stop bound,
 // reporting STOP_PENDING with a rising check point before each step. False when the worker is still
-// running. Leaves the handle to the caller.
-bool EndWorker(ServiceHost& host, const sys::UniqueHandle& worker, DWORD id) {
+// running. Leaves the handles to the caller. The stop event is signalled first: a worker whose queue
+// did not exist yet when WM_QUIT was posted ends at it instead.
+bool EndWorker(ServiceHost& host, const sys::UniqueHandle& worker, DWORD id, const sys::UniqueHandle& stopEvent) {
   host.workerThreadId = 0;
   if (!worker) return true;
+  sys::calls().SetEvent(stopEvent.get());
   if (sys::calls().PostThreadMessageA(id, WM_QUIT, 0, 0) == FALSE) {
     // A worker that cannot be told to quit (it has ended, or its queue is full) would only be
     // waited out: one look, no wait.
@@ -122,7 +124,12 @@ DWORD WINAPI ServiceControlHandler(DWORD control, DWORD eventType, LPVOID, LPVOI
       ReportServiceStatus(state, 0, 0);
     }
     // After both reports; ServiceMain's next report waits for this turn, so STOPPED cannot come first.
-    if (signalStop && host.stopEvent != nullptr) SetEvent(host.stopEvent);
+    // ServiceMain also wakes at the worker's end: that is how the stop gets there when the event
+    // cannot be signalled.
+    if (signalStop && host.stopEvent != nullptr && !sys::calls().SetEvent(host.stopEvent)) {
+      const DWORD worker = host.workerThreadId;
+      if (worker != 0) sys::calls().PostThreadMessageA(worker, WM_QUIT, 0, 0);
+    }
   }
   return NO_ERROR;
 }
@@ -138,7 +145,13 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
   }
 
   host.statusHandle = sys::calls().RegisterServiceCtrlHandlerExA(host.serviceName, ServiceControlHandler, nullptr);
-  if (host.statusHandle == nullptr) return;  // no handle to report anything with
+  if (host.statusHandle == nullptr) {
+    // With no handle to report with, the service would stay start-pending for as long as the process
+    // lives: only the process's end tells the service control manager.
+    const DWORD error = GetLastError();
+    sys::calls().TerminateProcess(GetCurrentProcess(), error != ERROR_SUCCESS ? error : ERROR_SERVICE_SPECIFIC_ERROR);
+    return;
+  }
 
   // Owners in the reverse of release order: the worker ends before the event it waits on closes.
   sys::UniqueHandle stopEvent;
@@ -187,12 +200,12 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
     host.workerThread = worker.get();
     // Nothing is posted to the thread before its queue exists.
     const HANDLE waits[] = {ready.get(), worker.get()};
-    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+    if (sys::calls().WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
       exit = ServiceSpecific(ServiceError::kWorkerNotReady);
       break;
     }
     host.workerThreadId = workerId;
-    if (g_arrivalPending.exchange(false)) PostThreadMessageA(workerId, kArrivalMessage, 0, 0);
+    if (g_arrivalPending.exchange(false)) sys::calls().PostThreadMessageA(workerId, kArrivalMessage, 0, 0);
 
     // Recorded before it is reported: a control that comes right after the report repeats RUNNING.
     host.currentState = SERVICE_RUNNING;
@@ -201,27 +214,43 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
       break;
     }
 
-    if (sys::calls().WaitForSingleObject(stopEvent.get(), INFINITE) != WAIT_OBJECT_0) {
+    // The stop, or the worker's end: told to quit by a handler that could not signal the stop, or on
+    // its own, which is a failure.
+    const HANDLE ends[] = {stopEvent.get(), worker.get()};
+    const DWORD woke = sys::calls().WaitForMultipleObjects(2, ends, FALSE, INFINITE);
+    if (woke == WAIT_FAILED) {
       failed(ServiceError::kStopWait);
+      break;
+    }
+    if (woke != WAIT_OBJECT_0 && host.currentState != SERVICE_STOP_PENDING) {
+      exit = ServiceSpecific(ServiceError::kWorkerEnded);
       break;
     }
   } while (false);
 
-  const bool ended = EndWorker(host, worker, workerId);
+  const bool ended = EndWorker(host, worker, workerId, stopEvent);
   if (!ended) exit = ServiceSpecific(ServiceError::kForcedStop);
   host.workerThread = nullptr;
   // A worker that did not end may still read the event: it stays open until the process ends.
   if (!ended) static_cast<void>(stopEvent.take());
   worker.reset();
+  bool stoppedAccepted;
   {
     std::lock_guard<std::mutex> turn(g_reportTurn);
     host.stopEvent = nullptr;
     g_stoppedReported = true;
-    ReportServiceStatus(SERVICE_STOPPED, 0, 0, exit.win32, exit.specific);
+    stoppedAccepted = ReportServiceStatus(SERVICE_STOPPED, 0, 0, exit.win32, exit.specific) != FALSE;
   }
   stopEvent.reset();
   // The worker is stuck inside the SDK. Ending the process normally would run the SDK's detach code
   // and the device manager's teardown, which waits for the very call that hangs; terminating ends
   // every thread at once, after STOPPED has reached the service control manager.
-  if (!ended) sys::calls().TerminateProcess(GetCurrentProcess(), static_cast<UINT>(ServiceError::kForcedStop));
+  if (!ended) {
+    sys::calls().TerminateProcess(GetCurrentProcess(), static_cast<UINT>(ServiceError::kForcedStop));
+  } else if (!stoppedAccepted) {
+    // The dispatcher would wait for a STOPPED that never came, the service left stop-pending: the
+    // process's end tells the service control manager instead, with the exit code it refused.
+    sys::calls().TerminateProcess(GetCurrentProcess(),
+                                  exit.win32 == ERROR_SERVICE_SPECIFIC_ERROR ? exit.specific : exit.win32);
+  }
 }

@@ -6,10 +6,11 @@
 
 #include "device/device_manager.h"
 #include "platform/dll_search.h"
+#include "service/command_switches.h"
 #include "service/controller.h"
 #include "service/service_host.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
   // Before anything loads a library at run time.
   RestrictDllSearch();
   std::atexit(DeviceManager::Teardown);
@@ -20,6 +21,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   host->serviceName = kServiceName;
   g_serviceHost = host;
 
+  // The administrator's switches; without arguments, the original road, untouched.
+  if (!NoArguments(arguments)) return static_cast<int>(RunCommandSwitches(arguments));
   RunServiceController();
   return 0;
 }

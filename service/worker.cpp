@@ -20,12 +20,19 @@ DWORD WINAPI WorkerThreadProc(LPVOID parameter) {
   MSG msg;
   // Creates this thread's queue; whatever it finds stays queued.
   PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+  // A starter that gave up waiting before the queue existed posted its WM_QUIT in vain; the stop
+  // event, signalled before that post, still ends the thread.
+  if (Signalled(start.stopEvent)) return 0;
   // The system chooses a thread timer's identifier.
   UINT_PTR timer = ArmTimer(start.pollSeconds);
-  if (start.ready != nullptr) SetEvent(start.ready);
+  // A starter that is never told the queue exists would wait for ever: end instead, which it sees.
+  if (start.ready != nullptr && !sys::calls().SetEvent(start.ready)) {
+    if (timer != 0) sys::calls().KillTimer(nullptr, timer);
+    return 1;
+  }
 
   for (;;) {
-    const BOOL fetched = GetMessageA(&msg, nullptr, 0, 0);
+    const BOOL fetched = sys::calls().GetMessageA(&msg, nullptr, 0, 0);
     if (fetched == 0) break;
     if (fetched == -1) continue;
     if (msg.message == WM_TIMER) {

@@ -89,11 +89,23 @@ TEST(DesktopAppRunning, FindsMarrowbankExeInAnyLetterCaseAndClosesTheSnapshot) {
   EXPECT_FALSE(CheckRunning(RecordSnapshot));
 }
 
-TEST(DesktopAppRunning, ASnapshotThatFailsReadsNotRunning) {
-  StandIn running(OwnDirectory() + "Marrowbank.exe");
-  ASSERT_TRUE(running.started());
-  EXPECT_FALSE(CheckRunning(FailSnapshot));     // nothing to close
-  EXPECT_FALSE(CheckRunning(EventForSnapshot));  // first entry fails: the handle is still closed
+// Not knowing counts as running, so that a failure never starts a second copy; only the list's real
+// end (ERROR_NO_MORE_FILES) reads "not running".
+DWORD g_walkError = 0;
+BOOL WINAPI NextFails(HANDLE, LPPROCESSENTRY32) {
+  SetLastError(g_walkError);
+  return FALSE;
+}
+
+TEST(DesktopAppRunning, AProcessListThatCannotBeReadCountsAsRunning) {
+  EXPECT_TRUE(CheckRunning(FailSnapshot));      // nothing to close
+  EXPECT_TRUE(CheckRunning(EventForSnapshot));  // first entry fails: the handle is still closed
+
+  sys::ScopedCall<decltype(&::Process32Next)> next(sys::calls().Process32Next, NextFails);
+  g_walkError = ERROR_NOT_ENOUGH_MEMORY;
+  EXPECT_TRUE(CheckRunning(RecordSnapshot));
+  g_walkError = ERROR_NO_MORE_FILES;
+  EXPECT_FALSE(CheckRunning(RecordSnapshot));
 }
 
 // ---- The launcher ----------------------------------------------------------------------------

@@ -32,6 +32,7 @@ struct Scm {
   bool boxOwnerAndCaptionRight = true;
   std::vector<std::string> createArgs;
   std::string description;  // the whole 128-byte buffer
+  std::string failureActions;
   std::string dispatchName;
   bool dispatchTableRight = false;
 };
@@ -112,6 +113,15 @@ BOOL WINAPI FakeChangeServiceConfig2(SC_HANDLE service, DWORD level, LPVOID info
   if (service == kService && level == SERVICE_CONFIG_DESCRIPTION) {
     scm->description.assign(static_cast<SERVICE_DESCRIPTIONA*>(info)->lpDescription, kDescriptionBufferSize);
   }
+  if (service == kService && level == SERVICE_CONFIG_FAILURE_ACTIONS) {
+    const auto* failure = static_cast<SERVICE_FAILURE_ACTIONSA*>(info);
+    scm->failureActions = "reset " + std::to_string(failure->dwResetPeriod) +
+                          (failure->lpRebootMsg ? " reboot message" : "") + (failure->lpCommand ? " command" : "");
+    for (DWORD i = 0; i < failure->cActions; ++i) {
+      scm->failureActions += ", " + std::to_string(failure->lpsaActions[i].Type) + "/" +
+                             std::to_string(failure->lpsaActions[i].Delay);
+    }
+  }
   return !Fails("ChangeServiceConfig2A");
 }
 
@@ -173,7 +183,7 @@ const Log kQuery = {"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)", "QuerySer
 const Log kStartOk = {"OpenSCManagerA(0xF003F)", "OpenServiceA(0xF01FF)", "StartServiceA", "Close(service)",
                       "Close(manager)"};
 const Log kInstallOk = {"OpenSCManagerA(0x2)", "GetModuleFileNameA(260)", "CreateServiceA",
-                        "ChangeServiceConfig2A(1)", "Close(service)", "Close(manager)"};
+                        "ChangeServiceConfig2A(1)", "ChangeServiceConfig2A(2)", "Close(service)", "Close(manager)"};
 
 Log Join(std::initializer_list<Log> parts) {
   Log all;
@@ -285,6 +295,9 @@ TEST_F(ControllerTest, InstallsWithExactParametersAndDescription) {
       "\xB7\xFE\xCE\xF1\xB6\xBC\xCE\xDE\xB7\xA8\xD5\xFD\xB3\xA3\xC6\xF4\xB6\xAF\xA1\xA3";
   ASSERT_EQ(description.size(), 93u);
   EXPECT_EQ(scm_.description, description + std::string(128 - 93, '\0'));
+  // Restart after five seconds, twice, then nothing; the failure count resets after a day.
+  // Wine stores these but cannot read them back, so only this call shows them.
+  EXPECT_EQ(scm_.failureActions, "reset 86400, 1/5000, 1/5000, 0/0");
 }
 
 // The quoted path is registered whole while "language\ModeConfig.ini" beside it fits in 259

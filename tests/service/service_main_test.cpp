@@ -169,11 +169,16 @@ HANDLE WINAPI FakeCreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPT
   return platform->worker;
 }
 
-DWORD WINAPI FakeWaitForWorker(HANDLE handle, DWORD timeout) {
-  if (handle == platform->stopEvent && timeout == INFINITE && platform->failStopWait != 0) {
+// The wait for the stop (or the worker's end) fails when the case says so.
+DWORD WINAPI FakeWaitForStop(DWORD count, const HANDLE* handles, BOOL all, DWORD timeout) {
+  if (handles[0] == platform->stopEvent && platform->failStopWait != 0) {
     SetLastError(platform->failStopWait == ~0u ? 0 : platform->failStopWait);
     return WAIT_FAILED;
   }
+  return sys::realCalls().WaitForMultipleObjects(count, handles, all, timeout);
+}
+
+DWORD WINAPI FakeWaitForWorker(HANDLE handle, DWORD timeout) {
   if (handle != platform->worker || timeout == INFINITE) return service_test::FakeWait(handle, timeout);
   // The worker's real end, however long a loaded machine takes to schedule it.
   if (!platform->workerHangs) return sys::realCalls().WaitForSingleObject(handle, timeout == 0 ? 0 : INFINITE);
@@ -276,6 +281,7 @@ class ServiceMainTest : public service_test::LaunchFixture {
   sys::ScopedCall<decltype(c_.WaitForSingleObject)> r8_{c_.WaitForSingleObject, FakeWaitForWorker};
   sys::ScopedCall<decltype(c_.PostThreadMessageA)> r9_{c_.PostThreadMessageA, FakePostThreadMessage};
   sys::ScopedCall<decltype(c_.TerminateProcess)> r10_{c_.TerminateProcess, FakeTerminateProcess};
+  sys::ScopedCall<decltype(c_.WaitForMultipleObjects)> r11_{c_.WaitForMultipleObjects, FakeWaitForStop};
 };
 
 // Start, then a stop or a shutdown: the handler records and reports STOP_PENDING twice, ServiceMain
@@ -478,11 +484,23 @@ TEST_F(ServiceMainTest, StartUpFailures) {
     platform_.refuseWithoutError = false;
     platform_.stopEvent = platform_.readyEvent = platform_.worker = nullptr;
     platform_.closed.clear();
+    platform_.terminations.clear();
     host_.currentState = 0;
     c.arrange(platform_);
 
     ServiceMain(0, nullptr);  // returns: nothing is left waiting
     EXPECT_EQ(platform_.Reports(), c.reports);
+    // With no status handle, or a STOPPED report refused, only the process's end can tell the service
+    // control manager: with the registration's error, or the exit code the report carried.
+    std::vector<std::string> ended;
+    if (c.reports.empty()) {
+      ended = {"self 1060"};
+    } else if (platform_.refuseReportFrom != 0) {
+      const Report& stopped = c.reports.back();
+      ended = {"self " + std::to_string(stopped.exitCode == ERROR_SERVICE_SPECIFIC_ERROR ? stopped.specificCode
+                                                                                         : stopped.exitCode)};
+    }
+    EXPECT_EQ(platform_.terminations, ended);
     EXPECT_EQ(platform_.stopEvent != nullptr, c.eventMade);
     EXPECT_EQ(platform_.worker != nullptr, c.workerMade);
     if (c.eventMade) {
@@ -519,16 +537,16 @@ TEST_F(ServiceMainTest, PollSecondsArmsTheWorkersTimer) {
 
 namespace {
 
-// Each code 1 to 9 has a text of its own; a number outside the table says so.
+// Each code 1 to 10 has a text of its own; a number outside the table says so.
 TEST(ServiceErrors, EveryCodeHasItsOwnText) {
   std::set<std::string> texts;
-  for (DWORD code = 1; code <= 9; ++code) {
+  for (DWORD code = 1; code <= 10; ++code) {
     const std::string text = ServiceErrorText(static_cast<ServiceError>(code));
     EXPECT_NE(text, "Unknown error.") << code;
     texts.insert(text);
   }
-  EXPECT_EQ(texts.size(), 9u);
-  EXPECT_STREQ(ServiceErrorText(static_cast<ServiceError>(10)), "Unknown error.");
+  EXPECT_EQ(texts.size(), 10u);
+  EXPECT_STREQ(ServiceErrorText(static_cast<ServiceError>(11)), "Unknown error.");
   EXPECT_EQ(StepFailed(ServiceError::kStopEvent, ERROR_ACCESS_DENIED).win32, static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_EQ(StepFailed(ServiceError::kStopEvent, ERROR_ACCESS_DENIED).specific, 0u);
 }

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/handles.h"
@@ -149,6 +150,49 @@ std::string TitledWindows() {
   std::string list;
   EnumWindows(AppendWindow, reinterpret_cast<LPARAM>(&list));
   return list;
+}
+
+struct SwitchRun {
+  DWORD code;
+  std::string output;
+};
+
+// Runs the installed executable with switches, its standard output into a pipe, and waits for its
+// end. /quiet is always added: no box may wait for an answer here.
+SwitchRun RunSwitches(const std::string& arguments) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE readEnd = nullptr, writeEnd = nullptr;
+  if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return {static_cast<DWORD>(-1), "no pipe"};
+  sys::UniqueHandle reader(readEnd), writer(writeEnd);
+  SetHandleInformation(reader.get(), HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = writer.get();
+  PROCESS_INFORMATION pi = {};
+  const std::string exe = Install("MarrowbankServer.exe");
+  std::string commandLine = "\"" + exe + "\" " + arguments + " /quiet";
+  if (!CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+    return {static_cast<DWORD>(-1), "cannot start"};
+  }
+  sys::UniqueHandle process(pi.hProcess), thread(pi.hThread);
+  writer.reset();  // the pipe ends when the child's copy closes
+  SwitchRun run{static_cast<DWORD>(-1), ""};
+  char chunk[512];
+  for (DWORD n = 0; ReadFile(reader.get(), chunk, sizeof chunk, &n, nullptr) && n > 0;) run.output.append(chunk, n);
+  if (WaitForSingleObject(process.get(), 60000) == WAIT_OBJECT_0) GetExitCodeProcess(process.get(), &run.code);
+  return run;
+}
+
+std::string RegisteredPath() {
+  sys::UniqueServiceHandle service = OpenService(SERVICE_QUERY_CONFIG);
+  std::vector<BYTE> buffer(8192);
+  DWORD needed = 0;
+  if (!service || !QueryServiceConfigA(service.get(), reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data()),
+                                       static_cast<DWORD>(buffer.size()), &needed)) {
+    return "";
+  }
+  return reinterpret_cast<const QUERY_SERVICE_CONFIGA*>(buffer.data())->lpBinaryPathName;
 }
 
 struct Suite {
@@ -514,6 +558,101 @@ TEST_F(SystemTest, DispatcherErrorBoxWhileStartPending) {
   EXPECT_EQ(RunByHandAnswering(kDispatcherError1063, {IDOK}, false, IDOK), 0u);
   EXPECT_EQ(QueryStatus().dwCurrentState, static_cast<DWORD>(SERVICE_START_PENDING));
   EndStub();
+}
+
+// The administrator's switches from each state the service can be in. The states the real service
+// never holds come from the stand-in service program.
+TEST_F(SystemTest, SwitchesFromStatesTheServiceNeverHolds) {
+  StartStub("PAUSED", SERVICE_PAUSED);
+  if (HasFatalFailure()) return;
+  EXPECT_EQ(RunSwitches("/status").code, static_cast<DWORD>(SERVICE_PAUSED));
+  EXPECT_EQ(RunSwitches("/start").code, static_cast<DWORD>(ERROR_SERVICE_ALREADY_RUNNING));
+  EXPECT_EQ(RunSwitches("-STOP").code, 0u);
+  EXPECT_EQ(QueryStatus().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+
+  // A stop already under way takes no control: /stop waits for STOPPED, which the stub reports
+  // when it is told to end.
+  StartStub("STOP_PENDING", SERVICE_STOP_PENDING);
+  if (HasFatalFailure()) return;
+  EXPECT_EQ(RunSwitches("/status").code, static_cast<DWORD>(SERVICE_STOP_PENDING));
+  SwitchRun stop{};
+  std::thread stopper([&stop] { stop = RunSwitches("/stop"); });
+  SetEvent(gSuite->stubQuit.get());
+  stopper.join();
+  EXPECT_EQ(stop.code, 0u) << stop.output;
+  EXPECT_EQ(QueryStatus().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+  ResetEvent(gSuite->stubQuit.get());
+
+  // Starting, and accepting no stop yet: the service manager's refusal is the exit code (Windows
+  // refuses with 1061, Wine with 1052).
+  StartStub("START_PENDING", SERVICE_START_PENDING);
+  if (HasFatalFailure()) return;
+  EXPECT_EQ(RunSwitches("/status").code, static_cast<DWORD>(SERVICE_START_PENDING));
+  ASSERT_FALSE(SendStop());
+  const DWORD refusal = GetLastError();
+  EXPECT_EQ(RunSwitches("/stop").code, refusal);
+  EXPECT_EQ(QueryStatus().dwCurrentState, static_cast<DWORD>(SERVICE_START_PENDING));
+  EndStub();
+}
+
+// The service is still registered for the stand-in service program, as after a moved installation:
+// /install registers this executable again, quoted, and starts it.
+TEST_F(SystemTest, InstallSwitchReregistersThisExecutable) {
+  ASSERT_EQ(QueryStatus().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+  ASSERT_NE(RegisteredPath(), "\"" + Install("MarrowbankServer.exe") + "\"");
+  const SwitchRun run = RunSwitches("/install");
+  EXPECT_EQ(run.code, 0u);
+  EXPECT_EQ(run.output, "MarrowbankServer is installed and RUNNING\r\n");
+  EXPECT_EQ(QueryStatus().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_EQ(RegisteredPath(), "\"" + Install("MarrowbankServer.exe") + "\"");
+  EXPECT_TRUE(InInstallDir(QueryStatus().dwProcessId));
+}
+
+TEST_F(SystemTest, SwitchesFromRunningStoppedAndAbsent) {
+  ASSERT_EQ(QueryStatus().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+  const std::string path = "\"" + Install("MarrowbankServer.exe") + "\"";
+  EXPECT_EQ(RunSwitches("/status").output, "MarrowbankServer is RUNNING (4); image path " + path + "\r\n");
+  constexpr DWORD kAbsent = 0;
+  struct Step {
+    const char* arguments;
+    DWORD code;
+    DWORD stateAfter;
+  } steps[] = {
+      {"/status", SERVICE_RUNNING, SERVICE_RUNNING},
+      {"/start", 0, SERVICE_RUNNING},
+      {"/install", 0, SERVICE_RUNNING},
+      {"/bogus", ERROR_INVALID_PARAMETER, SERVICE_RUNNING},
+      {"/stop", 0, SERVICE_STOPPED},
+      {"/status", SERVICE_STOPPED, SERVICE_STOPPED},
+      {"/stop", 0, SERVICE_STOPPED},
+      {"/start", 0, SERVICE_RUNNING},
+      {"/uninstall", 0, kAbsent},
+      {"/status", ERROR_SERVICE_DOES_NOT_EXIST, kAbsent},
+      {"/start", ERROR_SERVICE_DOES_NOT_EXIST, kAbsent},
+      {"/stop", ERROR_SERVICE_DOES_NOT_EXIST, kAbsent},
+      {"/uninstall", 0, kAbsent},
+      {"/uninstall /install", ERROR_INVALID_PARAMETER, kAbsent},
+      {"/remove", ERROR_INVALID_PARAMETER, kAbsent},
+      {"-Install", 0, SERVICE_RUNNING},
+  };
+  DWORD pid = QueryStatus().dwProcessId;
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.arguments);
+    const bool wasRunning = QueryStatus().dwCurrentState == SERVICE_RUNNING;
+    const SwitchRun run = RunSwitches(step.arguments);
+    EXPECT_EQ(run.code, step.code) << run.output;
+    const SERVICE_STATUS_PROCESS after = QueryStatus();
+    EXPECT_EQ(after.dwCurrentState, step.stateAfter);
+    // Nothing restarts a service that was running and stays so.
+    if (wasRunning && step.stateAfter == SERVICE_RUNNING) {
+      EXPECT_EQ(after.dwProcessId, pid);
+    }
+    if (step.stateAfter == SERVICE_STOPPED || step.stateAfter == kAbsent) {
+      EXPECT_TRUE(tools::WaitProcessGone(pid, 5000));
+    }
+    pid = after.dwProcessId;
+  }
+  EXPECT_EQ(RegisteredPath(), path);
 }
 
 }  // namespace

@@ -1,0 +1,231 @@
+#include "service/command_switches.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/handles.h"
+#include "service/controller.h"
+#include "service/service_host.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "Usage: MarrowbankServer.exe [/install | /uninstall | /start | /stop | /status] [/quiet]\r\n"
+    "  /install    register this executable as the service and start it\r\n"
+    "  /uninstall  stop the service and remove it\r\n"
+    "  /start      start the service\r\n"
+    "  /stop       stop the service\r\n"
+    "  /status     show the service's state and image path; exit code: the state (1-7), 1060 if absent\r\n"
+    "  /quiet      show no message box\r\n";
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Compares the token [begin, end) without its leading '/' or '-' to a lower-case name, ASCII only:
+// a code-page-dependent comparison could match bytes of a double-byte character.
+bool TokenIs(const char* begin, const char* end, const char* name) {
+  if (end - begin < 2 || (*begin != '/' && *begin != '-')) return false;
+  ++begin;
+  for (; begin != end && *name != '\0'; ++begin, ++name) {
+    if (Lower(*begin) != *name) return false;
+  }
+  return begin == end && *name == '\0';
+}
+
+const char* StateName(DWORD state) {
+  static const char* const kNames[] = {"STOPPED",          "START_PENDING", "STOP_PENDING", "RUNNING",
+                                       "CONTINUE_PENDING", "PAUSE_PENDING", "PAUSED"};
+  return state >= SERVICE_STOPPED && state <= SERVICE_PAUSED ? kNames[state - 1] : "UNKNOWN";
+}
+
+// To the standard output when the parent gave one (a pipe or a file), else to the console of the
+// parent (a GUI-subsystem program has none of its own), else in a message box unless /quiet.
+void Tell(const char* text, bool failed, bool quiet) {
+  const DWORD length = static_cast<DWORD>(std::strlen(text));
+  DWORD written = 0;
+  const HANDLE out = sys::calls().GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out != nullptr && out != INVALID_HANDLE_VALUE && WriteFile(out, text, length, &written, nullptr)) return;
+  if (sys::calls().AttachConsole(ATTACH_PARENT_PROCESS)) {
+    sys::UniqueHandle console(CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr));
+    if (console && WriteFile(console.get(), text, length, &written, nullptr)) return;
+  }
+  if (quiet) return;
+  sys::calls().MessageBoxA(nullptr, text, g_serviceHost->serviceName,
+                           MB_OK | (failed ? MB_ICONERROR : MB_ICONINFORMATION));
+}
+
+// The service opened with `access`, or an empty handle with the error in `error`.
+sys::UniqueServiceHandle OpenOwnService(DWORD access, DWORD& error) {
+  error = ERROR_SUCCESS;
+  sys::UniqueServiceHandle manager(sys::calls().OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+  sys::UniqueServiceHandle service;
+  if (manager) service.reset(sys::calls().OpenServiceA(manager.get(), g_serviceHost->serviceName, access));
+  if (!service) error = GetLastError();
+  return service;
+}
+
+// The registered configuration, in `buffer`; null when it cannot be read.
+const QUERY_SERVICE_CONFIGA* ReadConfig(SC_HANDLE service, BYTE (&buffer)[8192]) {
+  DWORD needed = 0;
+  if (!sys::calls().QueryServiceConfigA(service, reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer), sizeof(buffer),
+                                        &needed)) {
+    return nullptr;
+  }
+  return reinterpret_cast<const QUERY_SERVICE_CONFIGA*>(buffer);
+}
+
+// Points the existing service at this executable with the installation's configuration. A service
+// still running another executable (the folder was moved or copied) is stopped, so that the start
+// that follows runs this one.
+DWORD Reregister(SC_HANDLE service) {
+  char command[kQuotedPathRoom];
+  if (!ReadQuotedModulePath(command)) return kPathUnreadable;
+  alignas(QUERY_SERVICE_CONFIGA) BYTE buffer[8192];
+  const QUERY_SERVICE_CONFIGA* config = ReadConfig(service, buffer);
+  if (config == nullptr) return GetLastError();
+  const bool moved = config->lpBinaryPathName == nullptr || _stricmp(config->lpBinaryPathName, command) != 0;
+  if (!sys::calls().ChangeServiceConfigA(service, kServiceType, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command,
+                                         nullptr, nullptr, nullptr, nullptr, nullptr, g_serviceHost->displayName)) {
+    return GetLastError();
+  }
+  ConfigureService(service);
+  return moved ? StopAndWait(service) : ERROR_SUCCESS;
+}
+
+DWORD Install() {
+  DWORD error = ERROR_SUCCESS;
+  sys::UniqueServiceHandle service = OpenOwnService(SERVICE_ALL_ACCESS, error);
+  if (service) {
+    error = Reregister(service.get());
+  } else if (error == ERROR_SERVICE_DOES_NOT_EXIST) {
+    error = InstallService();
+    if (error == ERROR_SUCCESS) service = OpenOwnService(SERVICE_ALL_ACCESS, error);
+  }
+  return error != ERROR_SUCCESS ? error : StartAndWait(service.get());
+}
+
+DWORD Start() {
+  DWORD error = ERROR_SUCCESS;
+  sys::UniqueServiceHandle service = OpenOwnService(SERVICE_START | SERVICE_QUERY_STATUS, error);
+  return service ? StartAndWait(service.get()) : error;
+}
+
+DWORD Stop() {
+  DWORD error = ERROR_SUCCESS;
+  sys::UniqueServiceHandle service = OpenOwnService(SERVICE_STOP | SERVICE_QUERY_STATUS, error);
+  return service ? StopAndWait(service.get()) : error;
+}
+
+// The state's name and the image path in `text`, its code in `state`; 0 or the error.
+DWORD Status(char (&text)[1024], DWORD& state) {
+  DWORD error = ERROR_SUCCESS;
+  sys::UniqueServiceHandle service = OpenOwnService(SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG, error);
+  SERVICE_STATUS status{};
+  if (!service) return error;
+  if (!sys::calls().QueryServiceStatus(service.get(), &status)) return GetLastError();
+  state = status.dwCurrentState;
+  alignas(QUERY_SERVICE_CONFIGA) BYTE buffer[8192];
+  const QUERY_SERVICE_CONFIGA* config = ReadConfig(service.get(), buffer);
+  const char* path = config != nullptr && config->lpBinaryPathName != nullptr ? config->lpBinaryPathName : "?";
+  std::snprintf(text, sizeof(text), "%s is %s (%lu); image path %s\r\n", g_serviceHost->serviceName,
+                StateName(state), static_cast<unsigned long>(state), path);
+  return ERROR_SUCCESS;
+}
+
+const char* DoneText(SwitchAction action) {
+  switch (action) {
+    case SwitchAction::kInstall: return "installed and RUNNING";
+    case SwitchAction::kUninstall: return "uninstalled";
+    case SwitchAction::kStart: return "RUNNING";
+    default: return "STOPPED";
+  }
+}
+
+const char* SwitchName(SwitchAction action) {
+  switch (action) {
+    case SwitchAction::kInstall: return "/install";
+    case SwitchAction::kUninstall: return "/uninstall";
+    case SwitchAction::kStart: return "/start";
+    case SwitchAction::kStop: return "/stop";
+    default: return "/status";
+  }
+}
+
+}  // namespace
+
+bool NoArguments(const char* arguments) {
+  if (arguments == nullptr) return true;
+  while (IsBlank(*arguments)) ++arguments;
+  return *arguments == '\0';
+}
+
+CommandSwitches ParseCommandSwitches(const char* arguments) {
+  static const struct {
+    const char* name;
+    SwitchAction action;
+  } kActions[] = {{"install", SwitchAction::kInstall},
+                  {"uninstall", SwitchAction::kUninstall},
+                  {"start", SwitchAction::kStart},
+                  {"stop", SwitchAction::kStop},
+                  {"status", SwitchAction::kStatus}};
+  CommandSwitches result{SwitchAction::kNone, false, true};
+  const char* at = arguments != nullptr ? arguments : "";
+  for (;;) {
+    while (IsBlank(*at)) ++at;
+    if (*at == '\0') break;
+    const char* end = at;
+    while (*end != '\0' && !IsBlank(*end)) ++end;
+    bool known = false;
+    if (TokenIs(at, end, "quiet")) {
+      result.quiet = known = true;
+    } else {
+      for (const auto& entry : kActions) {
+        if (!TokenIs(at, end, entry.name)) continue;
+        known = result.action == SwitchAction::kNone;  // a second action is as wrong as an unknown one
+        result.action = entry.action;
+      }
+    }
+    if (!known) result.valid = false;
+    at = end;
+  }
+  if (result.action == SwitchAction::kNone) result.valid = false;
+  return result;
+}
+
+DWORD RunCommandSwitches(const char* arguments) {
+  const CommandSwitches switches = ParseCommandSwitches(arguments);
+  if (!switches.valid) {
+    Tell(kUsage, true, switches.quiet);
+    return ERROR_INVALID_PARAMETER;
+  }
+  char text[1024];
+  DWORD code = ERROR_SUCCESS;
+  switch (switches.action) {
+    case SwitchAction::kStatus: {
+      DWORD state = 0;
+      code = Status(text, state);
+      if (code == ERROR_SERVICE_DOES_NOT_EXIST) {
+        std::snprintf(text, sizeof(text), "%s is not installed (1060)\r\n", g_serviceHost->serviceName);
+      } else if (code != ERROR_SUCCESS) {
+        std::snprintf(text, sizeof(text), "%s /status failed: error %lu\r\n", g_serviceHost->serviceName,
+                      static_cast<unsigned long>(code));
+      }
+      Tell(text, code != ERROR_SUCCESS && code != ERROR_SERVICE_DOES_NOT_EXIST, switches.quiet);
+      return code == ERROR_SUCCESS ? state : code;
+    }
+    case SwitchAction::kInstall: code = Install(); break;
+    case SwitchAction::kUninstall: code = UninstallService(); break;
+    case SwitchAction::kStart: code = Start(); break;
+    default: code = Stop(); break;
+  }
+  if (code == ERROR_SUCCESS) {
+    std::snprintf(text, sizeof(text), "%s is %s\r\n", g_serviceHost->serviceName, DoneText(switches.action));
+  } else {
+    std::snprintf(text, sizeof(text), "%s %s failed: error %lu\r\n", g_serviceHost->serviceName,
+                  SwitchName(switches.action), static_cast<unsigned long>(code));
+  }
+  Tell(text, code != ERROR_SUCCESS, switches.quiet);
+  return code;
+}

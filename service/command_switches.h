@@ -1,0 +1,28 @@
+// The administrator's switches: MarrowbankServer.exe /install | /uninstall | /start | /stop | /status,
+// each optionally with /quiet. Without arguments the executable is the hand-run installer and the
+// service itself (RunServiceController); these switches never change that road.
+#pragma once
+
+#include <windows.h>
+
+enum class SwitchAction { kNone, kInstall, kUninstall, kStart, kStop, kStatus };
+
+struct CommandSwitches {
+  SwitchAction action;
+  bool quiet;
+  bool valid;  // false: an unknown argument, a second action, or /quiet alone
+};
+
+// Reads the arguments after the program name (WinMain's command line). Switches are
+// case-insensitive and start with '/' or '-'.
+CommandSwitches ParseCommandSwitches(const char* arguments);
+
+// True when the arguments hold nothing but blanks: the executable's original road.
+bool NoArguments(const char* arguments);
+
+// Exit codes: 0 done (also when the service was already in the wanted state); /status: the
+// service's state 1-7, or ERROR_SERVICE_DOES_NOT_EXIST (1060); ERROR_INVALID_PARAMETER (87) for an
+// unknown argument, which changes nothing; otherwise the Win32 error that stopped the switch, such
+// as 5 (access denied), 1060 (no such service), 1053 (no RUNNING or STOPPED within the wait) or the
+// code a service stopped with while starting.
+DWORD RunCommandSwitches(const char* arguments);

@@ -1,0 +1,749 @@
+// Every platform call fails at every call site, across whole scenarios, and the service still ends
+// well.
+//
+// Each scenario runs once to count the calls it makes through the platform-call table, then once per
+// call site and error with that one call failing. After every run: the service ended RUNNING, or
+// STOPPED with the failing call's error or a code of the service's table (0 only for a stop asked
+// for), or its process ended where the service control manager could not be told; never
+// START_PENDING or STOP_PENDING; everything obtained through the table was released, nothing twice;
+// the program was started at most once; no message box but the specified ones, with their exact
+// texts; no crash.
+//
+// Underneath the countdown sit the real Win32 calls, the SDK simulator and the stand-in desktop
+// program, except for what a test process cannot do for real: the service control manager (a
+// scripted one), thread timers (fired by posting WM_TIMER), the arrival response's pauses (counted,
+// not waited out) and the process's end (recorded, not done).
+//
+// A run that breaks an invariant is named "scenario:Row#n:error" (the nth call of that table row
+// fails with that error); FAULT_RUN=<that name> replays it alone, after the counting run.
+#include <windows.h>
+#include <dbt.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "device/device_manager.h"
+#include "launch/launch_decisions.h"
+#include "platform/syscalls.h"
+#include "service/controller.h"
+#include "service/service_errors.h"
+#include "service/service_host.h"
+#include "service/service_main.h"
+#include "service/worker.h"
+#include "standins/t3fp_sim/t3fp_sim_control.h"
+#include "tests/faults/countdown.h"
+#include "tests/faults/ledger.h"
+#include "tests/service/service_test_support.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using fault::Countdown;
+
+// ---- The machine underneath the countdown ------------------------------------------------------
+
+const SERVICE_STATUS_HANDLE kStatusHandle = reinterpret_cast<SERVICE_STATUS_HANDLE>(0x5150);
+constexpr UINT_PTR kPollTimer = 0x7A1;  // what the scripted SetTimer hands out
+
+// Waits have no bound: a run that never settles is stuck, and CTest's time-out ends the test. So that
+// the output names that run, a wait still going after this long says so once.
+constexpr auto kStuckNotice = std::chrono::seconds(15);
+std::string g_currentRun;  // named by that notice and by the crash handler
+
+void NoticeStuck(const char* waitingFor) {
+  std::fprintf(stderr, "\nStill waiting for %s after 15 s in run FAULT_RUN=%s: stuck?\n", waitingFor,
+               g_currentRun.c_str());
+  std::fflush(stderr);
+}
+
+struct Machine {
+  std::mutex mutex;
+  std::condition_variable changed;
+
+  // The service control manager, as the controller sees it.
+  bool exists = true;
+  DWORD state = SERVICE_RUNNING;
+  uintptr_t nextServiceHandle = 0x1000;
+
+  // What the service reported, and whether its main routine has returned.
+  std::vector<SERVICE_STATUS> reports;
+  bool mainWaiting = false;  // in its wait for the stop
+  bool mainEnded = false;
+
+  // The worker's queue: messages posted to it and fetched by it, and whether it waits for the next.
+  int posted = 0;
+  int fetched = 0;
+  bool waitingForMessage = false;
+  DWORD workerId = 0;
+
+  // The process's end, which a forced stop asks for: recorded, not done.
+  bool terminated = false;
+  UINT exitCode = 0;
+
+  std::vector<std::string> boxes;  // "<style>:<text>"
+  int pauses = 0;
+
+  void Reset() {
+    std::lock_guard<std::mutex> lock(mutex);
+    exists = true;
+    state = SERVICE_RUNNING;
+    reports.clear();
+    mainWaiting = mainEnded = false;
+    posted = fetched = 0;
+    waitingForMessage = false;
+    workerId = 0;
+    terminated = false;
+    exitCode = 0;
+    boxes.clear();
+    pauses = 0;
+  }
+  template <typename Change>
+  void Update(Change change) {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      change();
+    }
+    changed.notify_all();
+  }
+  void WaitFor(const char* what, const std::function<bool()>& done) {
+    std::unique_lock<std::mutex> lock(mutex);
+    if (!changed.wait_for(lock, kStuckNotice, done)) {
+      NoticeStuck(what);
+      changed.wait(lock, done);
+    }
+  }
+  bool WorkerIdle() const { return waitingForMessage && fetched == posted; }
+  DWORD LastState() const { return reports.empty() ? 0 : reports.back().dwCurrentState; }
+};
+Machine machine;
+
+SC_HANDLE NewServiceHandle() {
+  std::lock_guard<std::mutex> lock(machine.mutex);
+  return reinterpret_cast<SC_HANDLE>(machine.nextServiceHandle++);
+}
+
+SC_HANDLE WINAPI ScmOpenManager(LPCSTR, LPCSTR, DWORD) { return NewServiceHandle(); }
+SC_HANDLE WINAPI ScmOpenService(SC_HANDLE, LPCSTR, DWORD) {
+  if (machine.exists) return NewServiceHandle();
+  SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
+  return nullptr;
+}
+BOOL WINAPI ScmQuery(SC_HANDLE, LPSERVICE_STATUS status) {
+  *status = SERVICE_STATUS{};
+  status->dwCurrentState = machine.state;
+  return TRUE;
+}
+BOOL WINAPI ScmClose(SC_HANDLE) { return TRUE; }
+BOOL WINAPI ScmDispatcher(const SERVICE_TABLE_ENTRYA*) { return TRUE; }
+SC_HANDLE WINAPI ScmCreate(SC_HANDLE, LPCSTR, LPCSTR, DWORD, DWORD, DWORD, DWORD, LPCSTR, LPCSTR, LPDWORD, LPCSTR,
+                           LPCSTR, LPCSTR) {
+  machine.exists = true;
+  return NewServiceHandle();
+}
+BOOL WINAPI ScmDescribe(SC_HANDLE, DWORD, LPVOID) { return TRUE; }
+BOOL WINAPI ScmStart(SC_HANDLE, DWORD, LPCSTR*) { return TRUE; }
+BOOL WINAPI ScmControl(SC_HANDLE, DWORD, LPSERVICE_STATUS status) {
+  *status = SERVICE_STATUS{};
+  status->dwCurrentState = SERVICE_STOP_PENDING;
+  return TRUE;
+}
+SERVICE_STATUS_HANDLE WINAPI ScmRegisterHandler(LPCSTR, LPHANDLER_FUNCTION_EX, LPVOID) { return kStatusHandle; }
+HDEVNOTIFY WINAPI ScmRegisterDevices(HANDLE, LPVOID, DWORD) { return reinterpret_cast<HDEVNOTIFY>(0x77); }
+BOOL WINAPI ScmReport(SERVICE_STATUS_HANDLE, LPSERVICE_STATUS status) {
+  machine.Update([&] { machine.reports.push_back(*status); });
+  return TRUE;
+}
+
+int WINAPI Box(HWND, LPCSTR text, LPCSTR, UINT style) {
+  machine.Update([&] { machine.boxes.push_back(std::to_string(style) + ":" + text); });
+  return IDYES;
+}
+
+UINT_PTR WINAPI ScriptedSetTimer(HWND, UINT_PTR, UINT, TIMERPROC) { return kPollTimer; }
+BOOL WINAPI ScriptedKillTimer(HWND, UINT_PTR id) { return id == kPollTimer; }
+
+// A finite wait on the stop event is a pause between listing attempts: counted, and not waited out.
+// Others (the stop's wait for the worker) end when their object does, as promptly as on a real
+// machine.
+DWORD WINAPI CountedWait(HANDLE handle, DWORD timeout) {
+  if (timeout == INFINITE || g_serviceHost == nullptr || handle != g_serviceHost->stopEvent) {
+    return sys::realCalls().WaitForSingleObject(handle, timeout);
+  }
+  machine.Update([] { ++machine.pauses; });
+  return sys::realCalls().WaitForSingleObject(handle, 0);
+}
+// The main routine's wait for the stop is watched: once it waits there, it makes no more calls.
+DWORD WINAPI WatchedWaitForEither(DWORD count, const HANDLE* handles, BOOL all, DWORD timeout) {
+  const bool forStop = g_serviceHost != nullptr && count > 0 && handles[0] == g_serviceHost->stopEvent;
+  if (forStop) machine.Update([] { machine.mainWaiting = true; });
+  const DWORD result = sys::realCalls().WaitForMultipleObjects(count, handles, all, timeout);
+  if (forStop) machine.Update([] { machine.mainWaiting = false; });
+  return result;
+}
+VOID WINAPI CountedSleep(DWORD) {
+  machine.Update([] { ++machine.pauses; });
+}
+
+BOOL WINAPI WatchedPost(DWORD thread, UINT message, WPARAM wParam, LPARAM lParam) {
+  const BOOL posted = sys::realCalls().PostThreadMessageA(thread, message, wParam, lParam);
+  if (posted) machine.Update([] { ++machine.posted; });
+  return posted;
+}
+BOOL WINAPI WatchedGetMessage(LPMSG msg, HWND window, UINT low, UINT high) {
+  machine.Update([] {
+    machine.waitingForMessage = true;
+    machine.workerId = ::GetCurrentThreadId();
+  });
+  const BOOL fetched = sys::realCalls().GetMessageA(msg, window, low, high);
+  machine.Update([&] {
+    machine.waitingForMessage = false;
+    if (fetched != 0 && fetched != -1) ++machine.fetched;
+  });
+  return fetched;
+}
+
+// The stand-in program is created for real, and suspended: it exists (the running check sees it)
+// without the cost of its start-up, and it is ended after the run.
+BOOL WINAPI SuspendedStart(HANDLE token, LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES process,
+                           LPSECURITY_ATTRIBUTES thread, BOOL inherit, DWORD flags, LPVOID environment,
+                           LPCSTR directory, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION information) {
+  return sys::realCalls().CreateProcessAsUserA(token, application, commandLine, process, thread, inherit,
+                                               flags | CREATE_SUSPENDED, environment, directory, startup,
+                                               information);
+}
+
+BOOL WINAPI RecordedTerminate(HANDLE process, UINT code) {
+  if (process != ::GetCurrentProcess()) return sys::realCalls().TerminateProcess(process, code);
+  machine.Update([code] {
+    machine.terminated = true;
+    machine.exitCode = code;
+  });
+  return TRUE;
+}
+
+// ---- How each row fails ---------------------------------------------------------------------
+
+void DescribeFailures() {
+  using fault::RowFailure;
+  using fault::RowIndex;
+  using fault::SetFailure;
+  const auto fails = [](auto member, DWORD error, std::uintptr_t value = 0) {
+    SetFailure(RowIndex(member), RowFailure{value, error, false});
+  };
+  const auto releaseFails = [](auto member, DWORD error) {
+    SetFailure(RowIndex(member), RowFailure{0, error, true});
+  };
+  const std::uintptr_t kInvalid = reinterpret_cast<std::uintptr_t>(INVALID_HANDLE_VALUE);
+  releaseFails(&sys::Calls::CloseHandle, ERROR_INVALID_HANDLE);
+  fails(&sys::Calls::CreateEventA, ERROR_NO_SYSTEM_RESOURCES);
+  fails(&sys::Calls::CreateThread, ERROR_TOO_MANY_TCBS);
+  fails(&sys::Calls::WaitForSingleObject, ERROR_INVALID_HANDLE, WAIT_FAILED);
+  fails(&sys::Calls::GetModuleFileNameA, ERROR_INSUFFICIENT_BUFFER);
+  fails(&sys::Calls::GetModuleHandleA, ERROR_MOD_NOT_FOUND);
+  fails(&sys::Calls::LoadLibraryExA, ERROR_MOD_NOT_FOUND);
+  fails(&sys::Calls::GetProcAddress, ERROR_PROC_NOT_FOUND);
+  releaseFails(&sys::Calls::FreeLibrary, ERROR_INVALID_HANDLE);
+  fails(&sys::Calls::CreateToolhelp32Snapshot, ERROR_BAD_LENGTH, kInvalid);
+  fails(&sys::Calls::OpenProcessToken, ERROR_ACCESS_DENIED);
+  fails(&sys::Calls::DuplicateTokenEx, ERROR_BAD_IMPERSONATION_LEVEL);
+  fails(&sys::Calls::WTSGetActiveConsoleSessionId, ERROR_NO_SUCH_LOGON_SESSION, 0xFFFFFFFF);
+  fails(&sys::Calls::SetTokenInformation, ERROR_PRIVILEGE_NOT_HELD);
+  fails(&sys::Calls::CreateEnvironmentBlock, ERROR_NO_TOKEN);
+  releaseFails(&sys::Calls::DestroyEnvironmentBlock, ERROR_INVALID_PARAMETER);
+  fails(&sys::Calls::CreateProcessAsUserA, ERROR_FILE_NOT_FOUND);
+  fails(&sys::Calls::OpenSCManagerA, RPC_S_SERVER_UNAVAILABLE);
+  fails(&sys::Calls::OpenServiceA, ERROR_SERVICE_DOES_NOT_EXIST);
+  fails(&sys::Calls::QueryServiceStatus, ERROR_INVALID_HANDLE);
+  releaseFails(&sys::Calls::CloseServiceHandle, ERROR_INVALID_HANDLE);
+  fails(&sys::Calls::StartServiceCtrlDispatcherA, ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
+  fails(&sys::Calls::CreateServiceA, ERROR_SERVICE_EXISTS);
+  fails(&sys::Calls::ChangeServiceConfig2A, ERROR_SERVICE_MARKED_FOR_DELETE);
+  fails(&sys::Calls::StartServiceA, ERROR_SERVICE_ALREADY_RUNNING);
+  fails(&sys::Calls::ControlService, ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
+  fails(&sys::Calls::RegisterServiceCtrlHandlerExA, ERROR_SERVICE_DOES_NOT_EXIST);
+  fails(&sys::Calls::SetServiceStatus, ERROR_INVALID_DATA);
+  fails(&sys::Calls::RegisterDeviceNotificationA, ERROR_INVALID_DATA);
+  fails(&sys::Calls::MessageBoxA, ERROR_NOT_ENOUGH_MEMORY);
+  fails(&sys::Calls::SetTimer, ERROR_NOT_ENOUGH_QUOTA);
+  releaseFails(&sys::Calls::KillTimer, ERROR_INVALID_PARAMETER);
+  fails(&sys::Calls::SetEvent, ERROR_INVALID_HANDLE);
+  fails(&sys::Calls::WaitForMultipleObjects, ERROR_INVALID_HANDLE, WAIT_FAILED);
+  fails(&sys::Calls::PostThreadMessageA, ERROR_NOT_ENOUGH_QUOTA);
+  fails(&sys::Calls::GetMessageA, ERROR_INVALID_WINDOW_HANDLE, static_cast<std::uintptr_t>(-1));
+  // Not ERROR_NO_MORE_FILES: that is the walk's real end, which a snapshot (a fixed copy) only gives
+  // there.
+  fails(&sys::Calls::Process32First, ERROR_BAD_LENGTH);
+  fails(&sys::Calls::Process32Next, ERROR_BAD_LENGTH);
+  fails(&sys::Calls::TerminateProcess, ERROR_ACCESS_DENIED);
+  fails(&sys::Calls::SetDefaultDllDirectories, ERROR_INVALID_PARAMETER);
+}
+
+// Access denied, not enough memory, invalid handle, and the row's own typical error.
+std::vector<DWORD> ErrorsFor(std::size_t row) {
+  std::vector<DWORD> errors = {ERROR_ACCESS_DENIED, ERROR_NOT_ENOUGH_MEMORY, ERROR_INVALID_HANDLE};
+  const DWORD typical = Countdown::Failure(row).typicalError;
+  if (std::find(errors.begin(), errors.end(), typical) == errors.end()) errors.push_back(typical);
+  return errors;
+}
+
+// ---- One run ----------------------------------------------------------------------------------
+
+struct Run;
+using Step = void (*)(Run&);
+
+struct Scenario {
+  const char* name;
+  Step prepare;  // not counted: brings the service where the scenario starts
+  Step act;      // counted: the calls that fail in turn
+  bool byHand;   // not the service: the controller run by hand, or the process's exit
+  bool stopAsked;  // the act stops the service: STOPPED with code 0 is then an end like any other
+  const char* modeFile;
+};
+
+struct Run {
+  const Scenario& scenario;
+  DWORD injected;  // the error the failing call leaves; 0 when nothing fails
+  std::vector<std::string> problems;
+  ServiceHost host{};
+  HANDLE mainThread = nullptr;
+
+  void Problem(const std::string& text) { problems.push_back(text); }
+
+  static DWORD WINAPI Main(LPVOID) {
+    ServiceMain(0, nullptr);
+    machine.Update([] { machine.mainEnded = true; });
+    return 0;
+  }
+  void StartService() {
+    mainThread = ::CreateThread(nullptr, 0, Main, nullptr, 0, nullptr);
+    ASSERT_NE(mainThread, nullptr);
+  }
+  // The service has settled: its main routine has returned, or RUNNING is reported, the main routine
+  // waits for the stop and the worker for its next message with nothing queued.
+  void Settle() {
+    machine.WaitFor("the service to settle", [] {
+      return machine.mainEnded ||
+             (machine.LastState() == SERVICE_RUNNING && machine.mainWaiting && machine.WorkerIdle());
+    });
+  }
+  void Control(DWORD control, DWORD eventType = 0) {
+    if (ServiceControlHandler(control, eventType, nullptr, nullptr) != NO_ERROR) {
+      Problem("the control handler returned an error");
+    }
+  }
+  void PostToWorker(UINT message) {
+    const DWORD worker = host.workerThreadId;
+    if (worker != 0 && ::PostThreadMessageA(worker, message, kPollTimer, 0)) {
+      machine.Update([] { ++machine.posted; });
+    }
+  }
+};
+
+// A STOPPED report's exit code: the failing call's own error, or a code of the service's table; 0 only
+// for a stop that was asked for.
+std::string ExitCodeProblem(const Run& run, const SERVICE_STATUS& stopped) {
+  const DWORD win32 = stopped.dwWin32ExitCode, specific = stopped.dwServiceSpecificExitCode;
+  if (win32 == NO_ERROR) {
+    return run.scenario.stopAsked && specific == 0 ? "" : "STOPPED with exit code 0 although no stop was asked for";
+  }
+  if (win32 == ERROR_SERVICE_SPECIFIC_ERROR) {
+    const bool known = specific != 0 && std::strcmp(ServiceErrorText(static_cast<ServiceError>(specific)),
+                                                    ServiceErrorText(static_cast<ServiceError>(~0u))) != 0;
+    return known ? "" : "STOPPED with service-specific code " + std::to_string(specific) + ", which is no code";
+  }
+  if (win32 != run.injected || specific != 0) {
+    return "STOPPED with exit code " + std::to_string(win32) + "/" + std::to_string(specific) +
+           ", neither the failing call's error nor a code of the table";
+  }
+  return "";
+}
+
+// Where the act left the service: RUNNING and waiting, or STOPPED (or, with nothing to report with,
+// the process ended) and returned.
+void CheckServiceEnd(Run& run) {
+  std::lock_guard<std::mutex> lock(machine.mutex);
+  if (!machine.mainEnded) {
+    if (machine.LastState() != SERVICE_RUNNING) run.Problem("left in state " + std::to_string(machine.LastState()));
+    return;
+  }
+  if (machine.reports.empty()) {
+    if (!machine.terminated) run.Problem("the main routine returned having reported nothing");
+    return;
+  }
+  const SERVICE_STATUS& last = machine.reports.back();
+  if (last.dwCurrentState != SERVICE_STOPPED) {
+    // A refused STOPPED report: the process's end is what tells the service control manager.
+    if (!machine.terminated) {
+      run.Problem("the main routine returned with state " + std::to_string(last.dwCurrentState) + " reported last");
+    }
+    return;
+  }
+  const std::string exit = ExitCodeProblem(run, last);
+  if (!exit.empty()) run.Problem(exit);
+  // A forced stop reports its code, then ends the process with it.
+  const bool forced = last.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR &&
+                      last.dwServiceSpecificExitCode == static_cast<DWORD>(ServiceError::kForcedStop);
+  if (forced != machine.terminated || (forced && machine.exitCode != last.dwServiceSpecificExitCode)) {
+    run.Problem("the process end does not match the STOPPED report");
+  }
+}
+
+// Ends the service if it still runs; afterwards nothing of it is left.
+void StopService(Run& run) {
+  if (run.mainThread == nullptr) return;
+  bool ended;
+  {
+    std::lock_guard<std::mutex> lock(machine.mutex);
+    ended = machine.mainEnded;
+  }
+  if (!ended) {
+    run.Control(SERVICE_CONTROL_STOP);
+    machine.WaitFor("the stop", [] { return machine.mainEnded; });
+  }
+  ::WaitForSingleObject(run.mainThread, INFINITE);
+  ::CloseHandle(run.mainThread);
+  run.mainThread = nullptr;
+  std::lock_guard<std::mutex> lock(machine.mutex);
+  if (machine.LastState() != SERVICE_STOPPED && !machine.reports.empty() && !machine.terminated) {
+    run.Problem("the stop ended with state " + std::to_string(machine.LastState()) + " reported last");
+  }
+}
+
+// What the process's end would have done after a forced stop: the worker, left running, is ended,
+// and what was still held is released.
+void EndWhatTheProcessEndWouldHave() {
+  DWORD worker;
+  {
+    std::lock_guard<std::mutex> lock(machine.mutex);
+    if (!machine.terminated) return;
+    worker = machine.workerId;
+  }
+  if (HANDLE thread = worker != 0 ? ::OpenThread(SYNCHRONIZE, FALSE, worker) : nullptr) {
+    ::PostThreadMessageA(worker, WM_QUIT, 0, 0);
+    if (::WaitForSingleObject(thread, 15000) != WAIT_OBJECT_0) {
+      NoticeStuck("the worker's end after the process's end");
+      ::WaitForSingleObject(thread, INFINITE);
+    }
+    ::CloseHandle(thread);
+  }
+  fault::ReleaseHeld();
+}
+
+void EndStartedPrograms() {
+  for (DWORD pid : fault::ProgramsStarted()) {
+    if (HANDLE process = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
+      ::TerminateProcess(process, 0);
+      ::WaitForSingleObject(process, INFINITE);
+      ::CloseHandle(process);
+    }
+  }
+}
+
+// The installer's boxes, with their styles; the dispatcher's box carries an error code.
+bool SpecifiedBox(const std::string& box) {
+  const std::string stop = std::to_string(MB_YESNO | MB_ICONQUESTION) + ":" + kStopQuestion;
+  const std::string startFailed = std::to_string(MB_OK) + ":" + kStartFailedMessage;
+  const std::string noPath = std::to_string(MB_ICONERROR) + ":" + kNoPathMessage;
+  if (box == stop || box == startFailed || box == noPath) return true;
+  char dispatch[1000];
+  std::snprintf(dispatch, sizeof dispatch, kDispatchErrorFormat, 0);
+  const std::string prefix = std::to_string(MB_OK) + ":" + std::string(dispatch, std::strlen(dispatch) - 1);
+  return box.compare(0, prefix.size(), prefix) == 0 && box.size() > prefix.size() &&
+         box.find_first_not_of("-0123456789", prefix.size()) == std::string::npos;
+}
+
+void SetModeFile(const char* text) {
+  const std::string directory = test_support::OwnDirectory() + "language";
+  const std::string file = directory + "\\ModeConfig.ini";
+  ::DeleteFileA(file.c_str());
+  if (text == nullptr) return;
+  ::CreateDirectoryA(directory.c_str(), nullptr);
+  if (FILE* f = std::fopen(file.c_str(), "wb")) {
+    std::fputs(text, f);
+    std::fclose(f);
+  }
+}
+
+LONG WINAPI NameTheCrashedRun(EXCEPTION_POINTERS* exception) {
+  std::fprintf(stderr, "\nCRASH (exception 0x%08lX) in run FAULT_RUN=%s\n",
+               static_cast<unsigned long>(exception->ExceptionRecord->ExceptionCode), g_currentRun.c_str());
+  std::fflush(stderr);
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
+// A call site that is made to fail: the `occurrence`-th call of `row`; occurrence 0 fails nothing.
+struct Target {
+  std::size_t row = 0;
+  unsigned occurrence = 0;
+  DWORD error = 0;
+};
+
+std::string RunName(const Scenario& scenario, const Target& target) {
+  return std::string(scenario.name) + ":" + Countdown::RowName(target.row) + "#" +
+         std::to_string(target.occurrence) + ":" + std::to_string(target.error);
+}
+
+// Runs the scenario once, with the target failing; the rows called while counting, in order.
+std::vector<std::string> RunOnce(const Scenario& scenario, Countdown& countdown, const Target& target,
+                                 std::vector<std::size_t>& sites) {
+  machine.Reset();
+  fault::ClearLedger();
+  LaunchedFlag = 0;
+  SimLoadScenario(service_test::kOneDisk);
+  SetModeFile(scenario.modeFile);
+
+  Run run{scenario, target.error, {}};
+  run.host.serviceName = kServiceName;
+  run.host.displayName = kServiceName;
+  g_serviceHost = &run.host;
+
+  scenario.prepare(run);
+  countdown.Arm(target.row, target.occurrence, target.error);
+  scenario.act(run);
+  countdown.Disarm();
+  sites = countdown.Sites();
+  if (target.occurrence != 0 && !countdown.Fired()) run.Problem("the run never made the call that was to fail");
+
+  if (!scenario.byHand) CheckServiceEnd(run);
+  StopService(run);
+  EndWhatTheProcessEndWouldHave();
+
+  DeviceManager::Teardown();
+  EndStartedPrograms();
+  for (const std::string& leak : fault::LedgerProblems()) run.Problem(leak);
+  const size_t started = fault::ProgramsStarted().size();
+  if (started > 1) run.Problem("the program was started " + std::to_string(started) + " times");
+  for (const std::string& box : machine.boxes) {
+    if (scenario.byHand ? !SpecifiedBox(box) : true) run.Problem("unexpected message box " + box);
+  }
+  g_serviceHost = nullptr;
+  return run.problems;
+}
+
+// ---- The scenarios ----------------------------------------------------------------------------
+
+void Nothing(Run&) {}
+
+void ByHand(Run& run, bool exists, DWORD state) {
+  machine.exists = exists;
+  machine.state = state;
+  (void)run;
+  RunServiceController();
+}
+
+// Up and RUNNING with the worker waiting, before the counting starts.
+void Running(Run& run) {
+  run.StartService();
+  run.Settle();
+  std::lock_guard<std::mutex> lock(machine.mutex);
+  if (machine.mainEnded) run.Problem("the service did not start without faults");
+}
+
+// The same, with the device manager made and the bridge SDK bound: the arrival scenario covers the
+// binding's calls already.
+void RunningAndBound(Run& run) {
+  DeviceManager::Instance();
+  Running(run);
+}
+
+void StartUp(Run& run) {
+  run.StartService();
+  run.Settle();
+}
+
+void Arrivals(Run& run) {
+  // A disk announces itself on more than one interface: the second arrival finds the program running.
+  for (int i = 0; i < 2; ++i) {
+    run.Control(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEARRIVAL);
+    run.Settle();
+  }
+}
+
+void TimerChecks(Run& run) {
+  for (int i = 0; i < 2; ++i) {
+    run.PostToWorker(WM_TIMER);
+    run.Settle();
+  }
+}
+
+void Stop(Run& run) {
+  run.Control(SERVICE_CONTROL_STOP);
+  machine.WaitFor("the stop", [] { return machine.mainEnded; });
+}
+
+const Scenario kScenarios[] = {
+    {"by_hand_absent", Nothing, [](Run& r) { ByHand(r, false, 0); }, true, false, nullptr},
+    {"by_hand_stopped", Nothing, [](Run& r) { ByHand(r, true, SERVICE_STOPPED); }, true, false, nullptr},
+    {"by_hand_running", Nothing, [](Run& r) { ByHand(r, true, SERVICE_RUNNING); }, true, false, nullptr},
+    {"by_hand_paused", Nothing, [](Run& r) { ByHand(r, true, SERVICE_PAUSED); }, true, false, nullptr},
+    // The process the service control manager started: it hands ServiceMain to the dispatcher.
+    {"dispatch", Nothing, [](Run& r) { ByHand(r, true, SERVICE_START_PENDING); }, true, false, nullptr},
+    {"service_start", Nothing, StartUp, false, false, "[Fields]\r\nPollSeconds=1\r\n"},
+    {"arrival", Running, Arrivals, false, false, nullptr},
+    {"timer", RunningAndBound, TimerChecks, false, false, "[Fields]\r\nPollSeconds=1\r\n"},
+    {"stop", Running, Stop, false, true, nullptr},
+    // The teardown registered for the process's exit, with the bridge SDK bound.
+    {"exit", [](Run&) { DeviceManager::Instance(); }, [](Run&) { DeviceManager::Teardown(); }, true, false, nullptr},
+};
+
+// The run FAULT_RUN names, or "" for every run.
+std::string ReplayRequested() {
+  const char* text = std::getenv("FAULT_RUN");
+  return text == nullptr ? std::string() : std::string(text);
+}
+
+void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.name; }
+
+// "scenario:Row#n:error" back into its scenario and target; false for a name that is none.
+bool ParseRun(const std::string& name, const Scenario*& scenario, Target& target) {
+  const size_t colon = name.find(':'), hash = name.find('#'), last = name.rfind(':');
+  if (colon == std::string::npos || hash == std::string::npos || last <= hash || hash <= colon) return false;
+  scenario = nullptr;
+  for (const Scenario& s : kScenarios) {
+    if (name.compare(0, colon, s.name) == 0 && std::strlen(s.name) == colon) scenario = &s;
+  }
+  const std::string row = name.substr(colon + 1, hash - colon - 1);
+  target = Target{Countdown::RowCount(), 0, 0};
+  for (std::size_t r = 0; r < Countdown::RowCount(); ++r) {
+    if (Countdown::RowName(r) == row) target.row = r;
+  }
+  target.occurrence = static_cast<unsigned>(std::strtoul(name.c_str() + hash + 1, nullptr, 10));
+  target.error = std::strtoul(name.c_str() + last + 1, nullptr, 10);
+  return scenario != nullptr && target.row < Countdown::RowCount() && target.occurrence > 0;
+}
+
+class FaultMatrixBase : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::SetUnhandledExceptionFilter(NameTheCrashedRun);
+    DescribeFailures();
+    fault::WatchAcquisitionsAndReleases();
+  }
+  void TearDown() override {
+    SimReset();
+    SetModeFile(nullptr);
+  }
+
+  // The machine underneath, then the countdown over everything.
+  sys::Calls& c_ = sys::calls();
+  sys::ScopedCall<decltype(c_.OpenSCManagerA)> r1_{c_.OpenSCManagerA, ScmOpenManager};
+  sys::ScopedCall<decltype(c_.OpenServiceA)> r2_{c_.OpenServiceA, ScmOpenService};
+  sys::ScopedCall<decltype(c_.QueryServiceStatus)> r3_{c_.QueryServiceStatus, ScmQuery};
+  sys::ScopedCall<decltype(c_.CloseServiceHandle)> r4_{c_.CloseServiceHandle, ScmClose};
+  sys::ScopedCall<decltype(c_.StartServiceCtrlDispatcherA)> r5_{c_.StartServiceCtrlDispatcherA, ScmDispatcher};
+  sys::ScopedCall<decltype(c_.CreateServiceA)> r6_{c_.CreateServiceA, ScmCreate};
+  sys::ScopedCall<decltype(c_.ChangeServiceConfig2A)> r7_{c_.ChangeServiceConfig2A, ScmDescribe};
+  sys::ScopedCall<decltype(c_.StartServiceA)> r8_{c_.StartServiceA, ScmStart};
+  sys::ScopedCall<decltype(c_.ControlService)> r9_{c_.ControlService, ScmControl};
+  sys::ScopedCall<decltype(c_.RegisterServiceCtrlHandlerExA)> r10_{c_.RegisterServiceCtrlHandlerExA,
+                                                                    ScmRegisterHandler};
+  sys::ScopedCall<decltype(c_.RegisterDeviceNotificationA)> r11_{c_.RegisterDeviceNotificationA, ScmRegisterDevices};
+  sys::ScopedCall<decltype(c_.SetServiceStatus)> r12_{c_.SetServiceStatus, ScmReport};
+  sys::ScopedCall<decltype(c_.MessageBoxA)> r13_{c_.MessageBoxA, Box};
+  sys::ScopedCall<decltype(c_.SetTimer)> r14_{c_.SetTimer, ScriptedSetTimer};
+  sys::ScopedCall<decltype(c_.KillTimer)> r15_{c_.KillTimer, ScriptedKillTimer};
+  sys::ScopedCall<decltype(c_.WaitForSingleObject)> r16_{c_.WaitForSingleObject, CountedWait};
+  sys::ScopedCall<decltype(c_.Sleep)> r17_{c_.Sleep, CountedSleep};
+  sys::ScopedCall<decltype(c_.PostThreadMessageA)> r18_{c_.PostThreadMessageA, WatchedPost};
+  sys::ScopedCall<decltype(c_.GetMessageA)> r19_{c_.GetMessageA, WatchedGetMessage};
+  sys::ScopedCall<decltype(c_.WaitForMultipleObjects)> r20_{c_.WaitForMultipleObjects, WatchedWaitForEither};
+  sys::ScopedCall<decltype(c_.CreateProcessAsUserA)> r21_{c_.CreateProcessAsUserA, SuspendedStart};
+  sys::ScopedCall<decltype(c_.TerminateProcess)> r22_{c_.TerminateProcess, RecordedTerminate};
+  Countdown countdown_;
+};
+
+class FaultMatrix : public FaultMatrixBase, public ::testing::WithParamInterface<Scenario> {};
+
+TEST_P(FaultMatrix, EveryCallSiteFailsWithEachError) {
+  const Scenario& scenario = GetParam();
+  const std::string replay = ReplayRequested();
+  if (!replay.empty() && replay.rfind(std::string(scenario.name) + ":", 0) != 0) {
+    GTEST_SKIP() << "replaying another scenario";
+  }
+
+  // The count, and the row of each call; without faults every invariant holds.
+  std::vector<std::size_t> sites;
+  g_currentRun = std::string(scenario.name) + " without faults";
+  const std::vector<std::string> clean = RunOnce(scenario, countdown_, Target{}, sites);
+  ASSERT_TRUE(clean.empty()) << "without faults: " << ::testing::PrintToString(clean);
+  ASSERT_FALSE(sites.empty());
+
+  int runs = 0;
+  std::vector<std::string> failures;
+  std::vector<unsigned> occurrences(Countdown::RowCount(), 0);
+  for (std::size_t site = 1; site <= sites.size(); ++site) {
+    const std::size_t row = sites[site - 1];
+    const unsigned occurrence = ++occurrences[row];
+    if (!Countdown::CanFail(row)) continue;
+    for (DWORD error : ErrorsFor(row)) {
+      const Target target{row, occurrence, error};
+      g_currentRun = RunName(scenario, target);
+      if (!replay.empty() && replay != g_currentRun) continue;
+      std::vector<std::size_t> seen;
+      const std::vector<std::string> problems = RunOnce(scenario, countdown_, target, seen);
+      ++runs;
+      if (problems.empty()) continue;
+      std::ostringstream text;
+      text << "FAULT_RUN=" << g_currentRun << "  (call " << site << " of " << sites.size() << "):";
+      for (const std::string& p : problems) text << "\n    " << p;
+      failures.push_back(text.str());
+    }
+  }
+  g_currentRun.clear();
+
+  std::string rows;
+  for (std::size_t row = 0; row < Countdown::RowCount(); ++row) {
+    if (occurrences[row] != 0) rows += " " + Countdown::RowName(row);
+  }
+  std::printf("[ %s ] %zu calls, %d runs; rows:%s\n", scenario.name, sites.size(), runs, rows.c_str());
+  for (const std::string& f : failures) ADD_FAILURE() << f;
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, FaultMatrix, ::testing::ValuesIn(kScenarios),
+                         [](const ::testing::TestParamInfo<Scenario>& param) { return param.param.name; });
+
+// The runs that found faults, each replayed alone: the call fails, and every invariant holds.
+TEST_F(FaultMatrixBase, RunsThatFoundFaults) {
+  const char* const kFound[] = {
+      // The worker's queue did not exist yet when WM_QUIT was posted: stuck in START_PENDING.
+      "service_start:WaitForMultipleObjects#1:5",
+      // ServiceMain never heard that the worker was ready: stuck in START_PENDING.
+      "service_start:SetEvent#1:6",
+      // A failed wait for the stop ended the service as if stopped: STOPPED with exit code 0.
+      "service_start:WaitForMultipleObjects#2:6",
+      // The handler could not signal the stop: stuck in STOP_PENDING.
+      "stop:SetEvent#1:6",
+      // No status handle: the service stayed start-pending for the life of the process.
+      "service_start:RegisterServiceCtrlHandlerExA#1:8",
+      // The worker could not be told to quit: stuck in STOP_PENDING (now a forced stop).
+      "stop:PostThreadMessageA#1:5",
+      // The STOPPED report was refused: the dispatcher never returned, the service stayed STOP_PENDING.
+      "stop:SetServiceStatus#4:13",
+      // The process list could not be read on the second arrival: the program started twice.
+      "arrival:CreateToolhelp32Snapshot#2:8",
+      "arrival:Process32First#2:5",
+  };
+  for (const char* name : kFound) {
+    SCOPED_TRACE(name);
+    const Scenario* scenario = nullptr;
+    Target target;
+    ASSERT_TRUE(ParseRun(name, scenario, target));
+    std::vector<std::size_t> sites;
+    g_currentRun = name;
+    EXPECT_EQ(RunOnce(*scenario, countdown_, target, sites), std::vector<std::string>{});
+  }
+  g_currentRun.clear();
+}
+
+}  // namespace

@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# The stand-in MSI package under Wine's real installer and service manager, in a fresh prefix:
+# install, a simulated disk starting the desktop program, the switches on the installed service,
+# upgrade to a higher version with an edited mode file, removal, and a second removal.
+#   package_test.sh RUN_DIR PACKAGE UPGRADE_PACKAGE UPGRADE_EXE UPGRADE_VERSION KEEPER_EXE PROCLIST_EXE
+#                   DEFAULT_MODE_FILE
+# Every step waits on a state or a file, never on the clock; CTest's timeout bounds the whole.
+set -euo pipefail
+run_dir=$1 package=$2 upgrade=$3 upgrade_exe=$4 upgrade_version=$5 keeper=$6 proclist=$7 default_mode_file=$8
+
+export WINEPREFIX=$run_dir/prefix WINEARCH=win32 WINEDEBUG=-all LANG=zh_CN.UTF-8
+unset DISPLAY  # nothing here shows a window: the stand-in desktop program runs without one
+wine() { env LC_ALL=zh_CN.UTF-8 wine "$@" </dev/null; }
+
+fail() { echo "FAILED: $*" >&2; exit 1; }
+step() { echo "--- $*"; }
+# Runs a Windows command and checks its exit code (Wine reports it modulo 256).
+expect_code() {
+  local want=$1; shift
+  local code=0
+  wine "$@" || code=$?
+  [ "$code" -eq $((want % 256)) ] || fail "$* exited $code, expected $want (modulo 256: $((want % 256)))"
+}
+
+cleanup() {
+  local status=$?
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  [ $status -ne 0 ] || rm -rf "$run_dir"
+  exit $status
+}
+trap cleanup EXIT
+
+service='MarrowbankServer'
+install_win='C:\Program Files\Marrowbank'
+install_dir="$WINEPREFIX/drive_c/Program Files/Marrowbank"
+exe_win="$install_win\\MarrowbankServer.exe"
+
+state() { wine sc query "$service" 2>/dev/null | tr -d '\r' | sed -n 's/.*STATE *: *[0-9]* *\([A-Z_]*\).*/\1/p'; }
+registry() { wine reg query "HKLM\\System\\CurrentControlSet\\Services\\$service" /v "$1" 2>/dev/null | tr -d '\r' |
+             sed -n "s/^ *$1 *REG_[A-Z_]* *//p"; }
+# Waits, without a bound of its own, until the command holds.
+wait_until() { until "$@"; do sleep 0.1; done; }
+
+step "fresh prefix"
+wineserver -k 2>/dev/null || true
+rm -rf "$run_dir"
+mkdir -p "$run_dir"
+wineboot -i >/dev/null 2>&1
+wineserver -w
+wineserver -k 2>/dev/null || true  # a freshly booted prefix settles after one restart
+wineserver -w
+# Wine ends services once no ordinary process is left: an idle keeper for the whole test.
+env LC_ALL=zh_CN.UTF-8 wine "$keeper" 600 </dev/null >/dev/null 2>&1 &
+# A planted C:\Program.exe is what an unquoted image path would run instead of the service.
+cp "$keeper" "$WINEPREFIX/drive_c/Program.exe"
+
+step "msiexec /i $(basename "$package") /qn"
+expect_code 0 msiexec /i "$package" /qn
+[ "$(state)" = RUNNING ] || fail "service state after installation: '$(state)', expected RUNNING"
+[ "$(registry ImagePath)" = "\"$exe_win\"" ] || fail "image path '$(registry ImagePath)'"
+[ "$(registry Type)" = 0x110 ] || fail "type '$(registry Type)'"
+[ "$(registry Start)" = 0x2 ] || fail "start type '$(registry Start)'"
+[ "$(registry ErrorControl)" = 0x1 ] || fail "error control '$(registry ErrorControl)'"
+[ "$(registry ObjectName)" = LocalSystem ] || fail "account '$(registry ObjectName)'"
+[ "$(registry DisplayName)" = "$service" ] || fail "display name '$(registry DisplayName)'"
+registry Description | grep -q KOLVA || fail "description '$(registry Description)'"
+for f in MarrowbankServer.exe t3FPDll.dll JMUsbDll.dll Marrowbank.exe; do
+  [ -f "$install_dir/$f" ] || fail "$f is not installed"
+done
+cmp -s "$install_dir/language/ModeConfig.ini" "$default_mode_file" || fail "language\\ModeConfig.ini is not the default"
+running() { wine "$proclist" "$1" >/dev/null 2>&1; }
+! running Program.exe || fail "the planted C:\\Program.exe runs"
+
+step "the switches on the installed service"
+status=$(wine "$exe_win" /status 2>/dev/null | tr -d "\r" || true)
+[ "$status" = "$service is RUNNING (4); image path \"$exe_win\"" ] || fail "/status said '$status'"
+expect_code 4 "$exe_win" /status /quiet
+expect_code 0 "$exe_win" /stop /quiet
+[ "$(state)" = STOPPED ] || fail "state after /stop: '$(state)'"
+expect_code 1 "$exe_win" /status /quiet
+
+step "an administrator turns polling on; a simulated disk of the family starts the desktop program"
+printf '[Fields]\r\nAutoBack=1\r\nPollSeconds=1\r\n' > "$install_dir/language/ModeConfig.ini"
+edited=$(cat "$install_dir/language/ModeConfig.ini")
+cat > "$install_dir/t3fp-scenario.txt" <<'EOF'
+position
+  accessory 5
+  record
+    kind 2
+    info \\?\info#marrowbank-package-test
+    path \\?\usbstor#disk&ven_marrowba&prod_novra#0001
+    base.model NOVRA
+    base.vendor Marrowba
+    value 1
+    state 1
+EOF
+expect_code 0 "$exe_win" /start /quiet
+[ "$(state)" = RUNNING ] || fail "state after /start: '$(state)'"
+wait_until test -s "$install_dir/Marrowbank-starts.log"
+grep -qF "cmdline=\"$install_win\\Marrowbank.exe\"" "$install_dir/Marrowbank-starts.log" ||
+  fail "desktop program start: $(cat "$install_dir/Marrowbank-starts.log")"
+
+step "msiexec /i $(basename "$upgrade") /qn (version $upgrade_version)"
+expect_code 0 msiexec /i "$upgrade" /qn
+[ "$(state)" = RUNNING ] || fail "service state after the upgrade: '$(state)', expected RUNNING"
+[ "$(registry ImagePath)" = "\"$exe_win\"" ] || fail "image path after the upgrade '$(registry ImagePath)'"
+cmp -s "$install_dir/MarrowbankServer.exe" "$upgrade_exe" || fail "the executable was not replaced"
+strings -el "$install_dir/MarrowbankServer.exe" | grep -A1 -x FileVersion | grep -qx "$upgrade_version" ||
+  fail "the installed executable's version resource does not say $upgrade_version"
+[ "$(cat "$install_dir/language/ModeConfig.ini")" = "$edited" ] || fail "the edited ModeConfig.ini was not kept"
+product=$(msiinfo export "$upgrade" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p')
+old_product=$(msiinfo export "$package" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p')
+expect_code 1605 msiexec /x "$old_product" /qn  # the old product is gone: unknown product
+
+step "msiexec /x $(basename "$upgrade") /qn"
+# The stand-ins' own files (scenario, call and start logs) are no part of an installation, and the
+# desktop program the service started is closed (the file of a running program cannot be removed).
+expect_code 0 "$exe_win" /stop /quiet
+wine taskkill /f /im Marrowbank.exe >/dev/null 2>&1
+while running Marrowbank.exe; do sleep 0.1; done
+rm -f "$install_dir/t3fp-scenario.txt" "$install_dir/t3fp-calls.log" "$install_dir/Marrowbank-starts.log"
+expect_code 0 msiexec /x "$upgrade" /qn
+[ -z "$(state)" ] || fail "the service is still there: '$(state)'"
+[ ! -e "$install_dir" ] || fail "left behind: $(cd "$install_dir" && find . | tr '\n' ' ')"
+
+step "a second removal"
+expect_code 1605 msiexec /x "$product" /qn
+echo "package test passed"

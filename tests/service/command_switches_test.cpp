@@ -1,0 +1,171 @@
+// The administrator's switches in-process: what is parsed, where the text goes, and the bounded
+// waits, through the platform-call table. Their effects on a real service are shown by the
+// system test under Wine's service manager.
+#include "service/command_switches.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/syscalls.h"
+#include "service/controller.h"
+#include "service/service_host.h"
+
+namespace {
+
+TEST(CommandSwitchesTest, Parsing) {
+  struct Case {
+    const char* arguments;
+    SwitchAction action;
+    bool quiet;
+    bool valid;
+  } cases[] = {
+      {"/install", SwitchAction::kInstall, false, true},
+      {"-INSTALL", SwitchAction::kInstall, false, true},
+      {"  /Uninstall\t/QUIET ", SwitchAction::kUninstall, true, true},
+      {"/quiet /start", SwitchAction::kStart, true, true},
+      {"-stop -quiet -quiet", SwitchAction::kStop, true, true},
+      {"/status", SwitchAction::kStatus, false, true},
+      {"/uninstal", SwitchAction::kNone, false, false},
+      {"/install /remove", SwitchAction::kInstall, false, false},
+      {"/start /stop", SwitchAction::kStop, false, false},
+      {"/quiet", SwitchAction::kNone, true, false},
+      {"install", SwitchAction::kNone, false, false},
+      {"/", SwitchAction::kNone, false, false},
+      {"\"/install\"", SwitchAction::kNone, false, false},
+      {"/install/quiet", SwitchAction::kNone, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    const CommandSwitches parsed = ParseCommandSwitches(c.arguments);
+    EXPECT_EQ(parsed.action, c.action);
+    EXPECT_EQ(parsed.quiet, c.quiet);
+    EXPECT_EQ(parsed.valid, c.valid);
+  }
+  EXPECT_TRUE(NoArguments(""));
+  EXPECT_TRUE(NoArguments(" \t "));
+  EXPECT_TRUE(NoArguments(nullptr));
+  EXPECT_FALSE(NoArguments(" /status"));
+}
+
+// A scripted service manager: the service holds one state; every call is logged.
+struct Fake {
+  DWORD state = SERVICE_STOP_PENDING;
+  DWORD pid = 0;
+  bool processEnds = true;
+  DWORD exitCode = 0;
+  DWORD sleeps = 0;
+  std::vector<std::string> boxes;
+  std::vector<UINT> styles;
+};
+Fake* fake = nullptr;
+
+const SC_HANDLE kHandle = reinterpret_cast<SC_HANDLE>(0x3003);
+
+SC_HANDLE WINAPI OpenManager(LPCSTR, LPCSTR, DWORD) { return kHandle; }
+SC_HANDLE WINAPI OpenService(SC_HANDLE, LPCSTR, DWORD) { return kHandle; }
+BOOL WINAPI CloseService(SC_HANDLE) { return TRUE; }
+BOOL WINAPI Query(SC_HANDLE, LPSERVICE_STATUS status) {
+  *status = SERVICE_STATUS{};
+  status->dwCurrentState = fake->state;
+  status->dwWin32ExitCode = fake->exitCode;
+  return TRUE;
+}
+BOOL WINAPI QueryEx(SC_HANDLE, SC_STATUS_TYPE, LPBYTE buffer, DWORD, LPDWORD) {
+  auto* status = reinterpret_cast<SERVICE_STATUS_PROCESS*>(buffer);
+  *status = SERVICE_STATUS_PROCESS{};
+  status->dwCurrentState = fake->state;
+  status->dwProcessId = fake->pid;
+  return TRUE;
+}
+BOOL WINAPI Control(SC_HANDLE, DWORD, LPSERVICE_STATUS) {
+  fake->state = SERVICE_STOPPED;
+  return TRUE;
+}
+DWORD WINAPI WaitForProcess(HANDLE, DWORD) { return fake->processEnds ? WAIT_OBJECT_0 : WAIT_TIMEOUT; }
+BOOL WINAPI StartService(SC_HANDLE, DWORD, LPCSTR*) {
+  fake->state = SERVICE_STOPPED;  // as a service that fails at once
+  fake->exitCode = ERROR_MOD_NOT_FOUND;
+  return TRUE;
+}
+VOID WINAPI CountSleep(DWORD) { ++fake->sleeps; }
+HANDLE WINAPI NoStdHandle(DWORD) { return nullptr; }
+BOOL WINAPI NoConsole(DWORD) { return FALSE; }
+int WINAPI Box(HWND, LPCSTR text, LPCSTR, UINT style) {
+  fake->boxes.push_back(text);
+  fake->styles.push_back(style);
+  return IDOK;
+}
+
+class SwitchRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake = &fake_;
+    host_.serviceName = kServiceName;
+    host_.displayName = kServiceName;
+    g_serviceHost = &host_;
+  }
+  void TearDown() override {
+    g_serviceHost = nullptr;
+    fake = nullptr;
+  }
+
+  Fake fake_;
+  ServiceHost host_{};
+  sys::Calls& c_ = sys::calls();
+  sys::ScopedCall<decltype(c_.OpenSCManagerA)> r1_{c_.OpenSCManagerA, OpenManager};
+  sys::ScopedCall<decltype(c_.OpenServiceA)> r2_{c_.OpenServiceA, OpenService};
+  sys::ScopedCall<decltype(c_.CloseServiceHandle)> r3_{c_.CloseServiceHandle, CloseService};
+  sys::ScopedCall<decltype(c_.QueryServiceStatus)> r4_{c_.QueryServiceStatus, Query};
+  sys::ScopedCall<decltype(c_.QueryServiceStatusEx)> r11_{c_.QueryServiceStatusEx, QueryEx};
+  sys::ScopedCall<decltype(c_.WaitForSingleObject)> r12_{c_.WaitForSingleObject, WaitForProcess};
+  sys::ScopedCall<decltype(c_.ControlService)> r5_{c_.ControlService, Control};
+  sys::ScopedCall<decltype(c_.StartServiceA)> r6_{c_.StartServiceA, StartService};
+  sys::ScopedCall<decltype(c_.Sleep)> r7_{c_.Sleep, CountSleep};
+  sys::ScopedCall<decltype(c_.GetStdHandle)> r8_{c_.GetStdHandle, NoStdHandle};
+  sys::ScopedCall<decltype(c_.AttachConsole)> r9_{c_.AttachConsole, NoConsole};
+  sys::ScopedCall<decltype(c_.MessageBoxA)> r10_{c_.MessageBoxA, Box};
+};
+
+// A service stuck in STOP_PENDING: /stop gives up after the documented wait, counted in polls
+// rather than measured, and says so in a box (no console, not quiet).
+TEST_F(SwitchRunTest, StopGivesUpAfterTheWaitWithTimeoutCode) {
+  EXPECT_EQ(RunCommandSwitches("/stop"), static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT));
+  EXPECT_EQ(fake_.sleeps * 250, kStateWaitMs);
+  ASSERT_EQ(fake_.boxes.size(), 1u);
+  EXPECT_EQ(fake_.boxes[0], "MarrowbankServer /stop failed: error 1053\r\n");
+  EXPECT_EQ(fake_.styles[0], static_cast<UINT>(MB_OK | MB_ICONERROR));
+}
+
+// STOPPED is reported a moment before the process ends: /stop waits for that end too, since the
+// package replaces the executable right after it.
+TEST_F(SwitchRunTest, StopWaitsForTheServiceProcessToEnd) {
+  fake_.state = SERVICE_RUNNING;
+  fake_.pid = GetCurrentProcessId();  // any process that can be opened
+  EXPECT_EQ(RunCommandSwitches("/stop /quiet"), 0u);
+  fake_.state = SERVICE_RUNNING;
+  fake_.processEnds = false;
+  EXPECT_EQ(RunCommandSwitches("/stop /quiet"), static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT));
+}
+
+// A service that stops while starting: /start answers the code it stopped with, at once.
+TEST_F(SwitchRunTest, StartAnswersTheCodeTheServiceStoppedWith) {
+  fake_.state = SERVICE_STOPPED;
+  EXPECT_EQ(RunCommandSwitches("-start -quiet"), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+  EXPECT_EQ(fake_.sleeps, 0u);
+  EXPECT_TRUE(fake_.boxes.empty()) << "/quiet shows no box";
+}
+
+TEST_F(SwitchRunTest, UsageInABoxUnlessQuietOrAConsole) {
+  EXPECT_EQ(RunCommandSwitches("/remove"), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  ASSERT_EQ(fake_.boxes.size(), 1u);
+  EXPECT_EQ(fake_.boxes[0].rfind("Usage: MarrowbankServer.exe [/install | /uninstall | /start | /stop | /status] "
+                                 "[/quiet]\r\n",
+                                 0),
+            0u);
+  EXPECT_EQ(RunCommandSwitches("/remove /quiet"), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(fake_.boxes.size(), 1u);
+}
+
+}  // namespace
