@@ -437,6 +437,11 @@ int main(int argc, char** argv) {
   }
   const int rounds = std::atoi(argv[1]);
   const std::string jsonPath = argv[2];
+  // Every timed launch waits for the program to be started, which it is not while one runs.
+  if (IsDesktopAppRunning()) {
+    std::fprintf(stderr, "a Marrowbank.exe runs in this prefix: end it first\n");
+    return 1;
+  }
 
   // Polling off, AutoBack on: every arrival of a disk of the family starts the program.
   const std::string language = test_support::OwnDirectory() + "language";
