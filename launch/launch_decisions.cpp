@@ -86,6 +86,8 @@ void OnLaunchTimer() {
     LaunchedFlag = 0;
     return;
   }
-  if (!known || IsDesktopAppRunning() || LaunchedFlag != 0) return;
+  // The flag is asked before the process list: either answer alone starts nothing, and the
+  // process snapshot is by far the dearest step of a check.
+  if (!known || LaunchedFlag != 0 || IsDesktopAppRunning()) return;
   if (StartDesktopApp()) LaunchedFlag = 1;
 }

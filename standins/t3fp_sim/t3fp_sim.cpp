@@ -57,6 +57,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -108,6 +109,21 @@ Scenario g_scenario;
 std::vector<std::string> g_calls;
 std::string g_error;
 std::string g_text;
+// Performance-counter ticks spent inside the seven SDK calls, so that a benchmark can tell the
+// simulator's share of a response from the caller's.
+std::atomic<long long> g_busyTicks{0};
+
+struct BusyTime {
+  LARGE_INTEGER begin;
+  BusyTime() { QueryPerformanceCounter(&begin); }
+  ~BusyTime() {
+    LARGE_INTEGER end;
+    QueryPerformanceCounter(&end);
+    g_busyTicks += end.QuadPart - begin.QuadPart;
+  }
+  BusyTime(const BusyTime&) = delete;
+  BusyTime& operator=(const BusyTime&) = delete;
+};
 
 std::string Trim(const std::string& s) {
   size_t b = s.find_first_not_of(" \t\r\n");
@@ -339,6 +355,7 @@ extern "C" {
 
 int __cdecl vsRefreshDeviceList(void) {
   BlockOnReturn block("vsRefreshDeviceList");
+  BusyTime busy;  // after the block, so that a held return is not counted
   std::lock_guard<std::mutex> lock(g_mutex);
   if (!g_controlled) ReadScenarioFile();
   Note("vsRefreshDeviceList()");
@@ -347,6 +364,7 @@ int __cdecl vsRefreshDeviceList(void) {
 
 unsigned char __cdecl vsGetADeviceFromDeviceList(signed char position, _deviceConnectInfo* info) {
   BlockOnReturn block("vsGetADeviceFromDeviceList");
+  BusyTime busy;  // after the block, so that a held return is not counted
   std::lock_guard<std::mutex> lock(g_mutex);
   Note("vsGetADeviceFromDeviceList(" + std::to_string(position) + ")");
   if (info == nullptr || position < 0 || position >= static_cast<int>(g_scenario.positions.size())) {
@@ -368,6 +386,7 @@ unsigned char __cdecl vsGetADeviceFromDeviceList(signed char position, _deviceCo
 unsigned char __cdecl vsInitFP(_accessory_type accessory, char* devicePath, way_crypt crypt,
                                sdk_work_mode mode) {
   BlockOnReturn block("vsInitFP");
+  BusyTime busy;  // after the block, so that a held return is not counted
   std::lock_guard<std::mutex> lock(g_mutex);
   Note("vsInitFP(" + std::to_string(static_cast<int32_t>(accessory)) + ", " + Quote(devicePath) +
           ", " + std::to_string(static_cast<int32_t>(crypt)) + ", " +
@@ -377,6 +396,7 @@ unsigned char __cdecl vsInitFP(_accessory_type accessory, char* devicePath, way_
 
 int __cdecl vsGetDeviceBaseInfo(const char* devicePath, _device_base_infomation* base) {
   BlockOnReturn block("vsGetDeviceBaseInfo");
+  BusyTime busy;  // after the block, so that a held return is not counted
   std::lock_guard<std::mutex> lock(g_mutex);
   Note("vsGetDeviceBaseInfo(" + Quote(devicePath) + ")");
   const Record* r = Find([&](const Record& x) { return SamePath(x.devicePath, devicePath, 64); });
@@ -388,6 +408,7 @@ int __cdecl vsGetDeviceBaseInfo(const char* devicePath, _device_base_infomation*
 
 int __cdecl vsGetDevicInfo(const char* infoPath, _device_infomation* info) {
   BlockOnReturn block("vsGetDevicInfo");
+  BusyTime busy;  // after the block, so that a held return is not counted
   std::lock_guard<std::mutex> lock(g_mutex);
   Note("vsGetDevicInfo(" + Quote(infoPath) + ")");
   const Record* r = Find([&](const Record& x) { return SamePath(x.infoPath, infoPath, 256); });
@@ -400,6 +421,7 @@ int __cdecl vsGetDevicInfo(const char* infoPath, _device_infomation* info) {
 
 unsigned char __cdecl vsConfigureDevice(const char* devicePath, _configerDevice config) {
   BlockOnReturn block("vsConfigureDevice");
+  BusyTime busy;  // after the block, so that a held return is not counted
   std::lock_guard<std::mutex> lock(g_mutex);
   Note("vsConfigureDevice(" + Quote(devicePath) + ", " + std::to_string(config.code) + ", " +
           (config.value ? std::to_string(*config.value) : std::string("null")) + ")");
@@ -408,6 +430,7 @@ unsigned char __cdecl vsConfigureDevice(const char* devicePath, _configerDevice 
 
 int __cdecl vsGetEncryptState(const char* devicePath, signed char& state) {
   BlockOnReturn block("vsGetEncryptState");
+  BusyTime busy;  // after the block, so that a held return is not counted
   std::lock_guard<std::mutex> lock(g_mutex);
   Note("vsGetEncryptState(" + Quote(devicePath) + ", " + std::to_string(state) + ")");
   const Record* r = Find([&](const Record& x) { return SamePath(x.devicePath, devicePath, 64); });
@@ -448,6 +471,8 @@ const char* __cdecl SimCallText(int index) {
   g_text = index >= 0 && index < static_cast<int>(g_calls.size()) ? g_calls[static_cast<size_t>(index)] : "";
   return g_text.c_str();
 }
+
+long long __cdecl SimBusyTicks(void) { return g_busyTicks.load(); }
 
 const char* __cdecl SimLastError(void) {
   std::lock_guard<std::mutex> lock(g_mutex);

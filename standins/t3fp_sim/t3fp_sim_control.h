@@ -16,4 +16,6 @@ void __cdecl SimClearCalls(void);
 int __cdecl SimCallCount(void);
 const char* __cdecl SimCallText(int index);
 const char* __cdecl SimLastError(void);
+// Performance-counter ticks spent inside the seven SDK calls since the library was loaded.
+long long __cdecl SimBusyTicks(void);
 }

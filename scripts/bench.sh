@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# The benchmark: what the service costs, as ratios against references measured in the same run.
+#   scripts/bench.sh [--preset NAME] [--build-dir DIR] [--product EXE] [--cycles N] [--rounds N]
+#                    [--idle SECONDS] [--out FILE] [--no-build]
+# Builds the preset (default: default; release measures the shipped build, in build/release) unless
+# --no-build, then under Wine in the build tree's prefix: start
+# and stop from outside against the reference services, the in-process figures (footprint,
+# arrival to launch, the control handler's occupancy, timer checks by list length), the idle cost
+# of both services and the stripped sizes. Prints a table and writes every figure as JSON (default
+# BUILD_DIR/bench/bench.json). --product measures another build of MarrowbankServer.exe (for
+# example the release build) in place of the one the build tree made.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+preset=default build_dir="" product="" cycles=20 rounds=20 idle=60 out="" build=1
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --preset) preset=$2; shift 2 ;;
+    --build-dir) build_dir=$2; shift 2 ;;
+    --product) product=$2; shift 2 ;;
+    --cycles) cycles=$2; shift 2 ;;
+    --rounds) rounds=$2; shift 2 ;;
+    --idle) idle=$2; shift 2 ;;
+    --out) out=$2; shift 2 ;;
+    --no-build) build=0; shift ;;
+    *) echo "usage: $0 [--preset NAME] [--build-dir DIR] [--product EXE] [--cycles N] [--rounds N]" \
+            "[--idle SECONDS] [--out FILE] [--no-build]" >&2
+       exit 2 ;;
+  esac
+done
+build_dir=${build_dir:-build/$preset}
+
+if [ "$build" = 1 ]; then
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" >/dev/null
+fi
+bench=$build_dir/bench
+out=${out:-$bench/bench.json}
+[ -x "$bench/bench_service.exe" ] || { echo "no benchmark programs in $bench: build first" >&2; exit 1; }
+if [ -n "$product" ]; then cp "$product" "$bench/MarrowbankServer.exe"; fi
+prefix=$(cd "$build_dir" && pwd)/wineprefix
+run() { scripts/wine-run.sh "$build_dir" "$@"; }
+
+scripts/wine-prefix.sh setup "$build_dir" >/dev/null
+keeper_pid=""
+cleanup() {
+  run "$bench/bench_service.exe" release >/dev/null 2>&1 || true
+  if [ -n "$keeper_pid" ]; then kill "$keeper_pid" 2>/dev/null || true; fi
+  scripts/wine-prefix.sh teardown "$build_dir" >/dev/null 2>&1 || true
+}
+trap cleanup EXIT
+# Wine ends service processes once no ordinary process of the prefix is left.
+run "$bench/keeper.exe" 3600 </dev/null >/dev/null 2>&1 &
+keeper_pid=$!
+
+cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
+cores=$(nproc)
+load=$(cut -d' ' -f1-3 /proc/loadavg)
+wine_version=$(wine --version)
+echo "Machine: $cores cores, $cpu; $wine_version; load average at start $load; build tree $build_dir"
+echo
+
+run "$bench/bench_service.exe" measure "$cycles" "$bench/service.json"
+run "$bench/bench_inprocess.exe" "$rounds" "$bench/inprocess.json"
+
+# Idle: the product and the reference both running, polling off, for $idle seconds. Their Linux
+# processes' context switches (every wake-up of any of their threads) and CPU time are read
+# from /proc before and after.
+unix_pid() {
+  local p
+  for p in $(pgrep -f "$1" || true); do
+    if tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qx "WINEPREFIX=$prefix"; then echo "$p"; return; fi
+  done
+}
+wakeups() { cat /proc/"$1"/task/*/status | awk '/ctxt_switches/ { n += $2 } END { print n }'; }
+cpu_ticks() { sed 's/.*) //' /proc/"$1"/stat | awk '{ print $12 + $13 }'; }
+run "$bench/bench_service.exe" hold >/dev/null
+ours_pid=$(unix_pid 'Marrowbank Bench.MarrowbankServer.exe')
+ref_pid=$(unix_pid 'Marrowbank Bench.reference_service.exe')
+[ -n "$ours_pid" ] && [ -n "$ref_pid" ] || { echo "cannot find the services' processes" >&2; exit 1; }
+sleep 2  # both settle after their start
+ours_w0=$(wakeups "$ours_pid") ref_w0=$(wakeups "$ref_pid")
+ours_c0=$(cpu_ticks "$ours_pid") ref_c0=$(cpu_ticks "$ref_pid")
+sleep "$idle"
+ours_w=$(( $(wakeups "$ours_pid") - ours_w0 )) ref_w=$(( $(wakeups "$ref_pid") - ref_w0 ))
+tick_ms=$(( 1000 / $(getconf CLK_TCK) ))
+ours_c=$(( ($(cpu_ticks "$ours_pid") - ours_c0) * tick_ms )) ref_c=$(( ($(cpu_ticks "$ref_pid") - ref_c0) * tick_ms ))
+ours_threads=$(ls /proc/"$ours_pid"/task | wc -l) ref_threads=$(ls /proc/"$ref_pid"/task | wc -l)
+run "$bench/bench_service.exe" release >/dev/null
+echo "Idle for ${idle} s with polling off (wake-ups = context switches of all the process's threads):"
+printf '  %-12s wake-ups %4d  CPU %4d ms  threads %d\n' product "$ours_w" "$ours_c" "$ours_threads" \
+  reference "$ref_w" "$ref_c" "$ref_threads"
+echo
+
+# Size: stripped copies.
+tmp=$(mktemp -d)
+i686-w64-mingw32-strip -o "$tmp/product.exe" "$bench/MarrowbankServer.exe"
+i686-w64-mingw32-strip -o "$tmp/reference.exe" "$bench/reference_service.exe"
+ours_size=$(stat -c %s "$tmp/product.exe") ref_size=$(stat -c %s "$tmp/reference.exe")
+rm -rf "$tmp"
+echo "Size, stripped: product $ours_size bytes, reference $ref_size bytes"
+
+cat >"$out" <<EOF
+{"machine": {"cores": $cores, "cpu": "$cpu", "wine": "$wine_version", "load_at_start": "$load"},
+ "build_dir": "$build_dir",
+ "start_stop": $(cat "$bench/service.json"),
+ "in_process": $(cat "$bench/inprocess.json"),
+ "idle": {"seconds": $idle, "product": {"wakeups": $ours_w, "cpu_ms": $ours_c, "threads": $ours_threads},
+          "reference": {"wakeups": $ref_w, "cpu_ms": $ref_c, "threads": $ref_threads}},
+ "size_stripped": {"product": $ours_size, "reference": $ref_size}}
+EOF
+echo "Figures written to $out"
