@@ -177,7 +177,11 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
 
   // Owners in the reverse of release order: the worker ends before the event it waits on closes.
   sys::UniqueHandle stopEvent;
+  sys::UniqueHandle ready;
   sys::UniqueHandle worker;
+  // What the worker reads when it begins. Not on this stack: a worker that never got going (its
+  // ready wait failed, and the stop is forced) may begin after this routine has returned.
+  static WorkerStart start;
   DWORD workerId = 0;
   ServiceExit exit{NO_ERROR, 0};
   // A start-up step that failed: the exit it gives, and an error event that names it.
@@ -213,14 +217,14 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
       break;
     }
 
-    sys::UniqueHandle ready(sys::calls().CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    ready.reset(sys::calls().CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!ready) {
       failed(ServiceError::kReadyEvent);
       break;
     }
     const StartSettings settings = ReadStartSettings();
     if (settings.launchAtLogon) g_acceptedControls = kAcceptStopAndShutdown | SERVICE_ACCEPT_SESSIONCHANGE;
-    WorkerStart start{settings.pollSeconds, stopEvent.get(), ready.get()};
+    start = WorkerStart{settings.pollSeconds, stopEvent.get(), ready.get()};
     worker.reset(sys::calls().CreateThread(nullptr, 0, WorkerThreadProc, &start, 0, &workerId));
     if (!worker) {
       failed(ServiceError::kWorkerThread);
@@ -265,8 +269,11 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
   const bool ended = EndWorker(host, worker, workerId, stopEvent);
   if (!ended) exit = ServiceSpecific(ServiceError::kForcedStop);
   host.workerThread = nullptr;
-  // A worker that did not end may still read the event: it stays open until the process ends.
-  if (!ended) static_cast<void>(stopEvent.take());
+  // A worker that did not end may still use the events: they stay open until the process ends.
+  if (!ended) {
+    static_cast<void>(stopEvent.take());
+    static_cast<void>(ready.take());
+  }
   worker.reset();
   // Before STOPPED: after it the process may end at any moment.
   ReportServiceStopped(exit.win32, exit.specific);
