@@ -21,6 +21,7 @@
 #include "platform/handles.h"
 #include "service/service_errors.h"
 #include "service/service_host.h"
+#include "tests/launch/test_files.h"
 #include "tests/platform/event_capture.h"
 #include "tests/service/service_test_support.h"
 
@@ -589,15 +590,7 @@ TEST_F(ServiceMainTest, AFailedStartUpStepIsLogged) {
 
 // ---- Launching at logon --------------------------------------------------------------------------
 
-// "language\ModeConfig.ini" beside this binary; nullptr removes it.
-void SetModeFile(const char* text) {
-  const std::string directory = test_support::OwnDirectory() + "language";
-  const std::string file = directory + "\\ModeConfig.ini";
-  ::DeleteFileA(file.c_str());
-  if (text == nullptr) return;
-  ::CreateDirectoryA(directory.c_str(), nullptr);
-  ASSERT_TRUE(test_support::WriteText(file, text));
-}
+using launch_test::SetModeFile;
 
 BOOL WINAPI NoUserToken(ULONG, PHANDLE) {
   SetLastError(ERROR_NO_TOKEN);
