@@ -1,8 +1,8 @@
 // Starting the desktop program where the user at the console sees it.
 #pragma once
 
-// True when a process whose file name is exactly "Marrowbank.exe" exists, and when the process list
-// cannot be read to its end (so that a failure never starts a second copy).
+// True when a process whose file name is "Marrowbank.exe", in any letter case, exists, and when the
+// process list cannot be read to its end (so that a failure never starts a second copy).
 bool IsDesktopAppRunning();
 
 // Starts `commandLine` under a duplicate of this process's token moved to the active console

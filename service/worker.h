@@ -1,9 +1,10 @@
 // The worker thread: the service host's one message queue.
 //
 // ServiceMain starts it and waits for `ready`; from then on its queue exists, so the control handler
-// can post it one kArrivalMessage per USB arrival and ServiceMain can post it WM_QUIT at stop. Both
-// launch responses (arrival and timer) run here, one at a time, so neither holds up the control
-// dispatcher. With a polling period it keeps exactly one thread timer armed.
+// can post it one kArrivalMessage per USB arrival (and kLogonMessage per console logon) and
+// ServiceMain can post it WM_QUIT at stop. The launch responses (arrival, logon and timer) run here,
+// one at a time, so none holds up the control dispatcher. With a polling period it keeps exactly one
+// thread timer armed.
 #pragma once
 
 #include <windows.h>
@@ -18,8 +19,8 @@ constexpr UINT kLogonMessage = WM_APP + 2;
 // The timer that each WM_TIMER cancels before the launch check.
 constexpr UINT_PTR kLaunchTimerId = 111;
 
-// What the starter hands the thread; read before `ready` is signalled, so it may live on the
-// starter's stack.
+// What the starter hands the thread; read when the thread begins. The thread may begin after a
+// starter whose wait for `ready` failed has given up, so the record must outlive the starter.
 struct WorkerStart {
   unsigned pollSeconds;  // 0: no timer
   HANDLE stopEvent;      // ends an arrival response's pauses early; may be null
@@ -27,5 +28,6 @@ struct WorkerStart {
 };
 
 // Thread routine; `parameter` is a WorkerStart or null (no timer, no stop event). Returns 0 once it
-// has fetched WM_QUIT.
+// has fetched WM_QUIT, or when the stop event is already signalled as it begins; 1 when it cannot
+// signal `ready`.
 DWORD WINAPI WorkerThreadProc(LPVOID parameter);
