@@ -123,7 +123,8 @@ DWORD WINAPI ServiceControlHandler(DWORD control, DWORD eventType, LPVOID eventD
     switch (control) {
       case SERVICE_CONTROL_STOP:
       case SERVICE_CONTROL_SHUTDOWN:
-        // Only the first stop signals: by a later one ServiceMain may be closing the event.
+        // Only the first stop signals (or, when it cannot, tells the worker to quit): a later one
+        // finds the stop under way.
         signalStop = host.currentState.exchange(SERVICE_STOP_PENDING) != SERVICE_STOP_PENDING;
         if (!g_stoppedReported) ReportStopPendingFromHandler(1, 3000);
         break;
