@@ -11,6 +11,7 @@
 #include "platform/syscalls.h"
 #include "service/controller.h"
 #include "service/service_host.h"
+#include "tests/service/service_test_support.h"
 
 namespace {
 
@@ -102,17 +103,13 @@ class SwitchRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fake = &fake_;
-    host_.serviceName = kServiceName;
-    host_.displayName = kServiceName;
-    g_serviceHost = &host_;
   }
   void TearDown() override {
-    g_serviceHost = nullptr;
     fake = nullptr;
   }
 
   Fake fake_;
-  ServiceHost host_{};
+  service_test::ScopedServiceHost host_;
   sys::Calls& c_ = sys::calls();
   sys::ScopedCall<decltype(c_.OpenSCManagerA)> r1_{c_.OpenSCManagerA, OpenManager};
   sys::ScopedCall<decltype(c_.OpenServiceA)> r2_{c_.OpenServiceA, OpenService};

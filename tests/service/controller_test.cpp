@@ -12,6 +12,7 @@
 #include "platform/syscalls.h"
 #include "service/service_host.h"
 #include "service/service_main.h"
+#include "tests/service/service_test_support.h"
 
 namespace {
 
@@ -174,12 +175,8 @@ class ControllerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     scm = &scm_;
-    host_.serviceName = kServiceName;
-    host_.displayName = kServiceName;
-    g_serviceHost = &host_;
   }
   void TearDown() override {
-    g_serviceHost = nullptr;
     scm = nullptr;
   }
   const std::vector<std::string>& Run() {
@@ -189,7 +186,7 @@ class ControllerTest : public ::testing::Test {
   }
 
   Scm scm_;
-  ServiceHost host_{};
+  service_test::ScopedServiceHost host_;
   sys::Calls& c_ = sys::calls();
   sys::ScopedCall<decltype(c_.OpenSCManagerA)> r1_{c_.OpenSCManagerA, FakeOpenSCManager};
   sys::ScopedCall<decltype(c_.OpenServiceA)> r2_{c_.OpenServiceA, FakeOpenService};

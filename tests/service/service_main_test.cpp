@@ -223,9 +223,6 @@ class ServiceMainTest : public service_test::LaunchFixture {
     LaunchFixture::SetUp();
     platform = &platform_;
     platform_.running = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    host_.serviceName = kServiceName;
-    host_.displayName = kServiceName;
-    g_serviceHost = &host_;
   }
   void TearDown() override {
     if (main_.joinable()) {
@@ -234,7 +231,6 @@ class ServiceMainTest : public service_test::LaunchFixture {
     }
     platform_.ReleaseWorker();
     ::CloseHandle(platform_.running);
-    g_serviceHost = nullptr;
     platform = nullptr;
     LaunchFixture::TearDown();
   }
@@ -271,7 +267,8 @@ class ServiceMainTest : public service_test::LaunchFixture {
   }
 
   Platform platform_;
-  ServiceHost host_{};
+  service_test::ScopedServiceHost scopedHost_;
+  ServiceHost& host_ = scopedHost_.host;
   std::thread main_;
   sys::ScopedCall<decltype(c_.RegisterServiceCtrlHandlerExA)> r1_{c_.RegisterServiceCtrlHandlerExA,
                                                                    FakeRegisterHandler};

@@ -11,10 +11,26 @@
 #include <vector>
 
 #include "platform/syscalls.h"
+#include "service/service_host.h"
 #include "standins/t3fp_sim/t3fp_sim_control.h"
 #include "tests/support/test_support.h"
 
 namespace service_test {
+
+// A zero-filled service host with the product's names, published for as long as the test lives, as
+// the entry publishes the process's own.
+struct ScopedServiceHost {
+  ScopedServiceHost() {
+    host.serviceName = kServiceName;
+    host.displayName = kServiceName;
+    g_serviceHost = &host;
+  }
+  ~ScopedServiceHost() { g_serviceHost = nullptr; }
+  ScopedServiceHost(const ScopedServiceHost&) = delete;
+  ScopedServiceHost& operator=(const ScopedServiceHost&) = delete;
+
+  ServiceHost host{};
+};
 
 // One line per event, from whichever thread: "pause", "launch <command line>", "kill 111", ...
 class EventLog {
