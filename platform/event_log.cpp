@@ -87,3 +87,7 @@ void ReportModeFileUnreadable(const char* path, DWORD error) {
 void ReportModeValueRejected(const char* path, const char* key, const char* value) {
   WriteEvent(EVENTLOG_WARNING_TYPE, MSG_MODE_VALUE_REJECTED, {path, key, value});
 }
+
+void ReportModeFileMarked(const char* path, const char* mark, const char* consequence) {
+  WriteEvent(EVENTLOG_WARNING_TYPE, MSG_MODE_FILE_MARKED, {path, mark, consequence});
+}

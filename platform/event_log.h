@@ -42,3 +42,5 @@ void ReportProgramFailed(const char* step, DWORD error);
 void ReportNoConsoleUser(DWORD sessionId);
 void ReportModeFileUnreadable(const char* path, DWORD error);
 void ReportModeValueRejected(const char* path, const char* key, const char* value);
+// `mark` names the byte-order mark, `consequence` says what it does to the reading.
+void ReportModeFileMarked(const char* path, const char* mark, const char* consequence);

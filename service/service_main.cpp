@@ -28,11 +28,16 @@ std::atomic<DWORD> g_acceptedControls{kAcceptStopAndShutdown};
 // carry nothing the response reads, so several waiting ones count as one.
 std::atomic<bool> g_arrivalPending{false};
 
+// Posts an arrival unless one already waits in the worker's queue (see ClaimArrivalSlot).
+void PostArrivalMessage(DWORD worker) {
+  if (ClaimArrivalSlot() && !sys::calls().PostThreadMessageA(worker, kArrivalMessage, 0, 0)) ArrivalTaken();
+}
+
 void PostArrival(ServiceHost& host) {
   g_arrivalPending = true;
   const DWORD worker = host.workerThreadId;
   // Whoever takes the flag (this handler or ServiceMain publishing the worker) posts it.
-  if (worker != 0 && g_arrivalPending.exchange(false)) sys::calls().PostThreadMessageA(worker, kArrivalMessage, 0, 0);
+  if (worker != 0 && g_arrivalPending.exchange(false)) PostArrivalMessage(worker);
 }
 
 // A logon at the active console session, while launching at logon is on, is handed to the worker.
@@ -159,6 +164,7 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
   ServiceHost& host = *g_serviceHost;
   host.workerThreadId = 0;
   g_arrivalPending = false;
+  ArrivalTaken();  // a message left in an earlier worker's queue went with that worker
   g_acceptedControls = kAcceptStopAndShutdown;
   {
     std::lock_guard<std::mutex> turn(g_reportTurn);
@@ -239,7 +245,7 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
       break;
     }
     host.workerThreadId = workerId;
-    if (g_arrivalPending.exchange(false)) sys::calls().PostThreadMessageA(workerId, kArrivalMessage, 0, 0);
+    if (g_arrivalPending.exchange(false)) PostArrivalMessage(workerId);
 
     // Recorded before it is reported: a control that comes right after the report repeats RUNNING.
     host.currentState = SERVICE_RUNNING;

@@ -10,6 +10,7 @@
 #include <usbiodef.h>
 #include <wtsapi32.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -379,6 +380,64 @@ TEST_F(ServiceMainTest, ArrivalPausesHoldUpNeitherTheHandlerNorTheStop) {
   StopAndJoin();
   EXPECT_EQ(Events().Lines(), std::vector<std::string>{"pause"});
   EXPECT_TRUE(platform_.terminations.empty());
+}
+
+// A burst of arrivals (a hub, a dock, a resume) while a response runs is served by one more listing,
+// not one per arrival. The first response is held in its first pause while ten arrivals of other
+// devices come, then the family's disk is plugged and arrives: the response that was running finds
+// it on its next listing, the one waiting message lists once more, and the worker is idle. Listings
+// are counted by the simulator, the end of the work by the worker finding its queue empty.
+struct Burst {
+  HANDLE inPause = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE resume = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE idle = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<bool> holdNextPause{true};
+  ~Burst() {
+    ::SetEvent(resume);
+    for (HANDLE h : {inPause, resume, idle}) ::CloseHandle(h);
+  }
+};
+Burst* burst = nullptr;
+
+DWORD WINAPI HeldPause(HANDLE handle, DWORD timeout) {
+  if (timeout != INFINITE && handle != platform->worker && burst->holdNextPause.exchange(false)) {
+    ::SetEvent(burst->inPause);
+    sys::realCalls().WaitForSingleObject(burst->resume, INFINITE);
+  }
+  return FakeWaitForWorker(handle, timeout);
+}
+BOOL WINAPI GetMessageTellingIdle(LPMSG msg, HWND window, UINT low, UINT high) {
+  MSG waiting;
+  if (!::PeekMessageA(&waiting, nullptr, 0, 0, PM_NOREMOVE)) ::SetEvent(burst->idle);
+  return sys::realCalls().GetMessageA(msg, window, low, high);
+}
+
+int Listings() {
+  int listings = 0;
+  for (int i = 0; i < SimCallCount(); ++i) listings += std::strcmp(SimCallText(i), "vsRefreshDeviceList()") == 0;
+  return listings;
+}
+
+TEST_F(ServiceMainTest, ABurstOfArrivalsIsServedByOneMoreListing) {
+  Burst held;
+  burst = &held;
+  sys::ScopedCall<decltype(c_.WaitForSingleObject)> hold{c_.WaitForSingleObject, HeldPause};
+  sys::ScopedCall<decltype(c_.GetMessageA)> idle{c_.GetMessageA, GetMessageTellingIdle};
+  StartRunning();  // nothing of the family listed
+  EXPECT_EQ(Control(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEARRIVAL), std::vector<Report>{kRunning});
+  ASSERT_EQ(::WaitForSingleObject(held.inPause, INFINITE), WAIT_OBJECT_0);
+  for (int i = 1; i < 10; ++i) Control(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEARRIVAL);
+  Scenario(service_test::kOneDisk);  // also forgets the calls recorded so far
+  Control(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEARRIVAL);
+  ::ResetEvent(held.idle);
+  ::SetEvent(held.resume);
+  ASSERT_EQ(::WaitForSingleObject(held.idle, INFINITE), WAIT_OBJECT_0);
+
+  EXPECT_EQ(Listings(), 2);
+  // The launch is refused (nothing runs), so each of the two responses reaches it.
+  EXPECT_EQ(Events().Lines(), (std::vector<std::string>{"pause", ExpectedLaunch(), ExpectedLaunch()}));
+  StopAndJoin();
+  burst = nullptr;
 }
 
 // A worker that does not end (an SDK call that never returns): STOP_PENDING with check points 2, 3
