@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "launch/mode_settings.h"
+#include "launch/program_manifest.h"
 #include "launch/user_launcher.h"
 #include "platform/event_log.h"
 #include "platform/handles.h"
@@ -254,6 +255,8 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
       break;
     }
     ReportServiceStarted(settings.pollSeconds, settings.launchAtLogon, settings.launchAsUser);
+    // Once, at start: a program that cannot be started with the user's token is named before any launch.
+    if (settings.launchAsUser) WarnWhenProgramNeedsElevation();
     // A user already at the console gets what a logon would have given.
     if (settings.launchAtLogon && IsUserLoggedOnAtConsole()) {
       sys::calls().PostThreadMessageA(workerId, kLogonMessage, 0, 0);

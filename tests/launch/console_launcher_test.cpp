@@ -499,6 +499,11 @@ TEST_F(Launcher, AsUserFailuresAndNoUser) {
        {"WTSGetActiveConsoleSessionId", "WTSQueryUserToken", "CreateEnvironmentBlock", "CreateProcessAsUserA",
         "OutputDebugStringA", "close user token", "destroy environment"},
        "error 0xC00000C9: CreateProcessAsUserA" + denied},
+      // A program whose manifest asks for administrator rights: the cause and the remedy in plain words.
+      {"elevation required", "CreateProcessAsUserA", 740, 0,
+       {"WTSGetActiveConsoleSessionId", "WTSQueryUserToken", "CreateEnvironmentBlock", "CreateProcessAsUserA",
+        "OutputDebugStringA", "close user token", "destroy environment"},
+       std::string("error 0xC00000C9: CreateProcessAsUserA | 740 | ") + kElevationRequiredText},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
