@@ -99,6 +99,9 @@ bool ReadQuotedModulePath(char (&command)[kQuotedPathRoom]) {
   // A path that fills the room has been cut short: registering it would name another file. One
   // whose mode file would not fit could never read it, and would silently run with the defaults.
   if (length == 0 || length >= kModulePathRoom) return false;
+  // A character the ANSI code page cannot hold comes back as '?', which no file name contains: the
+  // path names no file, as good as none.
+  if (std::strchr(command + 1, '?') != nullptr) return false;
   if (!ModeFilePathFits(command + 1)) return false;
   command[1 + length] = '"';
   command[2 + length] = '\0';

@@ -27,7 +27,8 @@ inline constexpr DWORD kFailureResetSeconds = 24 * 60 * 60;
 // ERROR_SERVICE_REQUEST_TIMEOUT.
 inline constexpr DWORD kStateWaitMs = 30000;
 
-// This executable's full path in double quotes; false when it cannot be read whole.
+// This executable's full path in double quotes; false when it cannot be read whole, or holds a
+// character outside the ANSI code page (GetModuleFileNameA gives '?' for it).
 bool ReadQuotedModulePath(char (&command)[kQuotedPathRoom]);
 
 // Sets what CreateServiceA cannot: the description and the failure actions. Their failure leaves a

@@ -345,7 +345,8 @@ TEST_F(ControllerTest, InstallsWithExactParametersAndDescription) {
 // The quoted path is registered whole while "language\ModeConfig.ini" beside it fits in 259
 // characters: for "MarrowbankServer.exe" up to 256, for a long file name up to 259. A path that fills
 // the room (the system cut it short), leaves no room for the mode file, or cannot be read is not
-// registered at all.
+// registered at all; nor is one that holds a character outside the ANSI code page, which
+// GetModuleFileNameA gives as '?'.
 TEST_F(ControllerTest, ExecutablePathLengths) {
   struct PathCase {
     size_t length;
@@ -355,13 +356,14 @@ TEST_F(ControllerTest, ExecutablePathLengths) {
   };
   const PathCase cases[] = {{256, true, ~0u, true},   {257, true, ~0u, false}, {259, true, ~0u, false},
                             {259, false, ~0u, true},  {260, false, ~0u, false}, {300, false, ~0u, false},
-                            {20, false, 0, false}};
+                            {20, false, 0, false},    {40, true, ~0u, false}};
   for (const PathCase& c : cases) {
     SCOPED_TRACE(std::to_string(c.length) + (c.productName ? " MarrowbankServer.exe" : " long name"));
     scm_ = Scm{};
     scm_.exists = false;
     scm_.modulePath = c.productName ? "C:\\" + std::string(c.length - 24, 'a') + "\\MarrowbankServer.exe"
                                     : "C:\\" + std::string(c.length - 7, 'a') + ".exe";
+    if (c.length == 40) scm_.modulePath[4] = '?';  // "C:\a?aa...": a folder named outside the code page
     ASSERT_EQ(scm_.modulePath.size(), c.length);
     scm_.modulePathResult = c.result;
     const Log log = Run();
