@@ -64,9 +64,9 @@ DWORD g_stopWaitHint = 0;
 // How long a stop waits for the worker thread, in steps of one report each. A healthy worker ends
 // within milliseconds of WM_QUIT: its only long waits, the pauses between listing attempts, end at
 // the stop event. What can hold it is an SDK call that does not return (a hung device). Three
-// seconds is what the handler's first STOP_PENDING report promised, and stays below the five
-// seconds Windows gives services at shutdown, so even a forced stop is reported before the system
-// gives up on the service.
+// seconds is what the handler's first STOP_PENDING report promised, and stays well within the
+// about 20 seconds Windows gives all services together at shutdown, so even a forced stop is
+// reported before the system gives up on the service.
 constexpr DWORD kStopStepMs = 1000;
 constexpr DWORD kStopSteps = 3;
 
