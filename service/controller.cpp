@@ -2,10 +2,12 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "launch/mode_switch.h"
 #include "platform/event_log.h"
 #include "platform/handles.h"
+#include "platform/wide_text.h"
 #include "service/service_host.h"
 #include "service/service_main.h"
 
@@ -13,9 +15,19 @@ namespace {
 
 constexpr DWORD kStatePollMs = 250;
 
-void ShowMessage(const char* text, UINT style) {
-  sys::calls().MessageBoxA(nullptr, text, g_serviceHost->serviceName, style);
+// The texts are code page 936 bytes. Converted explicitly and shown through the wide call, they read
+// the same on a system of any ANSI code page; where they cannot be converted, the bytes go to the
+// ANSI call as they are, which is right on a 936 system.
+int ShowBox(const char* text, UINT style) {
+  const std::wstring wideText = WideFromCodePage936(text);
+  const std::wstring wideCaption = WideFromCodePage936(g_serviceHost->serviceName);
+  if (wideText.empty() || wideCaption.empty()) {
+    return sys::calls().MessageBoxA(nullptr, text, g_serviceHost->serviceName, style);
+  }
+  return sys::calls().MessageBoxW(nullptr, wideText.c_str(), wideCaption.c_str(), style);
 }
+
+void ShowMessage(const char* text, UINT style) { ShowBox(text, style); }
 
 // The service's current state, or 0 when the service cannot be opened for reading or queried.
 // `opened` tells the two apart: a service that cannot be opened is installed.
@@ -78,10 +90,7 @@ DWORD WaitForState(SC_HANDLE service, DWORD wanted) {
 }
 
 void AskToStop() {
-  if (sys::calls().MessageBoxA(nullptr, kStopQuestion, g_serviceHost->serviceName, MB_YESNO | MB_ICONQUESTION) !=
-      IDYES) {
-    return;
-  }
+  if (ShowBox(kStopQuestion, MB_YESNO | MB_ICONQUESTION) != IDYES) return;
   sys::UniqueServiceHandle manager(sys::calls().OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) return;
   sys::UniqueServiceHandle service(
@@ -109,10 +118,18 @@ bool ReadQuotedModulePath(char (&command)[kQuotedPathRoom]) {
 }
 
 void ConfigureService(SC_HANDLE service) {
-  char description[kDescriptionBufferSize] = {};
-  std::memcpy(description, kServiceDescription, sizeof(kServiceDescription) - 1);
-  SERVICE_DESCRIPTIONA config{description};
-  sys::calls().ChangeServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, &config);
+  // Registered as UTF-16, so that the service list shows it on a system of any code page; the bytes
+  // as they are where they cannot be converted.
+  std::wstring wide = WideFromCodePage936(kServiceDescription);
+  if (!wide.empty()) {
+    SERVICE_DESCRIPTIONW config{&wide[0]};
+    sys::calls().ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &config);
+  } else {
+    char description[kDescriptionBufferSize] = {};
+    std::memcpy(description, kServiceDescription, sizeof(kServiceDescription) - 1);
+    SERVICE_DESCRIPTIONA config{description};
+    sys::calls().ChangeServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, &config);
+  }
 
   SC_ACTION actions[] = {{SC_ACTION_RESTART, kRestartDelayMs}, {SC_ACTION_RESTART, kRestartDelayMs},
                          {SC_ACTION_NONE, 0}};
