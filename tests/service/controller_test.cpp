@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <string>
@@ -335,8 +336,11 @@ TEST_F(ControllerTest, EachStateAndFailureTakesItsBranch) {
 }
 
 // The boxes get their texts as UTF-16 through MessageBoxW: the Chinese texts whatever the system's
-// ANSI code page (this process's may be 936 or not; the conversion names 936 itself).
+// ANSI code page. The suite also runs in a process of code page 1252 (MARROWBANK_EXPECT_ACP says so).
 TEST_F(ControllerTest, BoxTextsReachTheWideCallAsTheChineseTexts) {
+  if (const char* expected = std::getenv("MARROWBANK_EXPECT_ACP")) {
+    ASSERT_EQ(::GetACP(), std::strtoul(expected, nullptr, 10));
+  }
   const struct {
     const char* name;
     bool exists;
