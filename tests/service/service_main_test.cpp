@@ -10,6 +10,7 @@
 #include <usbiodef.h>
 #include <wtsapi32.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -608,6 +609,41 @@ TEST_F(ServiceMainTest, StartAndStopAreTheOnlyEventsOfAnIdleService) {
   EXPECT_EQ(events.Events(),
             (std::vector<std::string>{"info 0x40000064: 0 | 0 | service", "info 0x40000065: 0 | 0"}));
   EXPECT_TRUE(events.Balanced());
+}
+
+// With LaunchAs=user and a desktop program whose manifest asks for administrator rights (the
+// stand-in in "requires-administrator", where this service's path is said to be), the start names
+// the program once; the launches that follow (refused here) add no second warning.
+std::string g_adminFolder;
+DWORD WINAPI ServiceInAdminFolder(HMODULE module, LPSTR buffer, DWORD size) {
+  if (module != nullptr) return sys::realCalls().GetModuleFileNameA(module, buffer, size);
+  const std::string path = g_adminFolder + "MarrowbankServer.exe";
+  lstrcpynA(buffer, path.c_str(), static_cast<int>(size));
+  return static_cast<DWORD>(path.size());
+}
+
+TEST_F(ServiceMainTest, AProgramThatNeedsAdministratorRightsIsNamedOnceAtStart) {
+  g_adminFolder = test_support::OwnDirectory() + "requires-administrator\\";
+  ::CreateDirectoryA((g_adminFolder + "language").c_str(), nullptr);
+  const std::string modeFile = g_adminFolder + "language\\ModeConfig.ini";
+  ASSERT_TRUE(test_support::WriteText(modeFile, "[Fields]\r\nLaunchAs=user\r\n"));
+  sys::ScopedCall<decltype(c_.GetModuleFileNameA)> path{c_.GetModuleFileNameA, ServiceInAdminFolder};
+  Scenario(service_test::kOneDisk);
+  event_test::ScopedEventCapture events;
+  StartRunning();
+  for (size_t launches = 1; launches <= 2; ++launches) {
+    EXPECT_EQ(Control(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEARRIVAL), std::vector<Report>{kRunning});
+    ASSERT_TRUE(WaitUntil([&] { return Events().Lines().size() == launches; }));
+  }
+  StopAndJoin();
+  ::DeleteFileA(modeFile.c_str());
+  const std::string warning =
+      "warning 0x800000CB: " + g_adminFolder + "Marrowbank.exe | requireAdministrator";
+  const std::vector<std::string> written = events.Events();
+  ASSERT_GE(written.size(), 2u);
+  EXPECT_EQ(written[0], "info 0x40000064: 0 | 0 | user");
+  EXPECT_EQ(written[1], warning);
+  EXPECT_EQ(std::count(written.begin(), written.end(), warning), 1);
 }
 
 // A failed start-up step is an error event with the step's text and the exit codes, then the stop
