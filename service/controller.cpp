@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "launch/mode_switch.h"
 #include "platform/event_log.h"
@@ -19,12 +18,12 @@ constexpr DWORD kStatePollMs = 250;
 // the same on a system of any ANSI code page; where they cannot be converted, the bytes go to the
 // ANSI call as they are, which is right on a 936 system.
 int ShowBox(const char* text, UINT style) {
-  const std::wstring wideText = WideFromCodePage936(text);
-  const std::wstring wideCaption = WideFromCodePage936(g_serviceHost->serviceName);
-  if (wideText.empty() || wideCaption.empty()) {
+  wchar_t wideText[kWideTextRoom];
+  wchar_t wideCaption[kWideTextRoom];
+  if (!WideFromCodePage936(text, wideText) || !WideFromCodePage936(g_serviceHost->serviceName, wideCaption)) {
     return sys::calls().MessageBoxA(nullptr, text, g_serviceHost->serviceName, style);
   }
-  return sys::calls().MessageBoxW(nullptr, wideText.c_str(), wideCaption.c_str(), style);
+  return sys::calls().MessageBoxW(nullptr, wideText, wideCaption, style);
 }
 
 void ShowMessage(const char* text, UINT style) { ShowBox(text, style); }
@@ -120,9 +119,9 @@ bool ReadQuotedModulePath(char (&command)[kQuotedPathRoom]) {
 void ConfigureService(SC_HANDLE service) {
   // Registered as UTF-16, so that the service list shows it on a system of any code page; the bytes
   // as they are where they cannot be converted.
-  std::wstring wide = WideFromCodePage936(kServiceDescription);
-  if (!wide.empty()) {
-    SERVICE_DESCRIPTIONW config{&wide[0]};
+  wchar_t wide[kWideTextRoom];
+  if (WideFromCodePage936(kServiceDescription, wide)) {
+    SERVICE_DESCRIPTIONW config{wide};
     sys::calls().ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &config);
   } else {
     char description[kDescriptionBufferSize] = {};
