@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/dll_search.h"
 #include "platform/path_scan.h"
 #include "platform/syscalls.h"
 
@@ -74,7 +75,9 @@ HMODULE BridgeApi::Bind(bool* loadedHere) {
   if (module == nullptr) {
     char path[MAX_PATH];
     if (!LibraryPathBesideExecutable(path)) return nullptr;
-    module = sys::calls().LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    // The SDK's own dependencies are looked for beside it and in the system folder, not in the
+    // current folder or on PATH.
+    module = sys::calls().LoadLibraryExA(path, nullptr, FullPathLoadFlags());
     if (module == nullptr) return nullptr;
     loaded = true;
   }

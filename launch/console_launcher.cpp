@@ -44,6 +44,9 @@ bool LaunchInConsoleSession(char* commandLine) {
   sys::UniqueHandle processToken;
   sys::UniqueHandle newToken;
 
+  // Asked first: with no session at the console there is no token to make.
+  DWORD sessionId = sys::calls().WTSGetActiveConsoleSessionId();
+  if (sessionId == kNoConsoleSession) return false;
   if (!sys::calls().OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, processToken.receive())) {
     return LaunchStepFailed("OpenProcessToken");
   }
@@ -51,7 +54,6 @@ bool LaunchInConsoleSession(char* commandLine) {
                                      TokenPrimary, newToken.receive())) {
     return LaunchStepFailed("DuplicateTokenEx");
   }
-  DWORD sessionId = sys::calls().WTSGetActiveConsoleSessionId();
   if (!sys::calls().SetTokenInformation(newToken.get(), TokenSessionId, &sessionId, sizeof sessionId)) {
     return LaunchStepFailed("SetTokenInformation");
   }

@@ -7,5 +7,6 @@ bool IsDesktopAppRunning();
 
 // Starts `commandLine` under a duplicate of this process's token moved to the active console
 // session, on "winsta0\default". True when the process was created; keeps no handle of it. The start,
-// or the step that failed, is reported as an event.
+// or the step that failed, is reported as an event. With no session at the console, starts nothing
+// and reports nothing.
 bool LaunchInConsoleSession(char* commandLine);

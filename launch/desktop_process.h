@@ -5,6 +5,11 @@
 
 #include "platform/handles.h"
 
+// What WTSGetActiveConsoleSessionId answers while no session is attached to the console (during a
+// session switch, for one). Nobody is there to start the program for: both launchers start nothing
+// and report nothing, and the next arrival or timer check tries again.
+constexpr DWORD kNoConsoleSession = 0xFFFFFFFF;
+
 // Starts `commandLine` under `token` with `environment`, on "winsta0\default", with flags 0x430, and
 // writes "CreateProcessAsUser OK!\r\n" or "CreateProcessAsUser FAILD!\r\n" to the debug output. The
 // start is reported as an event (process id, `sessionId`, command line), a failure as one too. The

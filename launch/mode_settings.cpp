@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "launch/mode_file_mark.h"
 #include "launch/mode_switch.h"
 #include "platform/event_log.h"
 
@@ -18,9 +19,24 @@ std::string ReadValue(const char* path, const char* key) {
   return value;
 }
 
-std::string ReadValue(const char* key) {
-  char path[kModeFilePathSize];
-  return ModeFilePath(path) ? ReadValue(path, key) : std::string();
+// LaunchAs is read past a UTF-8 mark, which Windows' profile functions do not skip: a file that asks
+// for the console user's own token must never start the program as LocalSystem instead. The other
+// keys take their defaults on such a file, which the start-up warning says.
+std::string ReadLaunchAs(const char* path) {
+  return ReadTextMark(path) == TextMark::kUtf8 ? ReadValuePastMark(path, "LaunchAs") : ReadValue(path, "LaunchAs");
+}
+
+// One warning at start for a file that begins with a byte-order mark, naming the remedy.
+void CheckMark(const char* path) {
+  const TextMark mark = ReadTextMark(path);
+  if (mark == TextMark::kNone) return;
+  ReportModeFileMarked(path, TextMarkName(mark),
+                       mark == TextMark::kUtf8
+                           ? "Windows does not skip this mark: the section [Fields] on the first line is not found "
+                             "and every key takes its default, except LaunchAs, which the service reads past the "
+                             "mark."
+                           : "The service expects the ANSI text it ships with; Windows reads a file with this mark "
+                             "as Unicode, Wine and older tools may not.");
 }
 
 bool IsLaunchAtLogonOn(const std::string& value) { return value == "1"; }
@@ -54,6 +70,7 @@ StartSettings ReadStartSettings() {
   char path[kModeFilePathSize];
   if (!ModeFilePath(path)) return settings;
   CheckReadable(path);
+  CheckMark(path);
 
   const std::string poll = ReadValue(path, "PollSeconds");
   if (!poll.empty() && settings.pollSeconds == 0 && !IsZero(poll)) {
@@ -64,7 +81,7 @@ StartSettings ReadStartSettings() {
   if (!logon.empty() && logon != "0" && !settings.launchAtLogon) {
     ReportModeValueRejected(path, "LaunchAtLogon", logon.c_str());
   }
-  const std::string launchAs = ReadValue(path, "LaunchAs");
+  const std::string launchAs = ReadLaunchAs(path);
   settings.launchAsUser = IsLaunchAsUser(launchAs);
   if (!launchAs.empty() && !settings.launchAsUser && ::lstrcmpiA(launchAs.c_str(), "service") != 0) {
     ReportModeValueRejected(path, "LaunchAs", launchAs.c_str());
@@ -72,4 +89,7 @@ StartSettings ReadStartSettings() {
   return settings;
 }
 
-bool ReadLaunchAsUser() { return IsLaunchAsUser(ReadValue("LaunchAs")); }
+bool ReadLaunchAsUser() {
+  char path[kModeFilePathSize];
+  return ModeFilePath(path) && IsLaunchAsUser(ReadLaunchAs(path));
+}

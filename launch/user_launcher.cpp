@@ -5,10 +5,6 @@
 #include "launch/desktop_process.h"
 #include "platform/handles.h"
 
-namespace {
-constexpr DWORD kNoConsoleSession = 0xFFFFFFFF;  // no session is attached to the console at all
-}  // namespace
-
 // The user's profile is not loaded here: a user who is logged on at the console has it loaded by the
 // logon itself, so the program sees its own registry hive and folders. Loading it again would only
 // add a reference that this service, which keeps no handle of the program, could not drop at the
@@ -23,10 +19,7 @@ bool LaunchAsConsoleUser(char* commandLine) {
   sys::UniqueHandle userToken;
 
   const DWORD sessionId = sys::calls().WTSGetActiveConsoleSessionId();
-  if (sessionId == kNoConsoleSession) {
-    ReportLaunchProblem(nullptr, sessionId);
-    return false;
-  }
+  if (sessionId == kNoConsoleSession) return false;
   if (!sys::calls().WTSQueryUserToken(sessionId, userToken.receive())) {
     const DWORD error = ::GetLastError();
     // No token for the session: nobody is logged on there.

@@ -70,13 +70,18 @@ void ReportProgramStarted(DWORD processId, DWORD sessionId, const char* commandL
 }
 
 void ReportProgramFailed(const char* step, DWORD error) {
-  const std::string code = Decimal(error), text = Win32ErrorText(error);
+  const std::string code = Decimal(error);
+  const std::string text = error == kErrorElevationRequired ? kElevationRequiredText : Win32ErrorText(error);
   WriteEvent(EVENTLOG_ERROR_TYPE, MSG_PROGRAM_FAILED, {step, code.c_str(), text.c_str()});
 }
 
 void ReportNoConsoleUser(DWORD sessionId) {
   const std::string session = Decimal(sessionId);
   WriteEvent(EVENTLOG_WARNING_TYPE, MSG_NO_CONSOLE_USER, {session.c_str()});
+}
+
+void ReportProgramNeedsElevation(const char* path, const char* level) {
+  WriteEvent(EVENTLOG_WARNING_TYPE, MSG_PROGRAM_NEEDS_ELEVATION, {path, level});
 }
 
 void ReportModeFileUnreadable(const char* path, DWORD error) {
@@ -86,4 +91,8 @@ void ReportModeFileUnreadable(const char* path, DWORD error) {
 
 void ReportModeValueRejected(const char* path, const char* key, const char* value) {
   WriteEvent(EVENTLOG_WARNING_TYPE, MSG_MODE_VALUE_REJECTED, {path, key, value});
+}
+
+void ReportModeFileMarked(const char* path, const char* mark, const char* consequence) {
+  WriteEvent(EVENTLOG_WARNING_TYPE, MSG_MODE_FILE_MARKED, {path, mark, consequence});
 }

@@ -29,6 +29,13 @@ bool RemoveEventSource();
 // Writes one event with its insert strings, in the message's order.
 void WriteEvent(WORD type, DWORD id, std::initializer_list<const char*> strings);
 
+// ERROR_ELEVATION_REQUIRED, which MinGW-w64's headers do not define.
+inline constexpr DWORD kErrorElevationRequired = 740;
+inline constexpr char kElevationRequiredText[] =
+    "The program's manifest asks for administrator rights, which a program started with the console "
+    "user's token (LaunchAs=user) cannot have. Set LaunchAs=service, or give the program a manifest with "
+    "the level asInvoker.";
+
 // The system's text for a Win32 error code, on one line; "" when the system has none.
 std::string Win32ErrorText(DWORD error);
 
@@ -38,7 +45,11 @@ void ReportServiceStopped(DWORD win32ExitCode, DWORD serviceSpecificExitCode);
 // `step` says what failed and what to check; the codes are those of the STOPPED report.
 void ReportStartStepFailed(const char* step, DWORD win32ExitCode, DWORD serviceSpecificExitCode);
 void ReportProgramStarted(DWORD processId, DWORD sessionId, const char* commandLine);
+// 740 (ERROR_ELEVATION_REQUIRED) carries a text of its own that names the cause and the remedy.
 void ReportProgramFailed(const char* step, DWORD error);
 void ReportNoConsoleUser(DWORD sessionId);
+void ReportProgramNeedsElevation(const char* path, const char* level);
 void ReportModeFileUnreadable(const char* path, DWORD error);
 void ReportModeValueRejected(const char* path, const char* key, const char* value);
+// `mark` names the byte-order mark, `consequence` says what it does to the reading.
+void ReportModeFileMarked(const char* path, const char* mark, const char* consequence);

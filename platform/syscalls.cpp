@@ -75,10 +75,12 @@ const Calls kReal = {
     ::RegCloseKey,
     ::RegDeleteKeyA,
     ::WTSQueryUserToken,
+    ::MessageBoxW,
+    ::ChangeServiceConfig2W,
 };
 
 // Every row is a function pointer: a row added to Calls but not to kReal would be left null.
-static_assert(sizeof(Calls) == 56 * sizeof(void*), "keep kReal in step with Calls");
+static_assert(sizeof(Calls) == 58 * sizeof(void*), "keep kReal in step with Calls");
 
 Calls g_calls = kReal;
 

@@ -87,6 +87,10 @@ struct Calls {
   decltype(&::RegCloseKey) RegCloseKey;
   decltype(&::RegDeleteKeyA) RegDeleteKeyA;
   decltype(&::WTSQueryUserToken) WTSQueryUserToken;
+
+  // The installer's Chinese texts through the wide-character calls, readable on every code page.
+  decltype(&::MessageBoxW) MessageBoxW;
+  decltype(&::ChangeServiceConfig2W) ChangeServiceConfig2W;
 };
 
 // The table in force. Product code reads it on every call, so an override takes effect at once.

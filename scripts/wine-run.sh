@@ -8,9 +8,11 @@ build_dir=$(cd "$1" && pwd); shift
 source "$(dirname "$0")/wine-env.sh"
 wine_use_arch "$(wine_arch_of "$build_dir")"
 export WINEPREFIX="$build_dir/wineprefix" WINEDEBUG=-all
-export LANG=zh_CN.UTF-8
+# MARROWBANK_WINE_LANG chooses another locale for one run (en_US.UTF-8: code page 1252).
+lang=${MARROWBANK_WINE_LANG:-zh_CN.UTF-8}
+export LANG=$lang
 export LOCPATH="$build_dir/locale"  # the zh_CN.UTF-8 locale the fixture compiled
 if [ -z "${DISPLAY:-}" ] && [ -s "$build_dir/xvfb.display" ]; then
   export DISPLAY=":$(cat "$build_dir/xvfb.display")"
 fi
-exec env LC_ALL=zh_CN.UTF-8 wine "$@"
+exec env LC_ALL="$lang" wine "$@"

@@ -6,6 +6,7 @@
 #include "launch/mode_switch.h"
 #include "platform/event_log.h"
 #include "platform/handles.h"
+#include "platform/wide_text.h"
 #include "service/service_host.h"
 #include "service/service_main.h"
 
@@ -13,9 +14,19 @@ namespace {
 
 constexpr DWORD kStatePollMs = 250;
 
-void ShowMessage(const char* text, UINT style) {
-  sys::calls().MessageBoxA(nullptr, text, g_serviceHost->serviceName, style);
+// The texts are code page 936 bytes. Converted explicitly and shown through the wide call, they read
+// the same on a system of any ANSI code page; where they cannot be converted, the bytes go to the
+// ANSI call as they are, which is right on a 936 system.
+int ShowBox(const char* text, UINT style) {
+  wchar_t wideText[kWideTextRoom];
+  wchar_t wideCaption[kWideTextRoom];
+  if (!WideFromCodePage936(text, wideText) || !WideFromCodePage936(g_serviceHost->serviceName, wideCaption)) {
+    return sys::calls().MessageBoxA(nullptr, text, g_serviceHost->serviceName, style);
+  }
+  return sys::calls().MessageBoxW(nullptr, wideText, wideCaption, style);
 }
+
+void ShowMessage(const char* text, UINT style) { ShowBox(text, style); }
 
 // The service's current state, or 0 when the service cannot be opened for reading or queried.
 // `opened` tells the two apart: a service that cannot be opened is installed.
@@ -78,10 +89,7 @@ DWORD WaitForState(SC_HANDLE service, DWORD wanted) {
 }
 
 void AskToStop() {
-  if (sys::calls().MessageBoxA(nullptr, kStopQuestion, g_serviceHost->serviceName, MB_YESNO | MB_ICONQUESTION) !=
-      IDYES) {
-    return;
-  }
+  if (ShowBox(kStopQuestion, MB_YESNO | MB_ICONQUESTION) != IDYES) return;
   sys::UniqueServiceHandle manager(sys::calls().OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) return;
   sys::UniqueServiceHandle service(
@@ -99,6 +107,9 @@ bool ReadQuotedModulePath(char (&command)[kQuotedPathRoom]) {
   // A path that fills the room has been cut short: registering it would name another file. One
   // whose mode file would not fit could never read it, and would silently run with the defaults.
   if (length == 0 || length >= kModulePathRoom) return false;
+  // A character the ANSI code page cannot hold comes back as '?', which no file name contains: the
+  // path names no file, as good as none.
+  if (std::strchr(command + 1, '?') != nullptr) return false;
   if (!ModeFilePathFits(command + 1)) return false;
   command[1 + length] = '"';
   command[2 + length] = '\0';
@@ -106,10 +117,18 @@ bool ReadQuotedModulePath(char (&command)[kQuotedPathRoom]) {
 }
 
 void ConfigureService(SC_HANDLE service) {
-  char description[kDescriptionBufferSize] = {};
-  std::memcpy(description, kServiceDescription, sizeof(kServiceDescription) - 1);
-  SERVICE_DESCRIPTIONA config{description};
-  sys::calls().ChangeServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, &config);
+  // Registered as UTF-16, so that the service list shows it on a system of any code page; the bytes
+  // as they are where they cannot be converted.
+  wchar_t wide[kWideTextRoom];
+  if (WideFromCodePage936(kServiceDescription, wide)) {
+    SERVICE_DESCRIPTIONW config{wide};
+    sys::calls().ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &config);
+  } else {
+    char description[kDescriptionBufferSize] = {};
+    std::memcpy(description, kServiceDescription, sizeof(kServiceDescription) - 1);
+    SERVICE_DESCRIPTIONA config{description};
+    sys::calls().ChangeServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, &config);
+  }
 
   SC_ACTION actions[] = {{SC_ACTION_RESTART, kRestartDelayMs}, {SC_ACTION_RESTART, kRestartDelayMs},
                          {SC_ACTION_NONE, 0}};

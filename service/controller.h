@@ -27,7 +27,8 @@ inline constexpr DWORD kFailureResetSeconds = 24 * 60 * 60;
 // ERROR_SERVICE_REQUEST_TIMEOUT.
 inline constexpr DWORD kStateWaitMs = 30000;
 
-// This executable's full path in double quotes; false when it cannot be read whole.
+// This executable's full path in double quotes; false when it cannot be read whole, or holds a
+// character outside the ANSI code page (GetModuleFileNameA gives '?' for it).
 bool ReadQuotedModulePath(char (&command)[kQuotedPathRoom]);
 
 // Sets what CreateServiceA cannot: the description and the failure actions. Their failure leaves a
@@ -55,7 +56,9 @@ DWORD StartAndWait(SC_HANDLE service);
 // of its process.
 DWORD StopAndWait(SC_HANDLE service);
 
-// The installer's texts, code page 936.
+// The installer's texts, code page 936, byte for byte. They are converted from that code page
+// explicitly and shown (MessageBoxW) or registered (ChangeServiceConfig2W) as UTF-16, so they read the
+// same on a system of any ANSI code page.
 // "如果停止此服务，KOLVA的设备将不会被发现。如果禁用此服务，任何依赖此服务的服务都无法正常启动。"
 inline constexpr char kServiceDescription[] =
     "\xC8\xE7\xB9\xFB\xCD\xA3\xD6\xB9\xB4\xCB\xB7\xFE\xCE\xF1\xA3\xAC"

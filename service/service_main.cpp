@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "launch/mode_settings.h"
+#include "launch/program_manifest.h"
 #include "launch/user_launcher.h"
 #include "platform/event_log.h"
 #include "platform/handles.h"
@@ -28,11 +29,16 @@ std::atomic<DWORD> g_acceptedControls{kAcceptStopAndShutdown};
 // carry nothing the response reads, so several waiting ones count as one.
 std::atomic<bool> g_arrivalPending{false};
 
+// Posts an arrival unless one already waits in the worker's queue (see ClaimArrivalSlot).
+void PostArrivalMessage(DWORD worker) {
+  if (ClaimArrivalSlot() && !sys::calls().PostThreadMessageA(worker, kArrivalMessage, 0, 0)) ArrivalTaken();
+}
+
 void PostArrival(ServiceHost& host) {
   g_arrivalPending = true;
   const DWORD worker = host.workerThreadId;
   // Whoever takes the flag (this handler or ServiceMain publishing the worker) posts it.
-  if (worker != 0 && g_arrivalPending.exchange(false)) sys::calls().PostThreadMessageA(worker, kArrivalMessage, 0, 0);
+  if (worker != 0 && g_arrivalPending.exchange(false)) PostArrivalMessage(worker);
 }
 
 // A logon at the active console session, while launching at logon is on, is handed to the worker.
@@ -58,9 +64,9 @@ DWORD g_stopWaitHint = 0;
 // How long a stop waits for the worker thread, in steps of one report each. A healthy worker ends
 // within milliseconds of WM_QUIT: its only long waits, the pauses between listing attempts, end at
 // the stop event. What can hold it is an SDK call that does not return (a hung device). Three
-// seconds is what the handler's first STOP_PENDING report promised, and stays below the five
-// seconds Windows gives services at shutdown, so even a forced stop is reported before the system
-// gives up on the service.
+// seconds is what the handler's first STOP_PENDING report promised, and stays well within the
+// about 20 seconds Windows gives all services together at shutdown, so even a forced stop is
+// reported before the system gives up on the service.
 constexpr DWORD kStopStepMs = 1000;
 constexpr DWORD kStopSteps = 3;
 
@@ -159,6 +165,7 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
   ServiceHost& host = *g_serviceHost;
   host.workerThreadId = 0;
   g_arrivalPending = false;
+  ArrivalTaken();  // a message left in an earlier worker's queue went with that worker
   g_acceptedControls = kAcceptStopAndShutdown;
   {
     std::lock_guard<std::mutex> turn(g_reportTurn);
@@ -239,7 +246,7 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
       break;
     }
     host.workerThreadId = workerId;
-    if (g_arrivalPending.exchange(false)) sys::calls().PostThreadMessageA(workerId, kArrivalMessage, 0, 0);
+    if (g_arrivalPending.exchange(false)) PostArrivalMessage(workerId);
 
     // Recorded before it is reported: a control that comes right after the report repeats RUNNING.
     host.currentState = SERVICE_RUNNING;
@@ -248,6 +255,8 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
       break;
     }
     ReportServiceStarted(settings.pollSeconds, settings.launchAtLogon, settings.launchAsUser);
+    // Once, at start: a program that cannot be started with the user's token is named before any launch.
+    if (settings.launchAsUser) WarnWhenProgramNeedsElevation();
     // A user already at the console gets what a logon would have given.
     if (settings.launchAtLogon && IsUserLoggedOnAtConsole()) {
       sys::calls().PostThreadMessageA(workerId, kLogonMessage, 0, 0);

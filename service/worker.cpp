@@ -1,9 +1,13 @@
 #include "service/worker.h"
 
+#include <atomic>
+
 #include "launch/launch_decisions.h"
 #include "platform/syscalls.h"
 
 namespace {
+
+std::atomic<bool> g_arrivalWaiting{false};
 
 UINT_PTR ArmTimer(unsigned pollSeconds) {
   return pollSeconds == 0 ? 0 : sys::calls().SetTimer(nullptr, 0, pollSeconds * 1000u, nullptr);
@@ -12,6 +16,10 @@ UINT_PTR ArmTimer(unsigned pollSeconds) {
 bool Signalled(HANDLE event) { return event != nullptr && WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
 
 }  // namespace
+
+bool ClaimArrivalSlot() { return !g_arrivalWaiting.exchange(true); }
+
+void ArrivalTaken() { g_arrivalWaiting = false; }
 
 DWORD WINAPI WorkerThreadProc(LPVOID parameter) {
   WorkerStart start{};
@@ -41,6 +49,7 @@ DWORD WINAPI WorkerThreadProc(LPVOID parameter) {
       if (timer == kLaunchTimerId) timer = ArmTimer(start.pollSeconds);
       OnLaunchTimer();
     } else if (msg.message == kArrivalMessage && msg.hwnd == nullptr) {
+      ArrivalTaken();
       // Arrivals still queued when the service stops start nothing.
       if (!Signalled(start.stopEvent)) OnDeviceArrival(start.stopEvent);
     } else if (msg.message == kLogonMessage && msg.hwnd == nullptr) {

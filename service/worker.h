@@ -16,6 +16,15 @@ constexpr UINT kArrivalMessage = WM_APP + 1;
 // the service started, and launching at logon is switched on.
 constexpr UINT kLogonMessage = WM_APP + 2;
 
+// At most one arrival message waits in the worker's queue. Arrivals carry nothing the response reads,
+// and a response lists the devices as they are when it runs: one waiting message serves every arrival
+// that comes before the worker takes it, so a burst (a hub, a dock, a resume) costs one more listing,
+// not one per arrival. The poster claims the slot (true: none was waiting, post it; give it back with
+// `ArrivalTaken` when the post fails); the worker gives it back as it takes the message, before the
+// response lists anything, so an arrival during the response is served by the next one.
+bool ClaimArrivalSlot();
+void ArrivalTaken();
+
 // The timer that each WM_TIMER cancels before the launch check.
 constexpr UINT_PTR kLaunchTimerId = 111;
 

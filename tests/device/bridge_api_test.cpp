@@ -139,6 +139,49 @@ TEST_F(BridgeTest, LibraryPathKeepsADoubleByteCharacterWhole) {
   EXPECT_EQ(g_loadedPath, "C:\\Program Files\\Bridge\\JMUsbDll.dll");
 }
 
+// The library is loaded so that its own dependencies are searched for beside it and in the system
+// folder only, where the system knows the flags for that (it has SetDefaultDllDirectories); without
+// them, the search that starts in the library's folder.
+DWORD g_loadFlags = 0;
+HMODULE WINAPI RecordFlags(LPCSTR path, HANDLE file, DWORD flags) {
+  g_loadFlags = flags;
+  return sys::realCalls().LoadLibraryExA(path, file, flags);
+}
+FARPROC WINAPI WithoutSetDefaultDllDirectories(HMODULE module, LPCSTR name) {
+  if (HIWORD(reinterpret_cast<ULONG_PTR>(name)) != 0 && std::strcmp(name, "SetDefaultDllDirectories") == 0) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+  }
+  return sys::realCalls().GetProcAddress(module, name);
+}
+
+TEST_F(BridgeTest, DependenciesAreSearchedBesideTheLibraryAndInTheSystemFolder) {
+  PutBeside("complete");
+  const struct {
+    const char* name;
+    bool hasSetDefaultDllDirectories;
+    DWORD flags;
+  } cases[] = {{"Windows 8, or 7 with KB2533623", true, 0x900},  // LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | _SYSTEM32
+               {"Windows 7 without the update", false, 0x8}};   // LOAD_WITH_ALTERED_SEARCH_PATH
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    g_loadFlags = 0;
+    sys::ScopedCall<decltype(&::LoadLibraryExA)> load(sys::calls().LoadLibraryExA, RecordFlags);
+    sys::ScopedCall<decltype(&::GetProcAddress)> lookup(
+        sys::calls().GetProcAddress,
+        c.hasSetDefaultDllDirectories ? sys::realCalls().GetProcAddress : WithoutSetDefaultDllDirectories);
+    bool loadedHere = false;
+    HMODULE module = BridgeApi::Bind(&loadedHere);
+    ASSERT_NE(module, nullptr);
+    EXPECT_TRUE(loadedHere);
+    EXPECT_EQ(g_loadFlags, c.flags);
+    EXPECT_NE(BridgeApi::Table().Entry("AP_FwUpdate"), nullptr);
+    BridgeApi::Table().Clear();
+    FreeLibrary(module);
+    ASSERT_EQ(GetModuleHandleA("JMUsbDll"), nullptr);
+  }
+}
+
 // A library the failed binding loaded itself is released again and no slot points into it.
 TEST_F(BridgeTest, FailedBindingReleasesTheLibraryItLoaded) {
   PutBeside("without_AP_ChangePwd");

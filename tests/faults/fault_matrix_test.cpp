@@ -169,6 +169,13 @@ int WINAPI Box(HWND, LPCSTR text, LPCSTR, UINT style) {
   machine.Update([&] { machine.boxes.push_back(std::to_string(style) + ":" + text); });
   return IDYES;
 }
+// The installer's boxes come as UTF-16; recorded in code page 936, as the executable holds them.
+int WINAPI WideBox(HWND window, LPCWSTR text, LPCWSTR, UINT style) {
+  char bytes[1000] = {};
+  ::WideCharToMultiByte(936, 0, text, -1, bytes, sizeof bytes - 1, nullptr, nullptr);
+  return Box(window, bytes, nullptr, style);
+}
+BOOL WINAPI ScmDescribeWide(SC_HANDLE, DWORD, LPVOID) { return TRUE; }
 
 UINT_PTR WINAPI ScriptedSetTimer(HWND, UINT_PTR, UINT, TIMERPROC) { return kPollTimer; }
 BOOL WINAPI ScriptedKillTimer(HWND, UINT_PTR id) { return id == kPollTimer; }
@@ -275,6 +282,8 @@ void DescribeFailures() {
   fails(&sys::Calls::SetServiceStatus, ERROR_INVALID_DATA);
   fails(&sys::Calls::RegisterDeviceNotificationA, ERROR_INVALID_DATA);
   fails(&sys::Calls::MessageBoxA, ERROR_NOT_ENOUGH_MEMORY);
+  fails(&sys::Calls::MessageBoxW, ERROR_NOT_ENOUGH_MEMORY);
+  fails(&sys::Calls::ChangeServiceConfig2W, ERROR_SERVICE_MARKED_FOR_DELETE);
   fails(&sys::Calls::SetTimer, ERROR_NOT_ENOUGH_QUOTA);
   releaseFails(&sys::Calls::KillTimer, ERROR_INVALID_PARAMETER);
   fails(&sys::Calls::SetEvent, ERROR_INVALID_HANDLE);
@@ -651,6 +660,8 @@ class FaultMatrixBase : public ::testing::Test {
   sys::ScopedCall<decltype(c_.RegisterDeviceNotificationA)> r11_{c_.RegisterDeviceNotificationA, ScmRegisterDevices};
   sys::ScopedCall<decltype(c_.SetServiceStatus)> r12_{c_.SetServiceStatus, ScmReport};
   sys::ScopedCall<decltype(c_.MessageBoxA)> r13_{c_.MessageBoxA, Box};
+  sys::ScopedCall<decltype(c_.MessageBoxW)> r13w_{c_.MessageBoxW, WideBox};
+  sys::ScopedCall<decltype(c_.ChangeServiceConfig2W)> r7w_{c_.ChangeServiceConfig2W, ScmDescribeWide};
   sys::ScopedCall<decltype(c_.SetTimer)> r14_{c_.SetTimer, ScriptedSetTimer};
   sys::ScopedCall<decltype(c_.KillTimer)> r15_{c_.KillTimer, ScriptedKillTimer};
   sys::ScopedCall<decltype(c_.WaitForSingleObject)> r16_{c_.WaitForSingleObject, CountedWait};

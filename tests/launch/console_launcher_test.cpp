@@ -338,7 +338,7 @@ TEST_F(Launcher, StartsTheProgramInTheConsoleSessionAndKeepsNoHandleOfIt) {
   EXPECT_GT(handlesBefore, 0);
   EXPECT_EQ(handlesAfter, handlesBefore) << "a handle of the new process, its thread or a token stayed open";
 
-  EXPECT_EQ(g.events, (std::vector<std::string>{"OpenProcessToken", "DuplicateTokenEx", "WTSGetActiveConsoleSessionId",
+  EXPECT_EQ(g.events, (std::vector<std::string>{"WTSGetActiveConsoleSessionId", "OpenProcessToken", "DuplicateTokenEx",
                                                 "SetTokenInformation", "CreateEnvironmentBlock",
                                                 "CreateProcessAsUserA", "OutputDebugStringA", "close new token",
                                                 "close process token", "destroy environment", "close process",
@@ -396,7 +396,7 @@ TEST_F(Launcher, EachFailingStepReturnsFalseAndReleasesWhatItObtained) {
       {"CreateProcessAsUserA",
        {"OutputDebugStringA", "close new token", "close process token", "destroy environment"}},
   };
-  const std::vector<std::string> steps = {"OpenProcessToken", "DuplicateTokenEx", "WTSGetActiveConsoleSessionId",
+  const std::vector<std::string> steps = {"WTSGetActiveConsoleSessionId", "OpenProcessToken", "DuplicateTokenEx",
                                           "SetTokenInformation", "CreateEnvironmentBlock", "CreateProcessAsUserA"};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.failing);
@@ -487,8 +487,6 @@ TEST_F(Launcher, AsUserFailuresAndNoUser) {
     std::string event;
   };
   const Case cases[] = {
-      {"no session at the console", "", 0, 0xFFFFFFFF, {"WTSGetActiveConsoleSessionId"},
-       "warning 0x800000CA: 4294967295"},
       {"no user logged on", "WTSQueryUserToken", ERROR_NO_TOKEN, 0,
        {"WTSGetActiveConsoleSessionId", "WTSQueryUserToken"},
        "warning 0x800000CA: " + std::to_string(::WTSGetActiveConsoleSessionId())},
@@ -501,6 +499,11 @@ TEST_F(Launcher, AsUserFailuresAndNoUser) {
        {"WTSGetActiveConsoleSessionId", "WTSQueryUserToken", "CreateEnvironmentBlock", "CreateProcessAsUserA",
         "OutputDebugStringA", "close user token", "destroy environment"},
        "error 0xC00000C9: CreateProcessAsUserA" + denied},
+      // A program whose manifest asks for administrator rights: the cause and the remedy in plain words.
+      {"elevation required", "CreateProcessAsUserA", 740, 0,
+       {"WTSGetActiveConsoleSessionId", "WTSQueryUserToken", "CreateEnvironmentBlock", "CreateProcessAsUserA",
+        "OutputDebugStringA", "close user token", "destroy environment"},
+       std::string("error 0xC00000C9: CreateProcessAsUserA | 740 | ") + kElevationRequiredText},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -519,6 +522,38 @@ TEST_F(Launcher, AsUserFailuresAndNoUser) {
   EXPECT_EQ(test_support::ReadText(log_), "") << "a failed launch started the program";
 }
 
+// While no session is attached to the console (WTSGetActiveConsoleSessionId answers 0xFFFFFFFF,
+// during a session switch for one) neither road makes a token or a process, nor writes an event:
+// nobody is there, and the next arrival or timer check tries again, which starts the program once a
+// session is back. Nor does it end a run of a reported problem.
+TEST_F(Launcher, NoSessionAtTheConsoleStartsNothingAndSaysNothingOnBothRoads) {
+  const struct {
+    const char* name;
+    bool (*launch)(char*);
+  } roads[] = {{"service token", LaunchInConsoleSession}, {"console user", LaunchAsConsoleUser}};
+  size_t starts = 0;
+  for (const auto& road : roads) {
+    SCOPED_TRACE(road.name);
+    std::vector<std::string> events;
+    const auto launch = [&](const char* failing, DWORD consoleSession) {
+      std::string commandLine = "\"" + OwnDirectory() + "Marrowbank.exe\" --exit";
+      WatchLauncher watch(failing, ERROR_ACCESS_DENIED, consoleSession);
+      const bool launched = road.launch(&commandLine[0]);
+      for (const std::string& e : watch.Events()) events.push_back(e.substr(0, e.find(':')));
+      return launched;
+    };
+    EXPECT_FALSE(launch("CreateEnvironmentBlock", 0));
+    EXPECT_FALSE(launch("", 0xFFFFFFFF));
+    EXPECT_EQ(g.events, std::vector<std::string>{"WTSGetActiveConsoleSessionId"});
+    EXPECT_EQ(g.debugOutput, "");
+    EXPECT_FALSE(launch("", 0xFFFFFFFF));
+    EXPECT_FALSE(launch("CreateEnvironmentBlock", 0));  // the same run: not reported again
+    EXPECT_TRUE(launch("", 0));
+    EXPECT_EQ(events, (std::vector<std::string>{"error 0xC00000C9", "info 0x400000C8"}));
+    WaitForLoggedStarts(++starts);
+  }
+}
+
 // The polling road tries a failed launch again every period: the same problem is reported once,
 // until a start ends the run of it.
 TEST_F(Launcher, ARepeatedProblemIsReportedOnceUntilAStart) {
@@ -532,12 +567,12 @@ TEST_F(Launcher, ARepeatedProblemIsReportedOnceUntilAStart) {
   };
   EXPECT_FALSE(launch("CreateEnvironmentBlock", 0));
   EXPECT_FALSE(launch("CreateEnvironmentBlock", 0));
-  EXPECT_FALSE(launch("", 0xFFFFFFFF));
-  EXPECT_FALSE(launch("", 0xFFFFFFFF));
+  EXPECT_FALSE(launch("WTSQueryUserToken", 0));  // fails with access denied: another problem
+  EXPECT_FALSE(launch("WTSQueryUserToken", 0));
   EXPECT_FALSE(launch("CreateEnvironmentBlock", 0));
   EXPECT_TRUE(launch("", 0));
   EXPECT_FALSE(launch("CreateEnvironmentBlock", 0));
-  EXPECT_EQ(events, (std::vector<std::string>{"error 0xC00000C9", "warning 0x800000CA", "error 0xC00000C9",
+  EXPECT_EQ(events, (std::vector<std::string>{"error 0xC00000C9", "error 0xC00000C9", "error 0xC00000C9",
                                               "info 0x400000C8", "error 0xC00000C9"}));
   WaitForLoggedStarts(1);
 }

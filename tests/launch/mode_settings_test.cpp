@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "launch/mode_file_mark.h"
 #include "platform/event_log.h"
 #include "tests/launch/test_files.h"
 #include "tests/platform/event_capture.h"
@@ -75,6 +76,79 @@ TEST_F(StartSettingsTest, AFileThatCannotBeReadIsOneWarning) {
   EXPECT_FALSE(settings.launchAtLogon);
   EXPECT_EQ(events.Events(), std::vector<std::string>{"warning 0x8000012C: " + path_ + " | 5 | " +
                                                       Win32ErrorText(ERROR_ACCESS_DENIED)});
+}
+
+// A file saved with a byte-order mark (PowerShell 5.1's Set-Content -Encoding UTF8, older Notepad)
+// is one warning at start, naming the file, the mark and the remedy. LaunchAs=user in a UTF-8 file is
+// read past the mark, which Windows' profile functions do not skip: such a file never turns the
+// launch as the user into one as LocalSystem. A UTF-16 file is read by the profile functions.
+std::string Utf16LittleEndian(const std::string& ascii) {
+  std::string wide = "\xFF\xFE";
+  for (char c : ascii) wide += std::string{c, '\0'};
+  return wide;
+}
+
+TEST_F(StartSettingsTest, AMarkedFileIsOneWarningAndKeepsLaunchAsUser) {
+  const std::string utf8Consequence =
+      "Windows does not skip this mark: the section [Fields] on the first line is not found and every key takes "
+      "its default, except LaunchAs, which the service reads past the mark.";
+  const std::string utf16Consequence =
+      "The service expects the ANSI text it ships with; Windows reads a file with this mark as Unicode, Wine and "
+      "older tools may not.";
+  struct Case {
+    const char* name;
+    std::string bytes;
+    bool launchAsUser;
+    std::string warning;  // "" for none
+  };
+  const Case cases[] = {
+      {"UTF-8, user", "\xEF\xBB\xBF[Fields]\r\nLaunchAs=user\r\n", true, "UTF-8 | " + utf8Consequence},
+      {"UTF-8, service", "\xEF\xBB\xBF[Fields]\r\nAutoBack=0\r\nLaunchAs=service\r\n", false,
+       "UTF-8 | " + utf8Consequence},
+      {"UTF-16, user", Utf16LittleEndian("[Fields]\r\nLaunchAs=user\r\n"), true,
+       "UTF-16 little-endian | " + utf16Consequence},
+      {"UTF-16 big-endian mark", "\xFE\xFF", false, "UTF-16 big-endian | " + utf16Consequence},
+      {"no mark", "[Fields]\r\nLaunchAs=user\r\n", true, ""},
+      {"a mark's first byte only", "\xEF[Fields]\r\n", false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetModeFile("");
+    ASSERT_TRUE(test_support::WriteText(path_, c.bytes));
+    event_test::ScopedEventCapture events;
+    EXPECT_EQ(ReadStartSettings().launchAsUser, c.launchAsUser);
+    EXPECT_EQ(ReadLaunchAsUser(), c.launchAsUser);
+    const std::vector<std::string> expected =
+        c.warning.empty() ? std::vector<std::string>{}
+                          : std::vector<std::string>{"warning 0x8000012E: " + path_ + " | " + c.warning};
+    EXPECT_EQ(events.Events(), expected);
+    EXPECT_TRUE(events.Balanced());
+  }
+}
+
+// Past the mark, LaunchAs reads as the profile functions read the same file without it: each case
+// is checked against Wine's GetPrivateProfileStringA on the unmarked text.
+TEST_F(StartSettingsTest, TheValuePastAMarkReadsAsTheProfileFunctionsReadAnUnmarkedFile) {
+  const char* const texts[] = {
+      "[Fields]\r\nLaunchAs=user",
+      "  [ fields ]  \n  launchas  =  \"User\"  \n",
+      "[Fields]\r\nLaunchAs='user'\r\n",
+      "[Other]\r\nLaunchAs=user\r\n[Fields]\r\nAutoBack=0\r\n",
+      "[Fields]\r\nAutoBack=0\r\n[Other]\r\nLaunchAs=user\r\n",
+      "[Fields]\r\nLaunchAs=service\r\nLaunchAs=user\r\n",
+      "LaunchAs=user\r\n[Fields]\r\n",
+      "[Fields]\r\n;LaunchAs=user\r\nLaunchAs = \r\n",
+      "",
+  };
+  for (const char* text : texts) {
+    SCOPED_TRACE(text);
+    SetModeFile(text);
+    char expected[260] = {};
+    ::GetPrivateProfileStringA("Fields", "LaunchAs", "", expected, sizeof expected, path_.c_str());
+    EXPECT_EQ(ReadValuePastMark(path_.c_str(), "LaunchAs"), "") << "an unmarked file is not read";
+    ASSERT_TRUE(test_support::WriteText(path_, std::string("\xEF\xBB\xBF") + text));
+    EXPECT_EQ(ReadValuePastMark(path_.c_str(), "LaunchAs"), expected);
+  }
 }
 
 }  // namespace

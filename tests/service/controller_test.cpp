@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <string>
@@ -29,10 +30,12 @@ struct Scm {
   int answer = IDNO;
 
   std::vector<std::string> log;
-  std::vector<std::string> boxTexts;
+  std::vector<std::string> boxTexts;  // code page 936, converted back from what the box got
+  std::vector<std::wstring> wideBoxTexts;
   bool boxOwnerAndCaptionRight = true;
   std::vector<std::string> createArgs;
-  std::string description;  // the whole 128-byte buffer
+  std::string description;  // code page 936, converted back
+  std::wstring wideDescription;
   std::string failureActions;
   std::string dispatchName;
   bool dispatchTableRight = false;
@@ -109,11 +112,26 @@ SC_HANDLE WINAPI FakeCreateService(SC_HANDLE manager, LPCSTR name, LPCSTR displa
   return kService;
 }
 
+// UTF-16 back to code page 936, byte for byte what the executable holds.
+std::string To936(const std::wstring& wide) {
+  const int length = ::WideCharToMultiByte(936, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<size_t>(length > 0 ? length : 1), '\0');
+  ::WideCharToMultiByte(936, 0, wide.c_str(), -1, &bytes[0], length, nullptr, nullptr);
+  bytes.pop_back();
+  return bytes;
+}
+
+BOOL WINAPI FakeChangeServiceConfig2W(SC_HANDLE service, DWORD level, LPVOID info) {
+  scm->log.push_back("ChangeServiceConfig2W(" + std::to_string(level) + ")");
+  if (service == kService && level == SERVICE_CONFIG_DESCRIPTION) {
+    scm->wideDescription = static_cast<SERVICE_DESCRIPTIONW*>(info)->lpDescription;
+    scm->description = To936(scm->wideDescription);
+  }
+  return !Fails("ChangeServiceConfig2W");
+}
+
 BOOL WINAPI FakeChangeServiceConfig2(SC_HANDLE service, DWORD level, LPVOID info) {
   scm->log.push_back("ChangeServiceConfig2A(" + std::to_string(level) + ")");
-  if (service == kService && level == SERVICE_CONFIG_DESCRIPTION) {
-    scm->description.assign(static_cast<SERVICE_DESCRIPTIONA*>(info)->lpDescription, kDescriptionBufferSize);
-  }
   if (service == kService && level == SERVICE_CONFIG_FAILURE_ACTIONS) {
     const auto* failure = static_cast<SERVICE_FAILURE_ACTIONSA*>(info);
     scm->failureActions = "reset " + std::to_string(failure->dwResetPeriod) +
@@ -164,10 +182,11 @@ LSTATUS WINAPI FakeRegCloseKey(HKEY key) {
   return ERROR_SUCCESS;
 }
 
-int WINAPI FakeMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
-  scm->log.push_back("MessageBoxA(" + Hex(style) + ")");
-  scm->boxTexts.push_back(text);
-  if (owner != nullptr || std::strcmp(caption, "MarrowbankServer") != 0) scm->boxOwnerAndCaptionRight = false;
+int WINAPI FakeMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style) {
+  scm->log.push_back("MessageBoxW(" + Hex(style) + ")");
+  scm->boxTexts.push_back(To936(text));
+  scm->wideBoxTexts.push_back(text);
+  if (owner != nullptr || std::wstring(caption) != L"MarrowbankServer") scm->boxOwnerAndCaptionRight = false;
   return scm->answer;
 }
 
@@ -198,7 +217,8 @@ class ControllerTest : public ::testing::Test {
   sys::ScopedCall<decltype(c_.ChangeServiceConfig2A)> r8_{c_.ChangeServiceConfig2A, FakeChangeServiceConfig2};
   sys::ScopedCall<decltype(c_.StartServiceA)> r9_{c_.StartServiceA, FakeStartService};
   sys::ScopedCall<decltype(c_.ControlService)> r10_{c_.ControlService, FakeControlService};
-  sys::ScopedCall<decltype(c_.MessageBoxA)> r11_{c_.MessageBoxA, FakeMessageBox};
+  sys::ScopedCall<decltype(c_.MessageBoxW)> r11_{c_.MessageBoxW, FakeMessageBox};
+  sys::ScopedCall<decltype(c_.ChangeServiceConfig2W)> r15_{c_.ChangeServiceConfig2W, FakeChangeServiceConfig2W};
   sys::ScopedCall<decltype(c_.RegCreateKeyExA)> r12_{c_.RegCreateKeyExA, FakeRegCreateKey};
   sys::ScopedCall<decltype(c_.RegSetValueExA)> r13_{c_.RegSetValueExA, FakeRegSetValue};
   sys::ScopedCall<decltype(c_.RegCloseKey)> r14_{c_.RegCloseKey, FakeRegCloseKey};
@@ -222,7 +242,7 @@ const Log kEventSourceOk = {
     "RegSetValueExA(EventMessageFile, REG_EXPAND_SZ C:\\Tools\\Svc\\MarrowbankServer.exe)",
     "RegSetValueExA(TypesSupported, REG_DWORD 7)", "RegCloseKey"};
 const Log kInstallOk = Join({{"OpenSCManagerA(0x2)", "GetModuleFileNameA(260)", "CreateServiceA",
-                              "ChangeServiceConfig2A(1)", "ChangeServiceConfig2A(2)"},
+                              "ChangeServiceConfig2W(1)", "ChangeServiceConfig2A(2)"},
                              kEventSourceOk,
                              {"Close(service)", "Close(manager)"}});
 
@@ -246,9 +266,9 @@ struct BranchCase {
 };
 
 TEST_F(ControllerTest, EachStateAndFailureTakesItsBranch) {
-  const Log kStopQuestionNo = Join({kQuery, {"MessageBoxA(0x24)"}});
+  const Log kStopQuestionNo = Join({kQuery, {"MessageBoxW(0x24)"}});
   const Log kStopQuestionYes =
-      Join({kQuery, {"MessageBoxA(0x24)", "OpenSCManagerA(0xF003F)", "OpenServiceA(0xF01FF)", "ControlService(1)",
+      Join({kQuery, {"MessageBoxW(0x24)", "OpenSCManagerA(0xF003F)", "OpenServiceA(0xF01FF)", "ControlService(1)",
                      "Close(service)", "Close(manager)"}});
   const BranchCase cases[] = {
       {"running: nothing", true, SERVICE_RUNNING, {}, IDNO, kQuery, {}},
@@ -256,7 +276,7 @@ TEST_F(ControllerTest, EachStateAndFailureTakesItsBranch) {
       {"start pending: dispatched", true, SERVICE_START_PENDING, {}, IDNO,
        Join({kQuery, {"StartServiceCtrlDispatcherA"}}), {}},
       {"start pending, dispatcher fails: code shown", true, SERVICE_START_PENDING, {"StartServiceCtrlDispatcherA"},
-       IDNO, Join({kQuery, {"StartServiceCtrlDispatcherA", "MessageBoxA(0x0)"}}), {kDispatchError1063}},
+       IDNO, Join({kQuery, {"StartServiceCtrlDispatcherA", "MessageBoxW(0x0)"}}), {kDispatchError1063}},
       {"stop pending, No", true, SERVICE_STOP_PENDING, {}, IDNO, kStopQuestionNo, {kStopText}},
       {"continue pending, No", true, SERVICE_CONTINUE_PENDING, {}, IDCANCEL, kStopQuestionNo, {kStopText}},
       {"pause pending, Yes", true, SERVICE_PAUSE_PENDING, {}, IDYES, kStopQuestionYes, {kStopText}},
@@ -264,9 +284,9 @@ TEST_F(ControllerTest, EachStateAndFailureTakesItsBranch) {
       {"status query fails: stop question", true, SERVICE_RUNNING, {"QueryServiceStatus"}, IDYES, kStopQuestionYes,
        {kStopText}},
       {"stop: manager fails, no message", true, SERVICE_PAUSED, {"OpenSCManagerA:0xF003F"}, IDYES,
-       Join({kQuery, {"MessageBoxA(0x24)", "OpenSCManagerA(0xF003F)=null"}}), {kStopText}},
+       Join({kQuery, {"MessageBoxW(0x24)", "OpenSCManagerA(0xF003F)=null"}}), {kStopText}},
       {"stop: service fails, no message", true, SERVICE_PAUSED, {"OpenServiceA:0xF01FF"}, IDYES,
-       Join({kQuery, {"MessageBoxA(0x24)", "OpenSCManagerA(0xF003F)", "OpenServiceA(0xF01FF)=null",
+       Join({kQuery, {"MessageBoxW(0x24)", "OpenSCManagerA(0xF003F)", "OpenServiceA(0xF01FF)=null",
                       "Close(manager)"}}),
        {kStopText}},
       {"stop: ControlService fails, no message", true, SERVICE_PAUSED, {"ControlService"}, IDYES, kStopQuestionYes,
@@ -284,23 +304,23 @@ TEST_F(ControllerTest, EachStateAndFailureTakesItsBranch) {
        {}},
       {"manager for creation fails: no message", false, 0, {"OpenSCManagerA:0x2"}, IDNO,
        {"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)=null", "Close(manager)", "OpenSCManagerA(0x2)=null"}, {}},
-      {"description fails: started all the same", false, 0, {"ChangeServiceConfig2A"}, IDNO,
+      {"description fails: started all the same", false, 0, {"ChangeServiceConfig2W"}, IDNO,
        Join({{"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)=null", "Close(manager)"}, kInstallOk, kStartOk}), {}},
       {"event source fails: started all the same", false, 0, {"RegCreateKeyExA"}, IDNO,
        Join({{"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)=null", "Close(manager)", "OpenSCManagerA(0x2)",
-              "GetModuleFileNameA(260)", "CreateServiceA", "ChangeServiceConfig2A(1)", "ChangeServiceConfig2A(2)",
+              "GetModuleFileNameA(260)", "CreateServiceA", "ChangeServiceConfig2W(1)", "ChangeServiceConfig2A(2)",
               "RegCreateKeyExA(HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\MarrowbankServer)",
               "Close(service)", "Close(manager)"},
              kStartOk}),
        {}},
       {"start: manager fails", true, SERVICE_STOPPED, {"OpenSCManagerA:0xF003F"}, IDNO,
-       Join({kQuery, {"OpenSCManagerA(0xF003F)=null", "MessageBoxA(0x0)"}}), {kStartFailedText}},
+       Join({kQuery, {"OpenSCManagerA(0xF003F)=null", "MessageBoxW(0x0)"}}), {kStartFailedText}},
       {"start: service fails", true, SERVICE_STOPPED, {"OpenServiceA:0xF01FF"}, IDNO,
-       Join({kQuery, {"OpenSCManagerA(0xF003F)", "OpenServiceA(0xF01FF)=null", "Close(manager)", "MessageBoxA(0x0)"}}),
+       Join({kQuery, {"OpenSCManagerA(0xF003F)", "OpenServiceA(0xF01FF)=null", "Close(manager)", "MessageBoxW(0x0)"}}),
        {kStartFailedText}},
       {"start: StartServiceA fails, handles closed before the box", true, SERVICE_STOPPED, {"StartServiceA"}, IDNO,
        Join({kQuery, {"OpenSCManagerA(0xF003F)", "OpenServiceA(0xF01FF)", "StartServiceA", "Close(service)",
-                      "Close(manager)", "MessageBoxA(0x0)"}}),
+                      "Close(manager)", "MessageBoxW(0x0)"}}),
        {kStartFailedText}},
   };
   for (const BranchCase& c : cases) {
@@ -312,6 +332,40 @@ TEST_F(ControllerTest, EachStateAndFailureTakesItsBranch) {
     scm_.answer = c.answer;
     EXPECT_EQ(Run(), c.expected);
     EXPECT_EQ(scm_.boxTexts, c.boxes);
+  }
+}
+
+// The boxes get their texts as UTF-16 through MessageBoxW: the Chinese texts whatever the system's
+// ANSI code page. The suite also runs in a process of code page 1252 (MARROWBANK_EXPECT_ACP says so).
+TEST_F(ControllerTest, BoxTextsReachTheWideCallAsTheChineseTexts) {
+  if (const char* expected = std::getenv("MARROWBANK_EXPECT_ACP")) {
+    ASSERT_EQ(::GetACP(), std::strtoul(expected, nullptr, 10));
+  }
+  const struct {
+    const char* name;
+    bool exists;
+    DWORD state;
+    std::set<std::string> failing;
+    DWORD modulePathResult;
+    std::wstring text;
+  } cases[] = {
+      {"dispatcher fails", true, SERVICE_START_PENDING, {"StartServiceCtrlDispatcherA"}, ~0u,
+       L"\u542f\u52a8\u670d\u52a1\u51fa\u9519\uff0c\u9519\u8bef\u7801\uff1a" L"1063"},
+      {"stop question", true, SERVICE_PAUSED, {}, ~0u, L"\u505c\u6b62\u670d\u52a1?"},
+      {"start fails", true, SERVICE_STOPPED, {"StartServiceA"}, ~0u, L"\u542f\u52a8\u670d\u52a1\u5931\u8d25"},
+      {"no path", false, 0, {}, 0,
+       L"\u521b\u5efa\u670d\u52a1\u5931\u8d25\uff0c\u672a\u80fd\u83b7\u53d6\u5e94\u7528\u7a0b\u5e8f\u5f53"
+       L"\u524d\u7684\u8def\u5f84"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    scm_ = Scm{};
+    scm_.exists = c.exists;
+    scm_.state = c.state;
+    scm_.failing = c.failing;
+    scm_.modulePathResult = c.modulePathResult;
+    Run();
+    EXPECT_EQ(scm_.wideBoxTexts, std::vector<std::wstring>{c.text});
   }
 }
 
@@ -336,7 +390,11 @@ TEST_F(ControllerTest, InstallsWithExactParametersAndDescription) {
       "\xD3\xC3\xB4\xCB\xB7\xFE\xCE\xF1\xA3\xAC\xC8\xCE\xBA\xCE\xD2\xC0\xC0\xB5\xB4\xCB\xB7\xFE\xCE\xF1\xB5\xC4"
       "\xB7\xFE\xCE\xF1\xB6\xBC\xCE\xDE\xB7\xA8\xD5\xFD\xB3\xA3\xC6\xF4\xB6\xAF\xA1\xA3";
   ASSERT_EQ(description.size(), 93u);
-  EXPECT_EQ(scm_.description, description + std::string(128 - 93, '\0'));
+  EXPECT_EQ(scm_.description, description);
+  EXPECT_EQ(scm_.wideDescription,
+            L"\u5982\u679c\u505c\u6b62\u6b64\u670d\u52a1\uff0cKOLVA\u7684\u8bbe\u5907\u5c06\u4e0d\u4f1a\u88ab"
+            L"\u53d1\u73b0\u3002\u5982\u679c\u7981\u7528\u6b64\u670d\u52a1\uff0c\u4efb\u4f55\u4f9d\u8d56\u6b64"
+            L"\u670d\u52a1\u7684\u670d\u52a1\u90fd\u65e0\u6cd5\u6b63\u5e38\u542f\u52a8\u3002");
   // Restart after five seconds, twice, then nothing; the failure count resets after a day.
   // Wine stores these but cannot read them back, so only this call shows them.
   EXPECT_EQ(scm_.failureActions, "reset 86400, 1/5000, 1/5000, 0/0");
@@ -345,7 +403,8 @@ TEST_F(ControllerTest, InstallsWithExactParametersAndDescription) {
 // The quoted path is registered whole while "language\ModeConfig.ini" beside it fits in 259
 // characters: for "MarrowbankServer.exe" up to 256, for a long file name up to 259. A path that fills
 // the room (the system cut it short), leaves no room for the mode file, or cannot be read is not
-// registered at all.
+// registered at all; nor is one that holds a character outside the ANSI code page, which
+// GetModuleFileNameA gives as '?'.
 TEST_F(ControllerTest, ExecutablePathLengths) {
   struct PathCase {
     size_t length;
@@ -355,13 +414,14 @@ TEST_F(ControllerTest, ExecutablePathLengths) {
   };
   const PathCase cases[] = {{256, true, ~0u, true},   {257, true, ~0u, false}, {259, true, ~0u, false},
                             {259, false, ~0u, true},  {260, false, ~0u, false}, {300, false, ~0u, false},
-                            {20, false, 0, false}};
+                            {20, false, 0, false},    {40, true, ~0u, false}};
   for (const PathCase& c : cases) {
     SCOPED_TRACE(std::to_string(c.length) + (c.productName ? " MarrowbankServer.exe" : " long name"));
     scm_ = Scm{};
     scm_.exists = false;
     scm_.modulePath = c.productName ? "C:\\" + std::string(c.length - 24, 'a') + "\\MarrowbankServer.exe"
                                     : "C:\\" + std::string(c.length - 7, 'a') + ".exe";
+    if (c.length == 40) scm_.modulePath[4] = '?';  // "C:\a?aa...": a folder named outside the code page
     ASSERT_EQ(scm_.modulePath.size(), c.length);
     scm_.modulePathResult = c.result;
     const Log log = Run();
@@ -371,7 +431,7 @@ TEST_F(ControllerTest, ExecutablePathLengths) {
       EXPECT_TRUE(scm_.boxTexts.empty());
     } else {
       EXPECT_EQ(log, Join({{"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)=null", "Close(manager)",
-                            "OpenSCManagerA(0x2)", "GetModuleFileNameA(260)", "Close(manager)", "MessageBoxA(0x10)"}}));
+                            "OpenSCManagerA(0x2)", "GetModuleFileNameA(260)", "Close(manager)", "MessageBoxW(0x10)"}}));
       EXPECT_EQ(scm_.boxTexts, std::vector<std::string>{kNoPathText});
     }
   }

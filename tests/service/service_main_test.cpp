@@ -10,6 +10,8 @@
 #include <usbiodef.h>
 #include <wtsapi32.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -381,6 +383,64 @@ TEST_F(ServiceMainTest, ArrivalPausesHoldUpNeitherTheHandlerNorTheStop) {
   EXPECT_TRUE(platform_.terminations.empty());
 }
 
+// A burst of arrivals (a hub, a dock, a resume) while a response runs is served by one more listing,
+// not one per arrival. The first response is held in its first pause while ten arrivals of other
+// devices come, then the family's disk is plugged and arrives: the response that was running finds
+// it on its next listing, the one waiting message lists once more, and the worker is idle. Listings
+// are counted by the simulator, the end of the work by the worker finding its queue empty.
+struct Burst {
+  HANDLE inPause = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE resume = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE idle = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<bool> holdNextPause{true};
+  ~Burst() {
+    ::SetEvent(resume);
+    for (HANDLE h : {inPause, resume, idle}) ::CloseHandle(h);
+  }
+};
+Burst* burst = nullptr;
+
+DWORD WINAPI HeldPause(HANDLE handle, DWORD timeout) {
+  if (timeout != INFINITE && handle != platform->worker && burst->holdNextPause.exchange(false)) {
+    ::SetEvent(burst->inPause);
+    sys::realCalls().WaitForSingleObject(burst->resume, INFINITE);
+  }
+  return FakeWaitForWorker(handle, timeout);
+}
+BOOL WINAPI GetMessageTellingIdle(LPMSG msg, HWND window, UINT low, UINT high) {
+  MSG waiting;
+  if (!::PeekMessageA(&waiting, nullptr, 0, 0, PM_NOREMOVE)) ::SetEvent(burst->idle);
+  return sys::realCalls().GetMessageA(msg, window, low, high);
+}
+
+int Listings() {
+  int listings = 0;
+  for (int i = 0; i < SimCallCount(); ++i) listings += std::strcmp(SimCallText(i), "vsRefreshDeviceList()") == 0;
+  return listings;
+}
+
+TEST_F(ServiceMainTest, ABurstOfArrivalsIsServedByOneMoreListing) {
+  Burst held;
+  burst = &held;
+  sys::ScopedCall<decltype(c_.WaitForSingleObject)> hold{c_.WaitForSingleObject, HeldPause};
+  sys::ScopedCall<decltype(c_.GetMessageA)> idle{c_.GetMessageA, GetMessageTellingIdle};
+  StartRunning();  // nothing of the family listed
+  EXPECT_EQ(Control(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEARRIVAL), std::vector<Report>{kRunning});
+  ASSERT_EQ(::WaitForSingleObject(held.inPause, INFINITE), WAIT_OBJECT_0);
+  for (int i = 1; i < 10; ++i) Control(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEARRIVAL);
+  Scenario(service_test::kOneDisk);  // also forgets the calls recorded so far
+  Control(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEARRIVAL);
+  ::ResetEvent(held.idle);
+  ::SetEvent(held.resume);
+  ASSERT_EQ(::WaitForSingleObject(held.idle, INFINITE), WAIT_OBJECT_0);
+
+  EXPECT_EQ(Listings(), 2);
+  // The launch is refused (nothing runs), so each of the two responses reaches it.
+  EXPECT_EQ(Events().Lines(), (std::vector<std::string>{"pause", ExpectedLaunch(), ExpectedLaunch()}));
+  StopAndJoin();
+  burst = nullptr;
+}
+
 // A worker that does not end (an SDK call that never returns): STOP_PENDING with check points 2, 3
 // and 4 a second apart, a control meanwhile repeats the latest, then STOPPED with the forced-stop
 // code (service-specific 8) and the process terminated with it.
@@ -549,6 +609,41 @@ TEST_F(ServiceMainTest, StartAndStopAreTheOnlyEventsOfAnIdleService) {
   EXPECT_EQ(events.Events(),
             (std::vector<std::string>{"info 0x40000064: 0 | 0 | service", "info 0x40000065: 0 | 0"}));
   EXPECT_TRUE(events.Balanced());
+}
+
+// With LaunchAs=user and a desktop program whose manifest asks for administrator rights (the
+// stand-in in "requires-administrator", where this service's path is said to be), the start names
+// the program once; the launches that follow (refused here) add no second warning.
+std::string g_adminFolder;
+DWORD WINAPI ServiceInAdminFolder(HMODULE module, LPSTR buffer, DWORD size) {
+  if (module != nullptr) return sys::realCalls().GetModuleFileNameA(module, buffer, size);
+  const std::string path = g_adminFolder + "MarrowbankServer.exe";
+  lstrcpynA(buffer, path.c_str(), static_cast<int>(size));
+  return static_cast<DWORD>(path.size());
+}
+
+TEST_F(ServiceMainTest, AProgramThatNeedsAdministratorRightsIsNamedOnceAtStart) {
+  g_adminFolder = test_support::OwnDirectory() + "requires-administrator\\";
+  ::CreateDirectoryA((g_adminFolder + "language").c_str(), nullptr);
+  const std::string modeFile = g_adminFolder + "language\\ModeConfig.ini";
+  ASSERT_TRUE(test_support::WriteText(modeFile, "[Fields]\r\nLaunchAs=user\r\n"));
+  sys::ScopedCall<decltype(c_.GetModuleFileNameA)> path{c_.GetModuleFileNameA, ServiceInAdminFolder};
+  Scenario(service_test::kOneDisk);
+  event_test::ScopedEventCapture events;
+  StartRunning();
+  for (size_t launches = 1; launches <= 2; ++launches) {
+    EXPECT_EQ(Control(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEARRIVAL), std::vector<Report>{kRunning});
+    ASSERT_TRUE(WaitUntil([&] { return Events().Lines().size() == launches; }));
+  }
+  StopAndJoin();
+  ::DeleteFileA(modeFile.c_str());
+  const std::string warning =
+      "warning 0x800000CB: " + g_adminFolder + "Marrowbank.exe | requireAdministrator";
+  const std::vector<std::string> written = events.Events();
+  ASSERT_GE(written.size(), 2u);
+  EXPECT_EQ(written[0], "info 0x40000064: 0 | 0 | user");
+  EXPECT_EQ(written[1], warning);
+  EXPECT_EQ(std::count(written.begin(), written.end(), warning), 1);
 }
 
 // A failed start-up step is an error event with the step's text and the exit codes, then the stop
