@@ -8,9 +8,10 @@
 # and stop from outside against the reference services, the in-process figures (footprint,
 # arrival to launch, the control handler's occupancy, timer checks by list length), the idle cost
 # of both services and the stripped sizes. Prints a table and writes every figure as JSON (default
-# BUILD_DIR/bench/bench.json). --product measures another build of MarrowbankServer.exe (for
-# example the release build) in place of the one the build tree made. Product and references are always
-# of one architecture, the build tree's: no ratio compares a 32-bit figure with a 64-bit one.
+# BUILD_DIR/bench/bench.json) and draws the start and stop ladder beside it (ladder.png). --product
+# measures another build of MarrowbankServer.exe (for example the release build) in place of the one the
+# build tree made. Product and references are always of one architecture, the build tree's: no ratio
+# compares a 32-bit figure with a 64-bit one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -129,3 +130,4 @@ cat >"$out" <<EOF
  "size_stripped": {"product": $ours_size, "reference": $ref_size}}
 EOF
 echo "Figures written to $out"
+bench/ladder.sh "$out" "$(dirname "$out")/ladder.png"

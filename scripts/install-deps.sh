@@ -18,6 +18,8 @@ command -v cmake >/dev/null || missing+=(cmake)
 [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
 [ -f /usr/share/i18n/locales/zh_CN ] || missing+=(locales)
 command -v wixl >/dev/null && command -v msibuild >/dev/null || missing+=(wixl msitools)  # the MSI package
+command -v gnuplot >/dev/null || missing+=(gnuplot-nox)  # the benchmark's chart
+command -v python3 >/dev/null || missing+=(python3)      # reads the benchmark's figures for the chart
 
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0
@@ -34,3 +36,4 @@ apt-get install -y -qq --no-install-recommends g++-mingw-w64-i686 binutils-mingw
   binutils-mingw-w64-x86-64 wine wine32:i386 wine64 \
   xvfb cmake googletest locales >/dev/null
 apt-get install -y -qq --no-install-recommends wixl msitools >/dev/null  # the MSI package's wixl and msibuild
+apt-get install -y -qq --no-install-recommends gnuplot-nox python3 >/dev/null  # the benchmark's chart
