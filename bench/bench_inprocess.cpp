@@ -227,8 +227,15 @@ FootprintFigures MeasureFootprints(DWORD worker) {
     SimClearCalls();
   }
   figures.arrivals = tools::MeasureFootprint();
+  // Let go, the held timer check runs once more: with no device listed, and waited for (an arrival
+  // behind it that lists nothing counts its pauses), so that it cannot start the program for real
+  // once the next measurement loads a disk.
+  Load("");
   g_parkAt = 0;
+  g_pauseTarget = g_pauses + kListingAttempts;
   SetEvent(g_resume);
+  Arrive();
+  Await(g_pausesDone);
   return figures;
 }
 
