@@ -1,0 +1,152 @@
+# Reads the stand-in packages' tables (msiinfo export) and checks what Windows Installer acts on but
+# Wine's installer does not enforce: file versions, the rollback actions and their order, the service's
+# removal by name, files in use, the remembered folder, and the codes derived from the version.
+#   cmake -DMSIINFO=... -DPACKAGE=<x.y.z> -DFAIL_PACKAGE=<x.y.z, with the failing last step>
+#         -DUPGRADE=<x.y.(z+1)> -DVERSION=x.y.z -DNEXT_VERSION=x.y.(z+1) -DARCH=x86|x64 -P package_tables.cmake
+cmake_minimum_required(VERSION 3.25)
+set(failures "")
+# Records a failure when the value of the variable `actual` is not `expected`.
+function(expect actual expected what)
+  if(NOT "${${actual}}" STREQUAL "${expected}")
+    list(APPEND failures "${what}:\n  ${${actual}}\nexpected\n  ${expected}")
+    set(failures "${failures}" PARENT_SCOPE)
+  endif()
+endfunction()
+
+# The rows of a table, columns joined by "|", sorted; the three header lines dropped.
+function(rows package table out)
+  execute_process(COMMAND "${MSIINFO}" export "${package}" ${table} OUTPUT_VARIABLE text RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "msiinfo export ${package} ${table} failed")
+  endif()
+  string(REPLACE "\r" "" text "${text}")
+  string(REPLACE ";" "\\;" text "${text}")
+  string(REPLACE "\t" "|" text "${text}")
+  string(REPLACE "\n" ";" lines "${text}")
+  list(SUBLIST lines 3 -1 lines)
+  list(FILTER lines EXCLUDE REGEX "^$")
+  list(SORT lines)
+  set(${out} "${lines}" PARENT_SCOPE)
+endfunction()
+
+# The rows whose first column is `key`, without that column.
+function(row_of package table key out)
+  rows("${package}" ${table} all)
+  list(FILTER all INCLUDE REGEX "^${key}\\|")
+  list(TRANSFORM all REPLACE "^${key}\\|(.*)$" "\\1")
+  set(${out} "${all}" PARENT_SCOPE)
+endfunction()
+
+function(revision package out)
+  execute_process(COMMAND "${MSIINFO}" suminfo "${package}" OUTPUT_VARIABLE text)
+  string(REGEX MATCH "Revision number \\(UUID\\): ({[0-9A-F-]+})" _ "${text}")
+  set(${out} "${CMAKE_MATCH_1}" PARENT_SCOPE)
+endfunction()
+
+set(version4 "${VERSION}.0")
+set(next_version4 "${NEXT_VERSION}.0")
+
+foreach(case "${PACKAGE}|${version4}" "${FAIL_PACKAGE}|${version4}" "${UPGRADE}|${next_version4}")
+  string(REPLACE "|" ";" case "${case}")
+  list(GET case 0 package)
+  list(GET case 1 exe_version)
+  get_filename_component(name "${package}" NAME)
+
+  # 1. Versioned files carry their version and no hash; unversioned ones a hash. The stand-in desktop
+  #    program has a version resource (3.1.4.1), the two stand-in DLLs have none.
+  rows("${package}" File files)
+  list(TRANSFORM files REPLACE "^([^|]*)\\|[^|]*\\|[^|]*\\|[^|]*\\|([^|]*)\\|.*$" "\\1=\\2")
+  set(expected "JMUsbDll.dll=" "Marrowbank.exe=3.1.4.1" "MarrowbankServer.exe=${exe_version}" "ModeConfig.ini="
+               "t3FPDll.dll=")
+  expect(files "${expected}" "${name}: File versions")
+  rows("${package}" MsiFileHash hashes)
+  list(TRANSFORM hashes REPLACE "\\|.*$" "")
+  set(expected JMUsbDll.dll ModeConfig.ini t3FPDll.dll)
+  expect(hashes "${expected}" "${name}: MsiFileHash rows")
+
+  # 3. Restart Manager does not close applications.
+  row_of("${package}" Property MSIRESTARTMANAGERCONTROL restart)
+  expect(restart Disable "${name}: MSIRESTARTMANAGERCONTROL")
+
+  # 2. Each change has its rollback action before it; the rollback actions' type is 3410 (file, continue,
+  #    in script, rollback, no impersonation), the deferred ones 3090 (check) or 3154 (continue).
+  rows("${package}" CustomAction actions)
+  set(expected
+    "RegisterService|3090|MarrowbankServer.exe|/install /quiet|"
+    "ReregisterServiceOnRollback|3410|MarrowbankServer.exe|/install /quiet|"
+    "RestartServiceOnRollback|3410|MarrowbankServer.exe|/start /quiet|"
+    "StopServiceProcess|3154|MarrowbankServer.exe|/stop /quiet|"
+    "UnregisterServiceOnRollback|3410|MarrowbankServer.exe|/uninstall /quiet|")
+  if(package STREQUAL FAIL_PACKAGE)
+    list(APPEND expected "FailAtEnd|3106|TARGETDIR|\"[%COMSPEC]\" /c exit 1|")
+    list(SORT expected)
+  endif()
+  expect(actions "${expected}" "${name}: CustomAction rows")
+  rows("${package}" InstallExecuteSequence sequence)
+  list(FILTER sequence INCLUDE REGEX
+       "^(RestartServiceOnRollback|ReregisterServiceOnRollback|StopServiceProcess|StopServices|DeleteServices|RemoveRegistryValues|RemoveFiles|InstallFiles|UnregisterServiceOnRollback|RegisterService|FailAtEnd|InstallFinalize|RemoveExistingProducts|AppSearch)\\|")
+  set(expected
+    "AppSearch||50"
+    "DeleteServices|VersionNT|2000"
+    "InstallFiles||4000"
+    "InstallFinalize||6600"
+    "RegisterService|$Service=3|4002"
+    "RemoveExistingProducts||6601"
+    "RemoveFiles||3500"
+    "RemoveRegistryValues||2600"
+    "ReregisterServiceOnRollback|$Service=2 AND NOT UPGRADINGPRODUCTCODE|1891"
+    "RestartServiceOnRollback|$Service=3 AND (Installed OR WIX_UPGRADE_DETECTED)|1890"
+    "StopServiceProcess|(Installed OR WIX_UPGRADE_DETECTED) AND NOT UPGRADINGPRODUCTCODE AND ($Service=2 OR $Service=3)|1895"
+    "StopServices|VersionNT|1900"
+    "UnregisterServiceOnRollback|$Service=3 AND NOT Installed AND NOT WIX_UPGRADE_DETECTED|4001")
+  if(package STREQUAL FAIL_PACKAGE)
+    list(APPEND expected "FailAtEnd|MARROWBANK_FAIL_AT_END|6598")
+    list(SORT expected)
+  endif()
+  expect(sequence "${expected}" "${name}: InstallExecuteSequence")
+
+  # 7. The service is stopped on installation and removal and deleted by name on removal (0x2 | 0x20
+  #    | 0x80), waiting; the event source's key goes with the component; the folder is remembered.
+  rows("${package}" ServiceControl control)
+  expect(control "MarrowbankServer|MarrowbankServer|162||1|Service" "${name}: ServiceControl")
+  rows("${package}" Registry registry)
+  list(TRANSFORM registry REPLACE "^[^|]*\\|(.*)$" "\\1")
+  list(SORT registry)
+  set(expected
+    "2|SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\MarrowbankServer|-||Service"
+    "2|SOFTWARE\\Marrowbank\\MarrowbankServer|InstallDir|[INSTALLDIR]|Service")
+  string(TOUPPER "${registry}" registry_upper)
+  string(TOUPPER "${expected}" expected_upper)
+  expect(registry_upper "${expected_upper}" "${name}: Registry (letter case aside)")
+  rows("${package}" AppSearch search)
+  rows("${package}" RegLocator locator)
+  expect(search "INSTALLDIR|RememberedInstallDir" "${name}: AppSearch")
+  expect(locator "RememberedInstallDir|2|Software\\Marrowbank\\MarrowbankServer|InstallDir|2" "${name}: RegLocator")
+  row_of("${package}" Component ModeConfig mode_component)
+  string(REGEX REPLACE "^[^|]*\\|([^|]*)\\|([^|]*)\\|.*$" "\\1 \\2" mode_component "${mode_component}")
+  expect(mode_component "LANGUAGEDIR 128" "${name}: the mode file's component (directory, attributes)")
+endforeach()
+
+# 7, 6. The product code follows the version: two different packages of one version share it (a
+# second build installs over the first instead of beside it), another version has another; the
+# package code follows the contents.
+row_of("${PACKAGE}" Property ProductCode product)
+row_of("${FAIL_PACKAGE}" Property ProductCode fail_product)
+row_of("${UPGRADE}" Property ProductCode upgrade_product)
+expect(fail_product "${product}" "product code of the other package of version ${VERSION}")
+if(upgrade_product STREQUAL product)
+  list(APPEND failures "the product code did not change with the version: ${product}")
+endif()
+string(UUID expected NAMESPACE ACB2AD23-EE6F-4CC5-A952-9ED6F133063F NAME "MarrowbankServer ${VERSION} ${ARCH}" TYPE SHA1 UPPER)
+expect(product "{${expected}}" "product code")
+revision("${PACKAGE}" package_code)
+revision("${FAIL_PACKAGE}" fail_package_code)
+if(package_code STREQUAL fail_package_code)
+  list(APPEND failures "two different packages share the package code ${package_code}")
+endif()
+
+if(failures)
+  string(REPLACE ";" "\n" failures "${failures}")
+  message(FATAL_ERROR "${failures}")
+endif()
+message(STATUS "package tables as expected; product code ${product}")
