@@ -72,8 +72,9 @@ static_assert(offsetof(_device_infomation, vendorId) == 136, "information vendor
 static_assert(offsetof(_device_infomation, value272) == 272, "information value offset");
 static_assert(sizeof(_device_infomation::modelId) == 64, "information model size");
 static_assert(sizeof(_device_infomation::vendorId) == 64, "information vendor size");
-static_assert(sizeof(_configerDevice) == 8, "configure argument size");
-static_assert(offsetof(_configerDevice, value) == 4, "configure value offset");
+// The SDK is 32-bit; a 64-bit test build passes the same record with a pointer of its own width.
+static_assert(sizeof(_configerDevice) == 2 * sizeof(void*), "configure argument size");
+static_assert(offsetof(_configerDevice, value) == sizeof(void*), "configure value offset");
 static_assert(sizeof(_accessory_type) == 4 && sizeof(way_crypt) == 4 && sizeof(sdk_work_mode) == 4,
               "32-bit enumerations");
 

@@ -9,7 +9,7 @@
 #include "platform/handles.h"
 #include "platform/syscalls.h"
 
-static_assert(sizeof(PROCESSENTRY32) == 296, "the 8-bit process entry");
+static_assert(sizeof(PROCESSENTRY32) == (sizeof(void*) == 4 ? 296 : 304), "the 8-bit process entry");
 
 bool IsDesktopAppRunning() {
   // A process list that cannot be read counts as "running": not knowing must not start a second copy.

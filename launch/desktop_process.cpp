@@ -5,7 +5,7 @@
 
 #include "platform/event_log.h"
 
-static_assert(sizeof(STARTUPINFOA) == 68, "the 8-bit start-up record");
+static_assert(sizeof(STARTUPINFOA) == (sizeof(void*) == 4 ? 68 : 104), "the 8-bit start-up record");
 
 namespace {
 constexpr DWORD kCreationFlags = CREATE_UNICODE_ENVIRONMENT | NORMAL_PRIORITY_CLASS | CREATE_NEW_CONSOLE;

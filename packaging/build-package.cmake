@@ -30,6 +30,19 @@ if(NOT EXISTS "${EXECUTABLE}")
   message(FATAL_ERROR "MSI package: the executable ${EXECUTABLE} is missing")
 endif()
 
+# x86 is what ships; x64 packages the 64-bit test build, which installs into the 64-bit Program Files.
+if(ARCH STREQUAL "x86")
+  set(program_files ProgramFilesFolder)
+  set(win64 no)
+  set(component_64bit 0)
+elseif(ARCH STREQUAL "x64")
+  set(program_files ProgramFiles64Folder)
+  set(win64 yes)
+  set(component_64bit 256)  # msidbComponentAttributes64bit
+else()
+  message(FATAL_ERROR "MSI package: ARCH must be x86 or x64, not '${ARCH}'")
+endif()
+
 # DLLs that every supported Windows (7 and later) carries in its system folder. A maker's file that
 # needs anything else (a compiler's runtime, say) would fail to load on a machine that lacks it.
 set(system_dlls
@@ -147,8 +160,8 @@ string(UUID package_code NAMESPACE ${namespace} NAME "${inputs}" TYPE SHA1 UPPER
 execute_process(COMMAND touch -d @${epoch} ${installed_names} ModeConfig.ini WORKING_DIRECTORY "${stage}")
 
 execute_process(
-  COMMAND "${WIXL}" -a ${ARCH} -D "Version=${VERSION}" -D "ProductCode=${product_code}" -o "${partial}"
-          "${here}/MarrowbankServer.wxs"
+  COMMAND "${WIXL}" -a ${ARCH} -D "Version=${VERSION}" -D "ProductCode=${product_code}"
+          -D "ProgramFiles=${program_files}" -D "Win64=${win64}" -o "${partial}" "${here}/MarrowbankServer.wxs"
   WORKING_DIRECTORY "${stage}"
   RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
@@ -156,9 +169,10 @@ if(NOT result EQUAL 0)
 endif()
 
 # What wixl cannot write, set afterwards with SQL.
+math(EXPR mode_attributes "128 + ${component_64bit}")
 set(queries
   # NeverOverwrite (0x80) on the mode file's component, so that an administrator's edit survives.
-  "UPDATE `Component` SET `Attributes` = 128 WHERE `Component` = 'ModeConfig'"
+  "UPDATE `Component` SET `Attributes` = ${mode_attributes} WHERE `Component` = 'ModeConfig'"
   # The event source's key, removed with the service's component (a name of "-" deletes the key with
   # its values when the component is removed), whether or not the executable is still there.
   "INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) VALUES ('EventSource', 2, 'SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\MarrowbankServer', '-', 'Service')")

@@ -2,17 +2,19 @@
 # The benchmark: what the service costs, as ratios against references measured in the same run.
 #   scripts/bench.sh [--preset NAME] [--build-dir DIR] [--product EXE] [--cycles N] [--rounds N]
 #                    [--idle SECONDS] [--out FILE] [--no-build]
-# Builds the preset (default: default; release measures the shipped build, in build/release) unless
+# Builds the preset (default: default, or x64 on a host that cannot run 32-bit programs; release measures
+# the shipped build, in build/release) unless
 # --no-build, then under Wine in the build tree's prefix: start
 # and stop from outside against the reference services, the in-process figures (footprint,
 # arrival to launch, the control handler's occupancy, timer checks by list length), the idle cost
 # of both services and the stripped sizes. Prints a table and writes every figure as JSON (default
 # BUILD_DIR/bench/bench.json). --product measures another build of MarrowbankServer.exe (for
-# example the release build) in place of the one the build tree made.
+# example the release build) in place of the one the build tree made. Product and references are always
+# of one architecture, the build tree's: no ratio compares a 32-bit figure with a 64-bit one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-preset=default build_dir="" product="" cycles=20 rounds=20 idle=60 out="" build=1
+preset="" build_dir="" product="" cycles=20 rounds=20 idle=60 out="" build=1
 while [ $# -gt 0 ]; do
   case "$1" in
     --preset) preset=$2; shift 2 ;;
@@ -28,6 +30,9 @@ while [ $# -gt 0 ]; do
        exit 2 ;;
   esac
 done
+if [ -z "$preset" ]; then
+  if scripts/host-probe.sh; then preset=default; else preset=x64; fi
+fi
 build_dir=${build_dir:-build/$preset}
 
 if [ "$build" = 1 ]; then
@@ -35,9 +40,19 @@ if [ "$build" = 1 ]; then
   cmake --build --preset "$preset" >/dev/null
 fi
 bench=$build_dir/bench
+source scripts/wine-env.sh
+arch=$(wine_arch_of "$build_dir")
+wine_use_arch "$arch"
+if [ "$arch" = win64 ]; then triplet=x86_64-w64-mingw32 bits="x86_64 (64-bit test build, never shipped)"
+else triplet=i686-w64-mingw32 bits="i686 (32-bit, as shipped)"; fi
 out=${out:-$bench/bench.json}
 [ -x "$bench/bench_service.exe" ] || { echo "no benchmark programs in $bench: build first" >&2; exit 1; }
-if [ -n "$product" ]; then cp "$product" "$bench/MarrowbankServer.exe"; fi
+if [ -n "$product" ]; then
+  want=$([ "$arch" = win64 ] && echo pei-x86-64 || echo pei-i386)
+  $triplet-objdump -f "$product" | grep -q "file format $want" ||
+    { echo "--product $product is not of this build tree's architecture ($want): ratios compare one architecture" >&2; exit 1; }
+  cp "$product" "$bench/MarrowbankServer.exe"
+fi
 prefix=$(cd "$build_dir" && pwd)/wineprefix
 run() { scripts/wine-run.sh "$build_dir" "$@"; }
 
@@ -58,6 +73,7 @@ cores=$(nproc)
 load=$(cut -d' ' -f1-3 /proc/loadavg)
 wine_version=$(wine --version)
 echo "Machine: $cores cores, $cpu; $wine_version; load average at start $load; build tree $build_dir"
+echo "Architecture: $bits; product and references alike"
 echo
 
 run "$bench/bench_service.exe" measure "$cycles" "$bench/service.json"
@@ -94,14 +110,15 @@ echo
 
 # Size: stripped copies.
 tmp=$(mktemp -d)
-i686-w64-mingw32-strip -o "$tmp/product.exe" "$bench/MarrowbankServer.exe"
-i686-w64-mingw32-strip -o "$tmp/reference.exe" "$bench/reference_service.exe"
+$triplet-strip -o "$tmp/product.exe" "$bench/MarrowbankServer.exe"
+$triplet-strip -o "$tmp/reference.exe" "$bench/reference_service.exe"
 ours_size=$(stat -c %s "$tmp/product.exe") ref_size=$(stat -c %s "$tmp/reference.exe")
 rm -rf "$tmp"
 echo "Size, stripped: product $ours_size bytes, reference $ref_size bytes"
 
 cat >"$out" <<EOF
 {"machine": {"cores": $cores, "cpu": "$cpu", "wine": "$wine_version", "load_at_start": "$load"},
+ "architecture": "$arch",
  "build_dir": "$build_dir",
  "start_stop": $(cat "$bench/service.json"),
  "in_process": $(cat "$bench/inprocess.json"),

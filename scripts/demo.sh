@@ -9,14 +9,15 @@
 #   --keep           leave the prefix, its service manager, the X display and the keeper running afterwards,
 #                    for poking around (the script prints how to reach them and how to end them)
 #   --scenario FILE  the simulated device (format: standins/t3fp_sim/README.md); default demo/fingerprint-disk.txt
-#   --build-dir DIR  the build tree to take the programs from; default build/default
+#   --build-dir DIR  the build tree to take the programs from; default build/default, or build/x64 (the 64-bit
+#                    test build, in a 64-bit prefix) on a host that cannot run 32-bit programs
 #   --out DIR        where the fresh prefix, the logs and the screenshot go; default build/demo
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 build=1 keep=0
 scenario=$root/demo/fingerprint-disk.txt
-build_dir=$root/build/default
+build_dir=""
 out_dir=$root/build/demo
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -31,6 +32,7 @@ while [ $# -gt 0 ]; do
   shift
 done
 [ -f "$scenario" ] || { echo "demo: no scenario file $scenario" >&2; exit 2; }
+source "$root/scripts/wine-env.sh"
 
 # ---- timeline ------------------------------------------------------------------------------------------
 start_ns=$(date +%s%N)
@@ -52,12 +54,31 @@ wait_for() {
   done
 }
 
+# ---- which architecture --------------------------------------------------------------------------------
+# The shipped 32-bit build where the host runs 32-bit programs, else the 64-bit test build of the same code.
+preset=""
+if [ -z "$build_dir" ]; then
+  if probe=$("$root/scripts/host-probe.sh"); then preset=default; else preset=x64; fi
+  step "$probe"
+  build_dir=$root/build/$preset
+fi
+
 # ---- build ---------------------------------------------------------------------------------------------
 if [ "$build" = 1 ]; then
-  step "Installing what is missing, then building (cmake --preset default)"
+  [ -n "$preset" ] || { echo "demo: --build-dir needs --no-build (build that tree first)" >&2; exit 2; }
+  step "Installing what is missing, then building (cmake --preset $preset)"
   "$root/scripts/install-deps.sh"
-  cmake --preset default >/dev/null
-  cmake --build --preset default >/dev/null
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" >/dev/null
+fi
+arch=$(wine_arch_of "$build_dir") || fail "a configured build tree" "$build_dir/wine-arch" "none"
+wine_use_arch "$arch"
+if [ "$arch" = win64 ]; then
+  bits=64
+  step "Architecture: x86_64, the 64-bit test build in $build_dir (never shipped; it proves the same code)"
+else
+  bits=32
+  step "Architecture: i686, the shipped 32-bit build in $build_dir"
 fi
 product=$build_dir/service/MarrowbankServer.exe
 for f in "$product" "$build_dir/standins/t3fp_sim/t3FPDll.dll" "$build_dir/standins/jmusb_stub/complete/JMUsbDll.dll" \
@@ -67,7 +88,7 @@ for f in "$product" "$build_dir/standins/t3fp_sim/t3FPDll.dll" "$build_dir/stand
 done
 
 # ---- a fresh prefix with an X display of its own ---------------------------------------------------------
-export WINEPREFIX=$out_dir/prefix WINEARCH=win32 WINEDEBUG=-all LANG=zh_CN.UTF-8
+export WINEPREFIX=$out_dir/prefix WINEDEBUG=-all LANG=zh_CN.UTF-8
 wine() { env LC_ALL=zh_CN.UTF-8 wine "$@"; }
 pids=()
 cleanup() {
@@ -82,15 +103,17 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 wineserver -k 2>/dev/null || true
-rm -rf "$WINEPREFIX" "$out_dir/xvfb.display" "$out_dir/debug-output.txt" "$out_dir/desktop-program.png"
+rm -rf "$WINEPREFIX" "$out_dir/xvfb.display" "$out_dir/debug-output.txt" "$out_dir/desktop-program.png" \
+       "$out_dir/wine-logs"
 mkdir -p "$out_dir"
-step "Creating a fresh 32-bit Wine prefix in $WINEPREFIX (wineboot, about 10 s)..."
-wineboot -i >/dev/null 2>&1
+step "Creating a fresh $bits-bit Wine prefix in $WINEPREFIX (wineboot, about 10 s)..."
+logged "$out_dir/wine-logs/wineboot.log" wineboot -i ||
+  fail "a fresh prefix" "wineboot -i succeeds" "it failed (its output above and in $out_dir/wine-logs/wineboot.log)"
 wineserver -w
 # Without a window manager on the X display, windows would show no title bar: run the prefix's programs
 # in a Wine virtual desktop, which draws the frames itself.
-wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+logged "$out_dir/wine-logs/wineboot.log" wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
+logged "$out_dir/wine-logs/wineboot.log" wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f
 wineserver -k 2>/dev/null || true  # let a freshly booted prefix settle: restart it once
 wineserver -w
 

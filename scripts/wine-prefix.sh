@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
 # Test fixture for the build tree's Wine prefix and X display.
-#   wine-prefix.sh setup BUILD_DIR     make the zh_CN.UTF-8 locale and the 32-bit prefix once (both
-#                                      reused later), start a persistent wineserver and an Xvfb display
-#                                      for message boxes; the services' events go to
-#                                      BUILD_DIR/wine-services.log
+#   wine-prefix.sh setup BUILD_DIR     make the zh_CN.UTF-8 locale and the prefix of the tree's architecture
+#                                      once (both reused later), start a persistent wineserver and an Xvfb
+#                                      display for message boxes; the services' events go to
+#                                      BUILD_DIR/wine-services.log, what Wine's tools print to
+#                                      BUILD_DIR/wine-logs/ (its last lines shown when a step fails)
 #   wine-prefix.sh teardown BUILD_DIR  stop the prefix's wineserver (and every Wine process in it) and Xvfb
 set -euo pipefail
 action=$1
 build_dir=$(cd "$2" && pwd)
-export WINEPREFIX="$build_dir/wineprefix" WINEARCH=win32 WINEDEBUG=-all
+source "$(dirname "$0")/wine-env.sh"
+arch=$(wine_arch_of "$build_dir")
+wine_use_arch "$arch"
+export WINEPREFIX="$build_dir/wineprefix" WINEDEBUG=-all
+logs=$build_dir/wine-logs
 export LANG=zh_CN.UTF-8
 # Wine names files in the locale's character set: without the locale it cannot open a path holding
 # anything but ASCII. Compiled into the build tree, so nothing on the system changes.
@@ -23,6 +28,8 @@ stop_xvfb() {
 
 case "$action" in
   setup)
+    # Before any time is spent: a 32-bit prefix needs a host that runs 32-bit programs.
+    if [ "$arch" = win32 ]; then "$(dirname "$0")/host-probe.sh" || exit 1; fi
     # A step that fails leaves no server or display behind.
     setup_done=0
     trap '[ "$setup_done" = 1 ] || { wineserver -k 2>/dev/null || true; stop_xvfb; }' EXIT
@@ -33,14 +40,14 @@ case "$action" in
     fi
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
       rm -rf "$WINEPREFIX"
-      wineboot -i >/dev/null 2>&1
+      logged "$logs/wineboot.log" wineboot -i
       wineserver -w
       # With no window manager on Xvfb, managed windows make Wine wait ~2 s at every close.
-      wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+      logged "$logs/wineboot.log" wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f
       # A freshly booted prefix is still settling (two service managers may answer); restart it once.
       wineserver -k 2>/dev/null || true
       wineserver -w
-      echo "made prefix $WINEPREFIX"
+      echo "made $arch prefix $WINEPREFIX"
     fi
     # A server left over from an interrupted run would keep its old display.
     wineserver -k 2>/dev/null || true
@@ -63,7 +70,12 @@ case "$action" in
     # runner's output: started by the first test instead, they would hold its pipe open. Services
     # inherit the service manager's environment and standard error: with Wine's event-log channel on,
     # every event a service writes lands in wine-services.log, one line per string.
-    env WINEDEBUG=-all,+eventlog LC_ALL=zh_CN.UTF-8 wine cmd /c exit 0 </dev/null >/dev/null 2>"$build_dir/wine-services.log"
+    if ! env WINEDEBUG=-all,+eventlog LC_ALL=zh_CN.UTF-8 wine cmd /c exit 0 </dev/null >/dev/null \
+           2>"$build_dir/wine-services.log"; then
+      echo "the prefix's system processes did not start; the last lines of $build_dir/wine-services.log:"
+      tail -n 20 "$build_dir/wine-services.log" | sed 's/^/  | /'
+      exit 1
+    fi
     setup_done=1
     ;;
   teardown)

@@ -20,10 +20,12 @@ struct ServiceHost {
 };
 
 static_assert(sizeof(std::atomic<DWORD>) == 4 && std::atomic<DWORD>::is_always_lock_free);
-static_assert(offsetof(ServiceHost, workerThread) == 0 && offsetof(ServiceHost, statusHandle) == 4 &&
-              offsetof(ServiceHost, stopEvent) == 8 && offsetof(ServiceHost, currentState) == 12 &&
-              offsetof(ServiceHost, displayName) == 16 && offsetof(ServiceHost, serviceName) == 20 &&
-              offsetof(ServiceHost, workerThreadId) == 24 && sizeof(ServiceHost) == 28);
+// Pointer-sized fields, each DWORD padded to the next pointer: 28 bytes on i686, 56 on x86_64.
+constexpr std::size_t kHostWord = sizeof(void*);
+static_assert(offsetof(ServiceHost, workerThread) == 0 && offsetof(ServiceHost, statusHandle) == kHostWord &&
+              offsetof(ServiceHost, stopEvent) == 2 * kHostWord && offsetof(ServiceHost, currentState) == 3 * kHostWord &&
+              offsetof(ServiceHost, displayName) == 4 * kHostWord && offsetof(ServiceHost, serviceName) == 5 * kHostWord &&
+              offsetof(ServiceHost, workerThreadId) == 6 * kHostWord && sizeof(ServiceHost) == (kHostWord == 4 ? 28 : 56));
 
 // "MarrowbankServer": the service name, the display name and every message box's caption.
 extern const char kServiceName[];

@@ -1,9 +1,11 @@
 cmake_minimum_required(VERSION 3.25)
 # Checks one built Windows binary from the Linux side (no Wine needed):
-#   cmake -DOBJDUMP=... -DBINARY=... -DALLOWED="a.dll;b.dll" [-DGUI_EXE=ON] [-DDEBUG_FILE=...] -P check-binary.cmake
+#   cmake -DOBJDUMP=... -DBINARY=... -DALLOWED="a.dll;b.dll" -DARCH=x86|amd64 [-DGUI_EXE=ON] [-DDEBUG_FILE=...]
+#         -P check-binary.cmake
 # Every imported DLL must be in ALLOWED (system DLLs, plus the SDK for the service): nothing built here may
-# need the compiler's runtime DLLs. With GUI_EXE, the binary must also be a PE32 GUI-subsystem program whose
-# embedded manifest asks for administrator rights. With DEBUG_FILE (the release build), the binary must be
+# need the compiler's runtime DLLs. With GUI_EXE, the binary must also be a GUI-subsystem program of ARCH
+# (PE32 for x86, what ships; PE32+ for the amd64 test build) whose embedded manifest names ARCH and asks for
+# administrator rights. With DEBUG_FILE (the release build), the binary must be
 # stripped and linked by a GNU debuglink to that file, which holds its debug information.
 execute_process(COMMAND ${OBJDUMP} -p ${BINARY} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
@@ -27,8 +29,17 @@ endforeach()
 message(STATUS "${BINARY} imports: ${imports}")
 
 if(GUI_EXE)
-  if(NOT dump MATCHES "Magic[\t ]+010b")
-    message(FATAL_ERROR "${BINARY} is not PE32")
+  if(ARCH STREQUAL "x86")
+    set(magic 010b)
+    set(format PE32)
+  elseif(ARCH STREQUAL "amd64")
+    set(magic 020b)
+    set(format PE32+)
+  else()
+    message(FATAL_ERROR "ARCH must be x86 or amd64, not '${ARCH}'")
+  endif()
+  if(NOT dump MATCHES "Magic[\t ]+${magic}")
+    message(FATAL_ERROR "${BINARY} is not ${format}")
   endif()
   if(NOT dump MATCHES "Subsystem[\t ]+00000002")
     message(FATAL_ERROR "${BINARY} is not a GUI-subsystem program")
@@ -36,6 +47,10 @@ if(GUI_EXE)
   file(STRINGS ${BINARY} manifest REGEX "requestedExecutionLevel")
   if(NOT manifest MATCHES "level=\"requireAdministrator\"")
     message(FATAL_ERROR "${BINARY} has no manifest asking for administrator rights")
+  endif()
+  file(STRINGS ${BINARY} identity REGEX "assemblyIdentity")
+  if(NOT identity MATCHES "processorArchitecture=\"${ARCH}\"")
+    message(FATAL_ERROR "${BINARY}'s manifest does not name the ${ARCH} architecture: ${identity}")
   endif()
 endif()
 

@@ -8,9 +8,13 @@
 set -euo pipefail
 run_dir=$1 package=$2 upgrade=$3 upgrade_exe=$4 upgrade_version=$5 keeper=$6 proclist=$7 default_mode_file=$8
 
-export WINEPREFIX=$run_dir/prefix WINEARCH=win32 WINEDEBUG=-all LANG=zh_CN.UTF-8
+source "$(dirname "$0")/../../scripts/wine-env.sh"
+wine_use_arch "${MARROWBANK_WINE_ARCH:-win32}"
+export WINEPREFIX=$run_dir/prefix WINEDEBUG=-all LANG=zh_CN.UTF-8
 unset DISPLAY  # nothing here shows a window: the stand-in desktop program runs without one
 wine() { env LC_ALL=zh_CN.UTF-8 wine "$@" </dev/null; }
+# What wineboot and msiexec print, kept beside the run (which is removed when the test passes).
+log=$(dirname "$run_dir")/wine-logs/package.log
 
 fail() { echo "FAILED: $*" >&2; exit 1; }
 step() { echo "--- $*"; }
@@ -18,8 +22,12 @@ step() { echo "--- $*"; }
 expect_code() {
   local want=$1; shift
   local code=0
-  wine "$@" || code=$?
-  [ "$code" -eq $((want % 256)) ] || fail "$* exited $code, expected $want (modulo 256: $((want % 256)))"
+  echo "--- $*" >>"$log"
+  wine "$@" >>"$log" 2>&1 || code=$?
+  if [ "$code" -ne $((want % 256)) ]; then
+    tail -n 20 "$log" | sed 's/^/  | /' >&2
+    fail "$* exited $code, expected $want (modulo 256: $((want % 256))); its output above, all of it in $log"
+  fi
 }
 
 cleanup() {
@@ -48,8 +56,9 @@ wait_until() { until "$@"; do sleep 0.1; done; }
 step "fresh prefix"
 wineserver -k 2>/dev/null || true
 rm -rf "$run_dir"
-mkdir -p "$run_dir"
-wineboot -i >/dev/null 2>&1
+mkdir -p "$run_dir" "$(dirname "$log")"
+: >"$log"
+logged "$log" wineboot -i
 wineserver -w
 wineserver -k 2>/dev/null || true  # a freshly booted prefix settles after one restart
 wineserver -w

@@ -2,7 +2,7 @@
 # Wine's installer does not enforce: file versions, the rollback actions and their order, the service's
 # removal by name, files in use, the remembered folder, and the codes derived from the version.
 #   cmake -DMSIINFO=... -DPACKAGE=<x.y.z> -DFAIL_PACKAGE=<x.y.z, with the failing last step>
-#         -DUPGRADE=<x.y.(z+1)> -DVERSION=x.y.z -DNEXT_VERSION=x.y.(z+1) -DARCH=x86|x64 -P package_tables.cmake
+#         -DUPGRADE=<x.y.(z+1)> -DVERSION=x.y.z -DNEXT_VERSION=x.y.(z+1) -DARCH=x86|x64 -P package_rules.cmake
 cmake_minimum_required(VERSION 3.25)
 set(failures "")
 # Records a failure when the value of the variable `actual` is not `expected`.
