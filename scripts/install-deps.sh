@@ -2,7 +2,8 @@
 # Installs what building and testing need on Debian 12 (run as root), only when something is missing:
 # the i386 architecture, MinGW-w64 (i686 for what ships, x86_64 for the 64-bit test build; each with windmc
 # for the event texts and objdump for the import checks), Wine with its 32-bit and 64-bit parts, Xvfb,
-# CMake, GoogleTest's sources and the locale sources the tests compile zh_CN.UTF-8 from.
+# CMake, GoogleTest's sources, the locale sources the tests compile zh_CN.UTF-8 from, msitools for the package and
+# osslsigncode and openssl for signing it.
 set -euo pipefail
 
 missing=()
@@ -18,6 +19,7 @@ command -v cmake >/dev/null || missing+=(cmake)
 [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
 [ -f /usr/share/i18n/locales/zh_CN ] || missing+=(locales)
 command -v wixl >/dev/null && command -v msibuild >/dev/null || missing+=(wixl msitools)  # the MSI package
+command -v osslsigncode >/dev/null && command -v openssl >/dev/null || missing+=(osslsigncode openssl)  # signing
 
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0
@@ -34,3 +36,4 @@ apt-get install -y -qq --no-install-recommends g++-mingw-w64-i686 binutils-mingw
   binutils-mingw-w64-x86-64 wine wine32:i386 wine64 \
   xvfb cmake googletest locales >/dev/null
 apt-get install -y -qq --no-install-recommends wixl msitools >/dev/null  # the MSI package's wixl and msibuild
+apt-get install -y -qq --no-install-recommends osslsigncode openssl >/dev/null  # Authenticode signing and its test

@@ -1,8 +1,8 @@
 # Reads the stand-in packages' tables (msiinfo export) and checks what Windows Installer acts on but
 # Wine's installer does not enforce: file versions, the rollback actions and their order, the service's
 # removal by name, files in use, the remembered folder, and the codes derived from the version.
-#   cmake -DMSIINFO=... -DPACKAGE=<x.y.z> -DFAIL_PACKAGE=<x.y.z, with the failing last step>
-#         -DUPGRADE=<x.y.(z+1)> -DVERSION=x.y.z -DNEXT_VERSION=x.y.(z+1) -DARCH=x86|x64 -P package_rules.cmake
+#   cmake -DMSIINFO=... -DPACKAGE=<x.y.z, with the failing last step> -DPLAIN_PACKAGE=<x.y.z, without it>
+#         -DUPGRADE=<x.y.(z+1), with it> -DVERSION=x.y.z -DNEXT_VERSION=x.y.(z+1) -DARCH=x86|x64 -P package_rules.cmake
 cmake_minimum_required(VERSION 3.25)
 set(failures "")
 # Records a failure when the value of the variable `actual` is not `expected`.
@@ -46,7 +46,7 @@ endfunction()
 set(version4 "${VERSION}.0")
 set(next_version4 "${NEXT_VERSION}.0")
 
-foreach(case "${PACKAGE}|${version4}" "${FAIL_PACKAGE}|${version4}" "${UPGRADE}|${next_version4}")
+foreach(case "${PACKAGE}|${version4}" "${PLAIN_PACKAGE}|${version4}" "${UPGRADE}|${next_version4}")
   string(REPLACE "|" ";" case "${case}")
   list(GET case 0 package)
   list(GET case 1 exe_version)
@@ -77,7 +77,7 @@ foreach(case "${PACKAGE}|${version4}" "${FAIL_PACKAGE}|${version4}" "${UPGRADE}|
     "RestartServiceOnRollback|3410|MarrowbankServer.exe|/start /quiet|"
     "StopServiceProcess|3154|MarrowbankServer.exe|/stop /quiet|"
     "UnregisterServiceOnRollback|3410|MarrowbankServer.exe|/uninstall /quiet|")
-  if(package STREQUAL FAIL_PACKAGE)
+  if(NOT package STREQUAL PLAIN_PACKAGE)
     list(APPEND expected "FailAtEnd|3106|TARGETDIR|\"[%COMSPEC]\" /c exit 1|")
     list(SORT expected)
   endif()
@@ -98,8 +98,8 @@ foreach(case "${PACKAGE}|${version4}" "${FAIL_PACKAGE}|${version4}" "${UPGRADE}|
     "RestartServiceOnRollback|$Service=3 AND (Installed OR WIX_UPGRADE_DETECTED)|1890"
     "StopServiceProcess|(Installed OR WIX_UPGRADE_DETECTED) AND NOT UPGRADINGPRODUCTCODE AND ($Service=2 OR $Service=3)|1895"
     "StopServices|VersionNT|1900"
-    "UnregisterServiceOnRollback|$Service=3 AND NOT Installed AND NOT WIX_UPGRADE_DETECTED|4001")
-  if(package STREQUAL FAIL_PACKAGE)
+    "UnregisterServiceOnRollback|$Service=3 AND NOT Installed AND NOT WIX_UPGRADE_DETECTED AND NOT SERVICEREGISTERED|4001")
+  if(NOT package STREQUAL PLAIN_PACKAGE)
     list(APPEND expected "FailAtEnd|MARROWBANK_FAIL_AT_END|6598")
     list(SORT expected)
   endif()
@@ -120,28 +120,27 @@ foreach(case "${PACKAGE}|${version4}" "${FAIL_PACKAGE}|${version4}" "${UPGRADE}|
   expect(registry_upper "${expected_upper}" "${name}: Registry (letter case aside)")
   rows("${package}" AppSearch search)
   rows("${package}" RegLocator locator)
-  expect(search "INSTALLDIR|RememberedInstallDir" "${name}: AppSearch")
-  expect(locator "RememberedInstallDir|2|Software\\Marrowbank\\MarrowbankServer|InstallDir|2" "${name}: RegLocator")
-  row_of("${package}" Component ModeConfig mode_component)
-  string(REGEX REPLACE "^[^|]*\\|([^|]*)\\|([^|]*)\\|.*$" "\\1 \\2" mode_component "${mode_component}")
-  expect(mode_component "LANGUAGEDIR 128" "${name}: the mode file's component (directory, attributes)")
+  expect(search "INSTALLDIR|RememberedInstallDir;SERVICEREGISTERED|RegisteredService" "${name}: AppSearch")
+  set(expected "RegisteredService|2|SYSTEM\\CurrentControlSet\\Services\\MarrowbankServer|ImagePath|2"
+               "RememberedInstallDir|2|Software\\Marrowbank\\MarrowbankServer|InstallDir|2")
+  expect(locator "${expected}" "${name}: RegLocator")
 endforeach()
 
 # 7, 6. The product code follows the version: two different packages of one version share it (a
 # second build installs over the first instead of beside it), another version has another; the
 # package code follows the contents.
 row_of("${PACKAGE}" Property ProductCode product)
-row_of("${FAIL_PACKAGE}" Property ProductCode fail_product)
+row_of("${PLAIN_PACKAGE}" Property ProductCode plain_product)
 row_of("${UPGRADE}" Property ProductCode upgrade_product)
-expect(fail_product "${product}" "product code of the other package of version ${VERSION}")
+expect(plain_product "${product}" "product code of the other package of version ${VERSION}")
 if(upgrade_product STREQUAL product)
   list(APPEND failures "the product code did not change with the version: ${product}")
 endif()
 string(UUID expected NAMESPACE ACB2AD23-EE6F-4CC5-A952-9ED6F133063F NAME "MarrowbankServer ${VERSION} ${ARCH}" TYPE SHA1 UPPER)
 expect(product "{${expected}}" "product code")
 revision("${PACKAGE}" package_code)
-revision("${FAIL_PACKAGE}" fail_package_code)
-if(package_code STREQUAL fail_package_code)
+revision("${PLAIN_PACKAGE}" plain_package_code)
+if(package_code STREQUAL plain_package_code)
   list(APPEND failures "two different packages share the package code ${package_code}")
 endif()
 
