@@ -178,9 +178,35 @@ set(queries
   "INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) VALUES ('EventSource', 2, 'SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\MarrowbankServer', '-', 'Service')")
 # Rollback actions: wixl writes Execute="rollback" as immediate. 3410 = an executable from the File
 # table (18), continue on failure (64), in the script (1024), rollback (256), not impersonated (2048).
-foreach(action RestartServiceOnRollback ReregisterServiceOnRollback UnregisterServiceOnRollback)
+foreach(action RestartServiceOnRollback ReregisterServiceOnRollback)
   list(APPEND queries "UPDATE `CustomAction` SET `Type` = 3410 WHERE `Action` = '${action}'")
 endforeach()
+# The rollback of a first installation's registration, with the system's own tools: 3426 = a command
+# line run in a directory (34), continue on failure (64), rollback (256), in the script (1024), not
+# impersonated (2048). Condition and order: packaging/MarrowbankServer.wxs.
+# SystemFolder is the 32-bit system folder on 64-bit Windows; the 64-bit package takes the 64-bit one.
+set(system_folder SystemFolder)
+if(ARCH STREQUAL "x64")
+  set(system_folder System64Folder)
+endif()
+set(first_installation "$Service=3 AND NOT Installed AND NOT WIX_UPGRADE_DETECTED AND NOT SERVICEREGISTERED")
+set(sequence 3997)
+foreach(action
+    "StopServiceOnRollback|\"[${system_folder}]net.exe\" stop MarrowbankServer"
+    "DeleteServiceOnRollback|\"[${system_folder}]sc.exe\" delete MarrowbankServer"
+    "RemoveEventSourceOnRollback|\"[${system_folder}]reg.exe\" delete \"HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\MarrowbankServer\" /f")
+  string(REPLACE "|" ";" action "${action}")
+  list(GET action 0 name)
+  list(GET action 1 command)
+  list(APPEND queries
+    "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('${name}', 3426, 'TARGETDIR', '${command}')"
+    "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('${name}', '${first_installation}', ${sequence})")
+  math(EXPR sequence "${sequence} + 1")
+endforeach()
+if(ARCH STREQUAL "x64")
+  # The searches read the 64-bit registry (msidbLocatorType64bit), where the 64-bit components write.
+  list(APPEND queries "UPDATE `RegLocator` SET `Type` = 18")
+endif()
 if(FAIL_ACTION)
   # 3106 = a command line run in a directory (34), in the script (1024), not impersonated (2048); the
   # command interpreter's "exit 1" fails the installation at its last deferred step.

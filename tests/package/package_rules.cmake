@@ -71,20 +71,30 @@ foreach(case "${PACKAGE}|${version4}" "${PLAIN_PACKAGE}|${version4}" "${UPGRADE}
   # 2. Each change has its rollback action before it; the rollback actions' type is 3410 (file, continue,
   #    in script, rollback, no impersonation), the deferred ones 3090 (check) or 3154 (continue).
   rows("${package}" CustomAction actions)
+  # The rollback of a first installation's registration runs the system's tools by name (3426: a
+  # command line, continue, rollback, in script, no impersonation), from the folder of the package's
+  # architecture.
+  set(system_folder SystemFolder)
+  if(ARCH STREQUAL "x64")
+    set(system_folder System64Folder)
+  endif()
   set(expected
+    "DeleteServiceOnRollback|3426|TARGETDIR|\"[${system_folder}]sc.exe\" delete MarrowbankServer|"
     "RegisterService|3090|MarrowbankServer.exe|/install /quiet|"
+    "RemoveEventSourceOnRollback|3426|TARGETDIR|\"[${system_folder}]reg.exe\" delete \"HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\MarrowbankServer\" /f|"
     "ReregisterServiceOnRollback|3410|MarrowbankServer.exe|/install /quiet|"
     "RestartServiceOnRollback|3410|MarrowbankServer.exe|/start /quiet|"
-    "StopServiceProcess|3154|MarrowbankServer.exe|/stop /quiet|"
-    "UnregisterServiceOnRollback|3410|MarrowbankServer.exe|/uninstall /quiet|")
+    "StopServiceOnRollback|3426|TARGETDIR|\"[${system_folder}]net.exe\" stop MarrowbankServer|"
+    "StopServiceProcess|3154|MarrowbankServer.exe|/stop /quiet|")
   if(NOT package STREQUAL PLAIN_PACKAGE)
     list(APPEND expected "FailAtEnd|3106|TARGETDIR|\"[%COMSPEC]\" /c exit 1|")
-    list(SORT expected)
   endif()
+  list(SORT expected)
   expect(actions "${expected}" "${name}: CustomAction rows")
+  set(first "$Service=3 AND NOT Installed AND NOT WIX_UPGRADE_DETECTED AND NOT SERVICEREGISTERED")
   rows("${package}" InstallExecuteSequence sequence)
   list(FILTER sequence INCLUDE REGEX
-       "^(RestartServiceOnRollback|ReregisterServiceOnRollback|StopServiceProcess|StopServices|DeleteServices|RemoveRegistryValues|RemoveFiles|InstallFiles|UnregisterServiceOnRollback|RegisterService|FailAtEnd|InstallFinalize|RemoveExistingProducts|AppSearch)\\|")
+       "^(RestartServiceOnRollback|ReregisterServiceOnRollback|StopServiceProcess|StopServices|DeleteServices|RemoveRegistryValues|RemoveFiles|InstallFiles|StopServiceOnRollback|DeleteServiceOnRollback|RemoveEventSourceOnRollback|RegisterService|FailAtEnd|InstallFinalize|RemoveExistingProducts|AppSearch)\\|")
   set(expected
     "AppSearch||50"
     "DeleteServices|VersionNT|2000"
@@ -98,11 +108,13 @@ foreach(case "${PACKAGE}|${version4}" "${PLAIN_PACKAGE}|${version4}" "${UPGRADE}
     "RestartServiceOnRollback|$Service=3 AND (Installed OR WIX_UPGRADE_DETECTED)|1890"
     "StopServiceProcess|(Installed OR WIX_UPGRADE_DETECTED) AND NOT UPGRADINGPRODUCTCODE AND ($Service=2 OR $Service=3)|1895"
     "StopServices|VersionNT|1900"
-    "UnregisterServiceOnRollback|$Service=3 AND NOT Installed AND NOT WIX_UPGRADE_DETECTED AND NOT SERVICEREGISTERED|4001")
+    "StopServiceOnRollback|${first}|3997"
+    "DeleteServiceOnRollback|${first}|3998"
+    "RemoveEventSourceOnRollback|${first}|3999")
   if(NOT package STREQUAL PLAIN_PACKAGE)
     list(APPEND expected "FailAtEnd|MARROWBANK_FAIL_AT_END|6598")
-    list(SORT expected)
   endif()
+  list(SORT expected)
   expect(sequence "${expected}" "${name}: InstallExecuteSequence")
 
   # 7. The service is stopped on installation and removal and deleted by name on removal (0x2 | 0x20
@@ -121,8 +133,13 @@ foreach(case "${PACKAGE}|${version4}" "${PLAIN_PACKAGE}|${version4}" "${UPGRADE}
   rows("${package}" AppSearch search)
   rows("${package}" RegLocator locator)
   expect(search "INSTALLDIR|RememberedInstallDir;SERVICEREGISTERED|RegisteredService" "${name}: AppSearch")
-  set(expected "RegisteredService|2|SYSTEM\\CurrentControlSet\\Services\\MarrowbankServer|ImagePath|2"
-               "RememberedInstallDir|2|Software\\Marrowbank\\MarrowbankServer|InstallDir|2")
+  # Raw values (2), from the 64-bit registry (+16) in the 64-bit package.
+  set(type 2)
+  if(ARCH STREQUAL "x64")
+    set(type 18)
+  endif()
+  set(expected "RegisteredService|2|SYSTEM\\CurrentControlSet\\Services\\MarrowbankServer|ImagePath|${type}"
+               "RememberedInstallDir|2|Software\\Marrowbank\\MarrowbankServer|InstallDir|${type}")
   expect(locator "${expected}" "${name}: RegLocator")
 endforeach()
 
