@@ -1,7 +1,8 @@
 # Builds the MSI package; run by the build (packaging/CMakeLists.txt) as
 #   cmake -DWIXL=... -DMSIBUILD=... -DOBJDUMP=... -DVERSION=x.y.z -DEXECUTABLE=.../MarrowbankServer.exe
 #         -DMAKER_DIR=<folder with t3FPDll.dll, JMUsbDll.dll, Marrowbank.exe> -DOUTPUT=.../x.msi
-#         [-DARCH=x86|x64] [-DOSSLSIGNCODE=... -DSIGN_PFX=<file.pfx> [-DSIGN_PASSWORD=...]]
+#         [-DARCH=x86|x64] [-DOSSLSIGNCODE=... -DSIGN_PFX=<file.pfx> [-DSIGN_PASSWORD=...]
+#         [-DSIGN_TIMESTAMP_URL=...]]
 #         [-DFAIL_ACTION=ON] -P build-package.cmake
 # A maker file that is missing, or that imports a DLL that is neither a Windows system DLL nor one of
 # the package's files, stops the build with a message that names it.
@@ -129,11 +130,16 @@ endif()
 if(NOT SIGN_PASSWORD AND DEFINED ENV{MARROWBANK_SIGN_PASSWORD})
   set(SIGN_PASSWORD "$ENV{MARROWBANK_SIGN_PASSWORD}")
 endif()
-# Authenticode, SHA-256, with the certificate's chain; no time stamp (no time-stamping server is
-# reachable from the build machine; `osslsigncode add -t URL` adds one later).
+# Authenticode, SHA-256, with the certificate's chain. A time stamp only with SIGN_TIMESTAMP_URL (an
+# RFC 3161 server), which the build machine must reach; without one the signature is valid only as
+# long as the certificate is.
 function(sign file)
+  set(timestamp "")
+  if(SIGN_TIMESTAMP_URL)
+    set(timestamp -ts "${SIGN_TIMESTAMP_URL}")
+  endif()
   execute_process(COMMAND "${OSSLSIGNCODE}" sign -pkcs12 "${SIGN_PFX}" -pass "${SIGN_PASSWORD}" -h sha256
-                          -n MarrowbankServer -time ${epoch} -in "${file}" -out "${file}.signed"
+                          -n MarrowbankServer -time ${epoch} ${timestamp} -in "${file}" -out "${file}.signed"
                   RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
   if(NOT result EQUAL 0)
     message(FATAL_ERROR "MSI package: signing ${file} failed:\n${output}")
