@@ -96,7 +96,8 @@ void Restore(SC_HANDLE service, const QUERY_SERVICE_CONFIGA& previous, bool hadS
 // it. A service still running another executable (the folder was moved or copied) is stopped before
 // anything changes, so a copy that cannot be stopped keeps its registration. The start type an
 // administrator chose is kept; a disabled service is registered but not started (`started` false).
-// When the service does not start, the previous registration is put back.
+// When the service does not start, the previous registration is put back, and the copy it stopped
+// is started again.
 DWORD Reregister(SC_HANDLE service, bool& started) {
   started = false;
   char command[kQuotedPathRoom];
@@ -105,7 +106,10 @@ DWORD Reregister(SC_HANDLE service, bool& started) {
   const QUERY_SERVICE_CONFIGA* previous = ReadConfig(service, buffer);
   if (previous == nullptr) return GetLastError();
   const bool moved = previous->lpBinaryPathName == nullptr || _stricmp(previous->lpBinaryPathName, command) != 0;
+  bool wasRunning = false;
   if (moved) {
+    SERVICE_STATUS status{};
+    wasRunning = sys::calls().QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING;
     if (const DWORD error = StopAndWait(service)) return error;
   }
   std::string source;
@@ -120,6 +124,8 @@ DWORD Reregister(SC_HANDLE service, bool& started) {
   const DWORD error = StartAndWait(service);
   if (error != ERROR_SUCCESS) {
     Restore(service, *previous, hadSource, source);
+    // The copy this one replaced was running: it runs again.
+    if (wasRunning) sys::calls().StartServiceA(service, 0, nullptr);
     return error;
   }
   started = true;

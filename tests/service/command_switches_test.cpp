@@ -207,11 +207,12 @@ TEST_F(ReregisterTest, AServiceThatCannotBeStoppedKeepsItsRegistration) {
 }
 
 // Stopped first, then registered for this executable and started; when it does not start, the
-// previous configuration and event source are put back, and the start's error is the answer.
+// previous configuration and event source are put back, the copy that ran is started again, and the
+// start's error is the answer.
 TEST_F(ReregisterTest, AFailedStartPutsThePreviousRegistrationBack) {
   fake_.state = SERVICE_RUNNING;
   EXPECT_EQ(RunCommandSwitches("/install /quiet"), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
-  EXPECT_EQ(fake_.starts, 1u);
+  EXPECT_EQ(fake_.starts, 2u);
   EXPECT_EQ(fake_.changes,
             (std::vector<std::string>{"110 " + NoChange() + " 1 " + OwnQuotedPath() + " MarrowbankServer",
                                       "10 2 0 \"C:\\Elsewhere\\MarrowbankServer.exe\" MarrowbankServer (as "
