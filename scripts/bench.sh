@@ -56,7 +56,9 @@ fi
 prefix=$(cd "$build_dir" && pwd)/wineprefix
 run() { scripts/wine-run.sh "$build_dir" "$@"; }
 
-scripts/wine-prefix.sh setup "$build_dir" >/dev/null
+mkdir -p "$build_dir/wine-logs"
+scripts/wine-prefix.sh setup "$build_dir" >"$build_dir/wine-logs/bench-setup.log" 2>&1 ||
+  { echo "the prefix could not be set up:" >&2; sed 's/^/  | /' "$build_dir/wine-logs/bench-setup.log" >&2; exit 1; }
 keeper_pid=""
 cleanup() {
   run "$bench/bench_service.exe" release >/dev/null 2>&1 || true

@@ -66,7 +66,7 @@ case "$action" in
     export DISPLAY=":$n"
     # Keep the server up for the whole run; its output must not hold the test runner's pipe open.
     wineserver -p </dev/null >/dev/null 2>&1
-    # Start the prefix's system processes (service manager, explorer) now, detached from the test
+    # Start the prefix's system processes (service manager, explorer) here, detached from the test
     # runner's output: started by the first test instead, they would hold its pipe open. Services
     # inherit the service manager's environment and standard error: with Wine's event-log channel on,
     # every event a service writes lands in wine-services.log, one line per string.

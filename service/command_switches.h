@@ -17,7 +17,7 @@ struct CommandSwitches {
 // case-insensitive and start with '/' or '-'.
 CommandSwitches ParseCommandSwitches(const char* arguments);
 
-// True when the arguments hold nothing but blanks: the executable's original road.
+// True when the arguments hold nothing but blanks: the executable runs the by-hand branch, or is the service.
 bool NoArguments(const char* arguments);
 
 // Exit codes: 0 done (also when the service was already in the wanted state); /status: the

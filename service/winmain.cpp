@@ -21,7 +21,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
   host->serviceName = kServiceName;
   g_serviceHost = host;
 
-  // The administrator's switches; without arguments, the original road, untouched.
+  // The administrator's switches; without arguments, the by-hand branch (or the service, when the
+  // service control manager started the process).
   if (!NoArguments(arguments)) return static_cast<int>(RunCommandSwitches(arguments));
   RunServiceController();
   return 0;

@@ -6,7 +6,7 @@
 // STOPPED with the failing call's error or a code of the service's table (0 only for a stop asked
 // for), or its process ended where the service control manager could not be told; never
 // START_PENDING or STOP_PENDING; everything obtained through the table was released, nothing twice;
-// the program was started at most once; no message box but the specified ones, with their exact
+// the program was started at most once; no message box but the by-hand branch's own, with their exact
 // texts; no crash.
 //
 // Underneath the countdown sit the real Win32 calls, the SDK simulator and the stand-in desktop
@@ -451,7 +451,7 @@ void EndStartedPrograms() {
 }
 
 // The installer's boxes, with their styles; the dispatcher's box carries an error code.
-bool SpecifiedBox(const std::string& box) {
+bool ByHandBranchBox(const std::string& box) {
   const std::string stop = std::to_string(MB_YESNO | MB_ICONQUESTION) + ":" + kStopQuestion;
   const std::string startFailed = std::to_string(MB_OK) + ":" + kStartFailedMessage;
   const std::string noPath = std::to_string(MB_ICONERROR) + ":" + kNoPathMessage;
@@ -525,7 +525,7 @@ std::vector<std::string> RunOnce(const Scenario& scenario, Countdown& countdown,
   const size_t started = fault::ProgramsStarted().size();
   if (started > 1) run.Problem("the program was started " + std::to_string(started) + " times");
   for (const std::string& box : machine.boxes) {
-    if (scenario.byHand ? !SpecifiedBox(box) : true) run.Problem("unexpected message box " + box);
+    if (scenario.byHand ? !ByHandBranchBox(box) : true) run.Problem("unexpected message box " + box);
   }
   g_serviceHost = nullptr;
   return run.problems;
@@ -726,7 +726,7 @@ TEST_F(FaultMatrixBase, RunsThatFoundFaults) {
       "stop:SetEvent#1:6",
       // No status handle: the service stayed start-pending for the life of the process.
       "service_start:RegisterServiceCtrlHandlerExA#1:8",
-      // The worker could not be told to quit: stuck in STOP_PENDING (now a forced stop).
+      // The worker could not be told to quit: stuck in STOP_PENDING until the forced stop.
       "stop:PostThreadMessageA#1:5",
       // The STOPPED report was refused: the dispatcher never returned, the service stayed STOP_PENDING.
       "stop:SetServiceStatus#4:13",
