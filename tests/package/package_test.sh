@@ -5,12 +5,13 @@
 # higher version with an edited mode file, removal, a second removal; then a feature removal, a
 # removal with the executable deleted, another package of the same version, and a folder of one's own.
 #   package_test.sh RUN_DIR PACKAGE UPGRADE_PACKAGE UPGRADE_EXE UPGRADE_VERSION KEEPER_EXE PROCLIST_EXE
-#                   DEFAULT_MODE_FILE SAME_VERSION_PACKAGE
+#                   DEFAULT_MODE_FILE SAME_VERSION_PACKAGE SIGNED_EXE
+# SIGNED_EXE (made by the package_signing test; skipped when absent) must run: 87 for a lone /quiet.
 # PACKAGE and UPGRADE_PACKAGE fail at their last deferred step when MARROWBANK_FAIL_AT_END=1 is given.
 # Every step waits on a state or a file, never on the clock; CTest's timeout bounds the whole.
 set -euo pipefail
 run_dir=$1 package=$2 upgrade=$3 upgrade_exe=$4 upgrade_version=$5 keeper=$6 proclist=$7 default_mode_file=$8
-same_version=$9
+same_version=$9 signed_exe=${10}
 
 source "$(dirname "$0")/../../scripts/wine-env.sh"
 wine_use_arch "${MARROWBANK_WINE_ARCH:-win32}"
@@ -80,6 +81,11 @@ nothing_left() {
 }
 # Wine's installer answers a failed installation with 1627; Windows with 1603.
 failed=1627
+
+if [ -f "$signed_exe" ]; then
+  step "the signed executable runs (a lone /quiet: the usage, 87)"
+  expect_code 87 "$signed_exe" /quiet
+fi
 
 step "a first installation that fails at its last step leaves the machine as it was"
 expect_code $failed msiexec /i "$package" MARROWBANK_FAIL_AT_END=1 /qn
