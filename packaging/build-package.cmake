@@ -1,11 +1,27 @@
 # Builds the MSI package; run by the build (packaging/CMakeLists.txt) as
-#   cmake -DWIXL=... -DMSIBUILD=... -DVERSION=x.y.z [-DARCH=x86|x64] -DEXECUTABLE=.../MarrowbankServer.exe
+#   cmake -DWIXL=... -DMSIBUILD=... -DOBJDUMP=... -DVERSION=x.y.z -DEXECUTABLE=.../MarrowbankServer.exe
 #         -DMAKER_DIR=<folder with t3FPDll.dll, JMUsbDll.dll, Marrowbank.exe> -DOUTPUT=.../x.msi
-#         -P build-package.cmake
-# A maker file that is missing stops the build with a message that names it.
+#         [-DARCH=x86|x64] [-DOSSLSIGNCODE=... -DSIGN_PFX=<file.pfx> [-DSIGN_PASSWORD=...]
+#         [-DSIGN_TIMESTAMP_URL=...]]
+#         [-DFAIL_ACTION=ON] -P build-package.cmake
+# A maker file that is missing, or that imports a DLL that is neither a Windows system DLL nor one of
+# the package's files, stops the build with a message that names it.
+#
+# With SIGN_PFX the executable is signed (Authenticode, SHA-256) before it is packaged, then the
+# package; the password comes from SIGN_PASSWORD or the environment's MARROWBANK_SIGN_PASSWORD. The
+# signing time is SOURCE_DATE_EPOCH when set, so that a signed build can be repeated byte for byte.
+# FAIL_ACTION (test packages only) adds a deferred action at the end of the installation script that
+# fails when the property MARROWBANK_FAIL_AT_END is set, so that a test can make an installation, an
+# upgrade or a removal roll back at its last step.
 cmake_minimum_required(VERSION 3.25)
 
-foreach(name t3FPDll.dll JMUsbDll.dll Marrowbank.exe)
+if(NOT ARCH)
+  set(ARCH x86)
+endif()
+set(installed_names MarrowbankServer.exe t3FPDll.dll JMUsbDll.dll Marrowbank.exe)
+set(maker_names t3FPDll.dll JMUsbDll.dll Marrowbank.exe)
+
+foreach(name ${maker_names})
   if(NOT EXISTS "${MAKER_DIR}/${name}")
     message(FATAL_ERROR "MSI package: ${name} is missing from the maker's folder ${MAKER_DIR} "
                         "(MARROWBANK_MAKER_DIR must hold t3FPDll.dll, JMUsbDll.dll and Marrowbank.exe)")
@@ -16,9 +32,6 @@ if(NOT EXISTS "${EXECUTABLE}")
 endif()
 
 # x86 is what ships; x64 packages the 64-bit test build, which installs into the 64-bit Program Files.
-if(NOT ARCH)
-  set(ARCH x86)
-endif()
 if(ARCH STREQUAL "x86")
   set(program_files ProgramFilesFolder)
   set(win64 no)
@@ -31,6 +44,71 @@ else()
   message(FATAL_ERROR "MSI package: ARCH must be x86 or x64, not '${ARCH}'")
 endif()
 
+# DLLs that every supported Windows (7 and later) carries in its system folder. A maker's file that
+# needs anything else (a compiler's runtime, say) would fail to load on a machine that lacks it.
+set(system_dlls
+  advapi32.dll bcrypt.dll cfgmgr32.dll comctl32.dll comdlg32.dll crypt32.dll d3d9.dll dbghelp.dll dnsapi.dll
+  dwmapi.dll gdi32.dll gdiplus.dll glu32.dll hid.dll imm32.dll iphlpapi.dll kernel32.dll mfc42.dll mpr.dll
+  msi.dll msimg32.dll msvcp60.dll msvcrt.dll mswsock.dll ncrypt.dll netapi32.dll newdev.dll ntdll.dll
+  odbc32.dll ole32.dll oleacc.dll oleaut32.dll opengl32.dll powrprof.dll psapi.dll rpcrt4.dll secur32.dll
+  setupapi.dll shell32.dll shlwapi.dll urlmon.dll user32.dll userenv.dll usp10.dll uxtheme.dll version.dll
+  winhttp.dll wininet.dll winmm.dll winspool.drv wintrust.dll winusb.dll ws2_32.dll wsock32.dll wtsapi32.dll)
+string(TOLOWER "${installed_names}" installed_lower)
+foreach(name ${maker_names})
+  execute_process(COMMAND "${OBJDUMP}" -p "${MAKER_DIR}/${name}" OUTPUT_VARIABLE dump RESULT_VARIABLE result
+                  ERROR_QUIET)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "MSI package: ${name} in ${MAKER_DIR} is not a Windows program or DLL (objdump failed)")
+  endif()
+  string(REGEX MATCHALL "DLL Name: [^\n]+" lines "${dump}")
+  foreach(line ${lines})
+    string(REGEX REPLACE "^DLL Name: *" "" dll "${line}")
+    string(STRIP "${dll}" dll)
+    string(TOLOWER "${dll}" lower)
+    if(NOT lower IN_LIST system_dlls AND NOT lower IN_LIST installed_lower AND NOT lower MATCHES "^(api|ext)-ms-win-")
+      message(FATAL_ERROR "MSI package: ${name} imports ${dll}, which is neither a Windows system DLL nor a file "
+                          "of the package: put it in the maker's folder and the package, or ask the maker for a "
+                          "build without it")
+    endif()
+  endforeach()
+endforeach()
+
+# The file version in a PE file's version resource (VS_FIXEDFILEINFO) as "a.b.c.d"; "" without one.
+function(pe_file_version file out)
+  file(READ "${file}" hex HEX)
+  set(version "")
+  set(from 0)
+  while(TRUE)
+    string(SUBSTRING "${hex}" ${from} -1 rest)
+    # The signature 0xFEEF04BD and the structure version 1.0, little-endian.
+    string(FIND "${rest}" "bd04effe00000100" at)
+    if(at EQUAL -1)
+      break()
+    endif()
+    math(EXPR at "${from} + ${at}")
+    math(EXPR odd "${at} % 2")
+    if(odd EQUAL 0)
+      math(EXPR ms_at "${at} + 16")
+      math(EXPR ls_at "${at} + 24")
+      set(words "")
+      foreach(dword_at ${ms_at} ${ls_at})
+        string(SUBSTRING "${hex}" ${dword_at} 8 dword)
+        string(SUBSTRING "${dword}" 0 2 b0)
+        string(SUBSTRING "${dword}" 2 2 b1)
+        string(SUBSTRING "${dword}" 4 2 b2)
+        string(SUBSTRING "${dword}" 6 2 b3)
+        math(EXPR high "0x${b3}${b2}")
+        math(EXPR low "0x${b1}${b0}")
+        list(APPEND words ${high} ${low})
+      endforeach()
+      string(JOIN "." version ${words})
+      break()
+    endif()
+    math(EXPR from "${at} + 1")
+  endwhile()
+  set(${out} "${version}" PARENT_SCOPE)
+endfunction()
+
 get_filename_component(here "${CMAKE_CURRENT_LIST_FILE}" DIRECTORY)
 # wixl takes sources relative to where it runs: stage the five files under their installed names.
 set(stage "${OUTPUT}.stage")
@@ -39,23 +117,138 @@ file(REMOVE_RECURSE "${stage}")
 file(REMOVE "${partial}" "${OUTPUT}")
 file(MAKE_DIRECTORY "${stage}")
 file(COPY_FILE "${EXECUTABLE}" "${stage}/MarrowbankServer.exe")
-foreach(name t3FPDll.dll JMUsbDll.dll Marrowbank.exe)
+foreach(name ${maker_names})
   file(COPY_FILE "${MAKER_DIR}/${name}" "${stage}/${name}")
 endforeach()
 file(COPY_FILE "${here}/ModeConfig.ini" "${stage}/ModeConfig.ini")
+
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(epoch $ENV{SOURCE_DATE_EPOCH})
+else()
+  string(TIMESTAMP epoch "%s" UTC)
+endif()
+if(NOT SIGN_PASSWORD AND DEFINED ENV{MARROWBANK_SIGN_PASSWORD})
+  set(SIGN_PASSWORD "$ENV{MARROWBANK_SIGN_PASSWORD}")
+endif()
+# Authenticode, SHA-256, with the certificate's chain. A time stamp only with SIGN_TIMESTAMP_URL (an
+# RFC 3161 server), which the build machine must reach; without one the signature is valid only as
+# long as the certificate is.
+function(sign file)
+  set(timestamp "")
+  if(SIGN_TIMESTAMP_URL)
+    set(timestamp -ts "${SIGN_TIMESTAMP_URL}")
+  endif()
+  execute_process(COMMAND "${OSSLSIGNCODE}" sign -pkcs12 "${SIGN_PFX}" -pass "${SIGN_PASSWORD}" -h sha256
+                          -n MarrowbankServer -time ${epoch} ${timestamp} -in "${file}" -out "${file}.signed"
+                  RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "MSI package: signing ${file} failed:\n${output}")
+  endif()
+  file(RENAME "${file}.signed" "${file}")
+endfunction()
+if(SIGN_PFX)
+  sign("${stage}/MarrowbankServer.exe")
+endif()
+
+# Everything that depends only on the version and the staged files is derived from them: the same
+# inputs give the same codes.
+set(namespace ACB2AD23-EE6F-4CC5-A952-9ED6F133063F)  # the upgrade code
+string(UUID product_code NAMESPACE ${namespace} NAME "MarrowbankServer ${VERSION} ${ARCH}" TYPE SHA1 UPPER)
+set(inputs "${VERSION} ${ARCH} ${FAIL_ACTION}")
+foreach(name ${installed_names} ModeConfig.ini)
+  file(SHA256 "${stage}/${name}" hash)
+  string(APPEND inputs " ${hash}")
+endforeach()
+file(SHA256 "${here}/MarrowbankServer.wxs" hash)
+string(APPEND inputs " ${hash}")
+string(UUID package_code NAMESPACE ${namespace} NAME "${inputs}" TYPE SHA1 UPPER)
+# The cabinet stores each file's modification time.
+execute_process(COMMAND touch -d @${epoch} ${installed_names} ModeConfig.ini WORKING_DIRECTORY "${stage}")
+
 execute_process(
-  COMMAND "${WIXL}" -a ${ARCH} -D "Version=${VERSION}" -D "ProgramFiles=${program_files}" -D "Win64=${win64}" -o "${partial}" "${here}/MarrowbankServer.wxs"
+  COMMAND "${WIXL}" -a ${ARCH} -D "Version=${VERSION}" -D "ProductCode=${product_code}"
+          -D "ProgramFiles=${program_files}" -D "Win64=${win64}" -o "${partial}" "${here}/MarrowbankServer.wxs"
   WORKING_DIRECTORY "${stage}"
   RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "MSI package: wixl failed (${result})")
 endif()
-# wixl has no NeverOverwrite attribute: set it (0x80) on the mode file's component afterwards.
+
+# What wixl cannot write, set afterwards with SQL.
 math(EXPR mode_attributes "128 + ${component_64bit}")
-execute_process(COMMAND "${MSIBUILD}" "${partial}" -q "UPDATE `Component` SET `Attributes` = ${mode_attributes} WHERE `Component` = 'ModeConfig'"
+set(queries
+  # NeverOverwrite (0x80) on the mode file's component, so that an administrator's edit survives.
+  "UPDATE `Component` SET `Attributes` = ${mode_attributes} WHERE `Component` = 'ModeConfig'"
+  # The event source's key, removed with the service's component (a name of "-" deletes the key with
+  # its values when the component is removed), whether or not the executable is still there.
+  "INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) VALUES ('EventSource', 2, 'SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\MarrowbankServer', '-', 'Service')")
+# Rollback actions: wixl writes Execute="rollback" as immediate. 3410 = an executable from the File
+# table (18), continue on failure (64), in the script (1024), rollback (256), not impersonated (2048).
+foreach(action RestartServiceOnRollback ReregisterServiceOnRollback)
+  list(APPEND queries "UPDATE `CustomAction` SET `Type` = 3410 WHERE `Action` = '${action}'")
+endforeach()
+# The rollback of a first installation's registration, with the system's own tools: 3426 = a command
+# line run in a directory (34), continue on failure (64), rollback (256), in the script (1024), not
+# impersonated (2048). Condition and order: packaging/MarrowbankServer.wxs.
+# SystemFolder is the 32-bit system folder on 64-bit Windows; the 64-bit package takes the 64-bit one.
+set(system_folder SystemFolder)
+if(ARCH STREQUAL "x64")
+  set(system_folder System64Folder)
+endif()
+set(first_installation "$Service=3 AND NOT Installed AND NOT WIX_UPGRADE_DETECTED AND NOT SERVICEREGISTERED")
+set(sequence 3997)
+foreach(action
+    "StopServiceOnRollback|\"[${system_folder}]net.exe\" stop MarrowbankServer"
+    "DeleteServiceOnRollback|\"[${system_folder}]sc.exe\" delete MarrowbankServer"
+    "RemoveEventSourceOnRollback|\"[${system_folder}]reg.exe\" delete \"HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\MarrowbankServer\" /f")
+  string(REPLACE "|" ";" action "${action}")
+  list(GET action 0 name)
+  list(GET action 1 command)
+  list(APPEND queries
+    "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('${name}', 3426, 'TARGETDIR', '${command}')"
+    "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('${name}', '${first_installation}', ${sequence})")
+  math(EXPR sequence "${sequence} + 1")
+endforeach()
+if(ARCH STREQUAL "x64")
+  # The searches read the 64-bit registry (msidbLocatorType64bit), where the 64-bit components write.
+  list(APPEND queries "UPDATE `RegLocator` SET `Type` = 18")
+endif()
+if(FAIL_ACTION)
+  # 3106 = a command line run in a directory (34), in the script (1024), not impersonated (2048); the
+  # command interpreter's "exit 1" fails the installation at its last deferred step.
+  list(APPEND queries
+    "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('FailAtEnd', 3106, 'TARGETDIR', '\"[%COMSPEC]\" /c exit 1')"
+    "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('FailAtEnd', 'MARROWBANK_FAIL_AT_END', 6598)")
+endif()
+# Windows Installer's file versioning compares a file's version on disk with the File table's: a
+# file with a version resource is listed with its version (and no hash), so that a newer one replaces
+# an older one in an upgrade. Files without one keep the hash wixl wrote.
+foreach(name ${installed_names})
+  pe_file_version("${stage}/${name}" file_version)
+  if(file_version)
+    list(APPEND queries "UPDATE `File` SET `Version` = '${file_version}' WHERE `File` = '${name}'"
+                        "DELETE FROM `MsiFileHash` WHERE `File_` = '${name}'")
+  endif()
+endforeach()
+foreach(query ${queries})
+  execute_process(COMMAND "${MSIBUILD}" "${partial}" -q "${query}" RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "MSI package: msibuild failed (${result}) on: ${query}")
+  endif()
+endforeach()
+if(ARCH STREQUAL "x64")
+  set(template "x64;1033")
+else()
+  set(template "Intel;1033")
+endif()
+execute_process(COMMAND "${MSIBUILD}" "${partial}" -s "MarrowbankServer ${VERSION}" Marrowbank "${template}"
+                        "{${package_code}}"
                 RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
-  message(FATAL_ERROR "MSI package: msibuild failed (${result})")
+  message(FATAL_ERROR "MSI package: msibuild failed (${result}) setting the package code")
+endif()
+if(SIGN_PFX)
+  sign("${partial}")
 endif()
 file(RENAME "${partial}" "${OUTPUT}")
 file(REMOVE_RECURSE "${stage}")

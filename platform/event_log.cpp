@@ -31,6 +31,17 @@ bool RemoveEventSource() {
   return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND;
 }
 
+bool ReadEventSourceMessageFile(std::string& path) {
+  char value[1024];
+  DWORD size = sizeof value;
+  if (::RegGetValueA(HKEY_LOCAL_MACHINE, kEventSourceKey, "EventMessageFile",
+                     RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, value, &size) != ERROR_SUCCESS) {
+    return false;
+  }
+  path.assign(value);
+  return true;
+}
+
 void WriteEvent(WORD type, DWORD id, std::initializer_list<const char*> strings) {
   sys::UniqueEventSource source(sys::calls().RegisterEventSourceA(nullptr, kEventSourceName));
   if (!source) return;

@@ -26,6 +26,10 @@ bool InstallEventSource(const char* executablePath);
 // Removes the source's key. True when it is gone afterwards, also when it was never there.
 bool RemoveEventSource();
 
+// The registered source's message file, unexpanded, in `path`; false when no source is registered
+// (or its value cannot be read).
+bool ReadEventSourceMessageFile(std::string& path);
+
 // Writes one event with its insert strings, in the message's order.
 void WriteEvent(WORD type, DWORD id, std::initializer_list<const char*> strings);
 

@@ -2,7 +2,8 @@
 # Installs what building and testing need on Debian 12 (run as root), only when something is missing:
 # the i386 architecture, MinGW-w64 (i686 for what ships, x86_64 for the 64-bit test build; each with windmc
 # for the event texts and objdump for the import checks), Wine with its 32-bit and 64-bit parts, Xvfb,
-# CMake, GoogleTest's sources and the locale sources the tests compile zh_CN.UTF-8 from.
+# CMake, GoogleTest's sources, the locale sources the tests compile zh_CN.UTF-8 from, msitools for the package and
+# osslsigncode and openssl for signing it.
 set -euo pipefail
 
 missing=()
@@ -20,6 +21,7 @@ command -v cmake >/dev/null || missing+=(cmake)
 command -v wixl >/dev/null && command -v msibuild >/dev/null || missing+=(wixl msitools)  # the MSI package
 command -v gnuplot >/dev/null || missing+=(gnuplot-nox)  # the benchmark's chart
 command -v python3 >/dev/null || missing+=(python3)      # reads the benchmark's figures for the chart
+command -v osslsigncode >/dev/null && command -v openssl >/dev/null || missing+=(osslsigncode openssl)  # signing
 
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0
@@ -37,3 +39,4 @@ apt-get install -y -qq --no-install-recommends g++-mingw-w64-i686 binutils-mingw
   xvfb cmake googletest locales >/dev/null
 apt-get install -y -qq --no-install-recommends wixl msitools >/dev/null  # the MSI package's wixl and msibuild
 apt-get install -y -qq --no-install-recommends gnuplot-nox python3 >/dev/null  # the benchmark's chart
+apt-get install -y -qq --no-install-recommends osslsigncode openssl >/dev/null  # Authenticode signing and its test

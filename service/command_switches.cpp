@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "platform/event_log.h"
 #include "platform/handles.h"
 #include "service/controller.h"
 #include "service/service_host.h"
@@ -76,35 +78,73 @@ const QUERY_SERVICE_CONFIGA* ReadConfig(SC_HANDLE service, BYTE (&buffer)[8192])
   return reinterpret_cast<const QUERY_SERVICE_CONFIGA*>(buffer);
 }
 
-// Points the existing service at this executable with the installation's configuration. A service
-// still running another executable (the folder was moved or copied) is stopped, so that the start
-// that follows runs this one.
-DWORD Reregister(SC_HANDLE service) {
+// Puts back the registration /install replaced: the configuration it changed (type, start type,
+// error control, image path, display name) and the event source. Its failure is not reported: the
+// installation's own error is what the caller answers.
+void Restore(SC_HANDLE service, const QUERY_SERVICE_CONFIGA& previous, bool hadSource, const std::string& source) {
+  sys::calls().ChangeServiceConfigA(service, previous.dwServiceType, previous.dwStartType, previous.dwErrorControl,
+                                    previous.lpBinaryPathName, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                    previous.lpDisplayName);
+  if (hadSource) {
+    InstallEventSource(source.c_str());
+  } else {
+    RemoveEventSource();
+  }
+}
+
+// Points the existing service at this executable with the installation's configuration and starts
+// it. A service still running another executable (the folder was moved or copied) is stopped before
+// anything changes, so a copy that cannot be stopped keeps its registration. The start type an
+// administrator chose is kept; a disabled service is registered but not started (`started` false).
+// When the service does not start, the previous registration is put back, and the copy it stopped
+// is started again.
+DWORD Reregister(SC_HANDLE service, bool& started) {
+  started = false;
   char command[kQuotedPathRoom];
   if (!ReadQuotedModulePath(command)) return kPathUnreadable;
   alignas(QUERY_SERVICE_CONFIGA) BYTE buffer[8192];
-  const QUERY_SERVICE_CONFIGA* config = ReadConfig(service, buffer);
-  if (config == nullptr) return GetLastError();
-  const bool moved = config->lpBinaryPathName == nullptr || _stricmp(config->lpBinaryPathName, command) != 0;
-  if (!sys::calls().ChangeServiceConfigA(service, kServiceType, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command,
+  const QUERY_SERVICE_CONFIGA* previous = ReadConfig(service, buffer);
+  if (previous == nullptr) return GetLastError();
+  const bool moved = previous->lpBinaryPathName == nullptr || _stricmp(previous->lpBinaryPathName, command) != 0;
+  bool wasRunning = false;
+  if (moved) {
+    SERVICE_STATUS status{};
+    wasRunning = sys::calls().QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING;
+    if (const DWORD error = StopAndWait(service)) return error;
+  }
+  std::string source;
+  const bool hadSource = ReadEventSourceMessageFile(source);
+  if (!sys::calls().ChangeServiceConfigA(service, kServiceType, SERVICE_NO_CHANGE, SERVICE_ERROR_NORMAL, command,
                                          nullptr, nullptr, nullptr, nullptr, nullptr, g_serviceHost->displayName)) {
     return GetLastError();
   }
   ConfigureService(service);
   RegisterEventSourceFor(command);
-  return moved ? StopAndWait(service) : ERROR_SUCCESS;
+  if (previous->dwStartType == SERVICE_DISABLED) return ERROR_SUCCESS;
+  const DWORD error = StartAndWait(service);
+  if (error != ERROR_SUCCESS) {
+    Restore(service, *previous, hadSource, source);
+    // The copy this one replaced was running: it runs again.
+    if (wasRunning) sys::calls().StartServiceA(service, 0, nullptr);
+    return error;
+  }
+  started = true;
+  return ERROR_SUCCESS;
 }
 
-DWORD Install() {
+// `started` false: the service is registered but disabled, so it was not started.
+DWORD Install(bool& started) {
+  started = false;
   DWORD error = ERROR_SUCCESS;
   sys::UniqueServiceHandle service = OpenOwnService(SERVICE_ALL_ACCESS, error);
-  if (service) {
-    error = Reregister(service.get());
-  } else if (error == ERROR_SERVICE_DOES_NOT_EXIST) {
-    error = InstallService();
-    if (error == ERROR_SUCCESS) service = OpenOwnService(SERVICE_ALL_ACCESS, error);
-  }
-  return error != ERROR_SUCCESS ? error : StartAndWait(service.get());
+  if (service) return Reregister(service.get(), started);
+  if (error != ERROR_SERVICE_DOES_NOT_EXIST) return error;
+  error = InstallService();
+  if (error == ERROR_SUCCESS) service = OpenOwnService(SERVICE_ALL_ACCESS, error);
+  if (error != ERROR_SUCCESS) return error;
+  error = StartAndWait(service.get());
+  started = error == ERROR_SUCCESS;
+  return error;
 }
 
 DWORD Start() {
@@ -216,7 +256,17 @@ DWORD RunCommandSwitches(const char* arguments) {
       Tell(text, code != ERROR_SUCCESS && code != ERROR_SERVICE_DOES_NOT_EXIST, switches.quiet);
       return code == ERROR_SUCCESS ? state : code;
     }
-    case SwitchAction::kInstall: code = Install(); break;
+    case SwitchAction::kInstall: {
+      bool started = true;
+      code = Install(started);
+      if (code == ERROR_SUCCESS && !started) {
+        std::snprintf(text, sizeof(text), "%s is installed; it is disabled, so it was not started\r\n",
+                      g_serviceHost->serviceName);
+        Tell(text, false, switches.quiet);
+        return code;
+      }
+      break;
+    }
     case SwitchAction::kUninstall: code = UninstallService(); break;
     case SwitchAction::kStart: code = Start(); break;
     default: code = Stop(); break;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The built package's tables, read without Wine: the architecture it declares, where it installs, the
-# components' bitness and the mode file's protection, and the service's custom actions.
+# components' bitness and the mode file's protection (the custom actions: package_rules.cmake).
 #   package_tables.sh PACKAGE x86|x64
 set -euo pipefail
 package=$1 arch=$2
@@ -23,10 +23,4 @@ while IFS=$'\t' read -r component _ _ attributes _; do
   [ "$attributes" = "$want" ] || fail "component $component has attributes $attributes, expected $want"
 done < <(table Component)
 [ "$(table Component | wc -l)" -eq 5 ] || fail "$(table Component | wc -l) components, expected 5"
-for action in 'RegisterService	/install /quiet' 'UnregisterService	/uninstall /quiet' \
-              'StopServiceBeforeReplacing	/stop /quiet'; do
-  name=${action%%	*} args=${action#*	}
-  [ "$(row CustomAction "$name" | cut -f3,4)" = "$(printf 'MarrowbankServer.exe\t%s' "$args")" ] ||
-    fail "custom action $name: '$(row CustomAction "$name")'"
-done
 echo "package tables of $(basename "$package") are those of an $arch package"

@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # The stand-in MSI package under Wine's real installer and service manager, in a fresh prefix:
-# install, a simulated disk starting the desktop program, the switches on the installed service,
-# upgrade to a higher version with an edited mode file, removal, and a second removal.
+# a first installation that fails at its last step, install, a repair that fails at its last step, a
+# simulated disk starting the desktop program, the switches on the installed service, upgrade to a
+# higher version with an edited mode file, removal, a second removal; then a feature removal, a
+# removal with the executable deleted, another package of the same version, and a folder of one's own.
 #   package_test.sh RUN_DIR PACKAGE UPGRADE_PACKAGE UPGRADE_EXE UPGRADE_VERSION KEEPER_EXE PROCLIST_EXE
-#                   DEFAULT_MODE_FILE
+#                   DEFAULT_MODE_FILE SAME_VERSION_PACKAGE SIGNED_EXE
+# SIGNED_EXE (made by the package_signing test; skipped when absent) must run: 87 for a lone /quiet.
+# PACKAGE and UPGRADE_PACKAGE fail at their last deferred step when MARROWBANK_FAIL_AT_END=1 is given.
 # Every step waits on a state or a file, never on the clock; CTest's timeout bounds the whole.
 set -euo pipefail
 run_dir=$1 package=$2 upgrade=$3 upgrade_exe=$4 upgrade_version=$5 keeper=$6 proclist=$7 default_mode_file=$8
+same_version=$9 signed_exe=${10}
 
 source "$(dirname "$0")/../../scripts/wine-env.sh"
 wine_use_arch "${MARROWBANK_WINE_ARCH:-win32}"
@@ -67,6 +72,25 @@ env LC_ALL=zh_CN.UTF-8 wine "$keeper" 600 </dev/null >/dev/null 2>&1 &
 # A planted C:\Program.exe is what an unquoted image path would run instead of the service.
 cp "$keeper" "$WINEPREFIX/drive_c/Program.exe"
 
+# Nothing of the package is left: service, event source, remembered folder, files.
+nothing_left() {
+  [ -z "$(state)" ] || fail "$1: the service is still there: '$(state)' '$(registry ImagePath)'"
+  [ -z "$(event_source EventMessageFile)" ] || fail "$1: the event source is still there: '$(event_source EventMessageFile)'"
+  ! wine reg query 'HKLM\Software\Marrowbank\MarrowbankServer' >/dev/null 2>&1 || fail "$1: the remembered folder is still there"
+  [ ! -e "${2:-$install_dir}" ] || fail "$1: left behind: $(cd "${2:-$install_dir}" && find . | tr '\n' ' ')"
+}
+# Wine's installer answers a failed installation with 1627; Windows with 1603.
+failed=1627
+
+if [ -f "$signed_exe" ]; then
+  step "the signed executable runs (a lone /quiet: the usage, 87)"
+  expect_code 87 "$signed_exe" /quiet
+fi
+
+step "a first installation that fails at its last step leaves the machine as it was"
+expect_code $failed msiexec /i "$package" MARROWBANK_FAIL_AT_END=1 /qn
+nothing_left "after the failed installation"
+
 step "msiexec /i $(basename "$package") /qn"
 expect_code 0 msiexec /i "$package" /qn
 [ "$(state)" = RUNNING ] || fail "service state after installation: '$(state)', expected RUNNING"
@@ -78,6 +102,14 @@ expect_code 0 msiexec /i "$package" /qn
 [ "$(registry DisplayName)" = "$service" ] || fail "display name '$(registry DisplayName)'"
 registry Description | grep -q KOLVA || fail "description '$(registry Description)'"
 [ "$(event_source EventMessageFile)" = "$exe_win" ] || fail "event message file '$(event_source EventMessageFile)'"
+installed_exe=$(sha256sum "$install_dir/MarrowbankServer.exe")
+
+step "a repair that fails at its last step leaves the installation as it was"
+expect_code $failed msiexec /i "$package" REINSTALL=ALL MARROWBANK_FAIL_AT_END=1 /qn
+[ "$(state)" = RUNNING ] || fail "service state after the failed repair: '$(state)'"
+[ "$(registry ImagePath)" = "\"$exe_win\"" ] || fail "image path after the failed repair '$(registry ImagePath)'"
+[ "$(event_source EventMessageFile)" = "$exe_win" ] || fail "event source after the failed repair"
+[ "$(sha256sum "$install_dir/MarrowbankServer.exe")" = "$installed_exe" ] || fail "the executable changed"
 [ "$(event_source TypesSupported)" = 0x7 ] || fail "event types supported '$(event_source TypesSupported)'"
 for f in MarrowbankServer.exe t3FPDll.dll JMUsbDll.dll Marrowbank.exe; do
   [ -f "$install_dir/$f" ] || fail "$f is not installed"
@@ -141,4 +173,39 @@ expect_code 0 msiexec /x "$upgrade" /qn
 
 step "a second removal"
 expect_code 1605 msiexec /x "$product" /qn
+
+step "a feature removal (REMOVE=Complete) removes the service too"
+expect_code 0 msiexec /i "$package" /qn
+[ "$(state)" = RUNNING ] || fail "service state after installation: '$(state)'"
+expect_code 0 msiexec /i "$package" REMOVE=Complete /qn
+nothing_left "after the feature removal"
+expect_code 0 msiexec /x "$package" /qn  # the product's entry, if Wine's installer kept it
+
+step "a removal with the executable deleted by hand removes the service and its event source"
+expect_code 0 msiexec /i "$package" /qn
+expect_code 0 "$exe_win" /stop /quiet
+rm "$install_dir/MarrowbankServer.exe"
+expect_code 0 msiexec /x "$package" /qn
+nothing_left "after the removal without the executable"
+
+step "another package of the same version installs over the first, not beside it"
+expect_code 0 msiexec /i "$package" /qn
+# Windows refuses it (1638: another version of this product is installed); Wine's installer repairs.
+code=0; wine msiexec /i "$same_version" /qn >>"$log" 2>&1 || code=$?
+[ "$code" -eq 0 ] || [ "$code" -eq $((1638 % 256)) ] || fail "the same version's other package exited $code"
+entries=$(wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null | tr -d '\r' |
+          grep -c "DisplayName *REG_SZ *$service\$" || true)
+[ "$entries" -eq 1 ] || fail "$entries entries in Programs and Features, expected 1"
+expect_code 0 msiexec /x "$package" /qn
+nothing_left "after removing the product of that version"
+
+step "a folder of one's own (INSTALLDIR) is remembered, so the removal finds it"
+own_win='C:\Custom Place\Marrowbank\'
+own_dir="$WINEPREFIX/drive_c/Custom Place/Marrowbank"
+expect_code 0 msiexec /i "$package" "INSTALLDIR=$own_win" /qn
+[ "$(state)" = RUNNING ] || fail "service state after installation into $own_win: '$(state)'"
+[ "$(registry ImagePath)" = "\"${own_win}MarrowbankServer.exe\"" ] || fail "image path '$(registry ImagePath)'"
+[ -f "$own_dir/MarrowbankServer.exe" ] || fail "nothing installed into $own_win"
+expect_code 0 msiexec /x "$package" /qn
+nothing_left "after removing the installation in $own_win" "$own_dir"
 echo "package test passed"

@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "platform/event_log.h"
 #include "platform/syscalls.h"
 #include "service/controller.h"
 #include "service/service_host.h"
@@ -57,6 +59,13 @@ struct Fake {
   bool processEnds = true;
   DWORD exitCode = 0;
   DWORD sleeps = 0;
+  DWORD controlError = 0;  // ControlService fails with it when not 0
+  DWORD starts = 0;
+  // The registered configuration QueryServiceConfigA answers, and every ChangeServiceConfigA call as
+  // "type start error-control path display".
+  DWORD startType = SERVICE_AUTO_START;
+  std::string imagePath = "\"C:\\Elsewhere\\MarrowbankServer.exe\"";
+  std::vector<std::string> changes;
   std::vector<std::string> boxes;
   std::vector<UINT> styles;
 };
@@ -81,16 +90,57 @@ BOOL WINAPI QueryEx(SC_HANDLE, SC_STATUS_TYPE, LPBYTE buffer, DWORD, LPDWORD) {
   return TRUE;
 }
 BOOL WINAPI Control(SC_HANDLE, DWORD, LPSERVICE_STATUS) {
+  if (fake->controlError != 0) {
+    SetLastError(fake->controlError);
+    return FALSE;
+  }
   fake->state = SERVICE_STOPPED;
   return TRUE;
 }
 DWORD WINAPI WaitForProcess(HANDLE, DWORD) { return fake->processEnds ? WAIT_OBJECT_0 : WAIT_TIMEOUT; }
 BOOL WINAPI StartService(SC_HANDLE, DWORD, LPCSTR*) {
+  ++fake->starts;
   fake->state = SERVICE_STOPPED;  // as a service that fails at once
   fake->exitCode = ERROR_MOD_NOT_FOUND;
   return TRUE;
 }
 VOID WINAPI CountSleep(DWORD) { ++fake->sleeps; }
+BOOL WINAPI QueryConfig(SC_HANDLE, LPQUERY_SERVICE_CONFIGA config, DWORD size, LPDWORD needed) {
+  static char path[MAX_PATH + 3], display[] = "MarrowbankServer (as registered before)";
+  *needed = sizeof(QUERY_SERVICE_CONFIGA);
+  if (size < *needed) return FALSE;
+  *config = QUERY_SERVICE_CONFIGA{};
+  config->dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+  config->dwStartType = fake->startType;
+  config->dwErrorControl = SERVICE_ERROR_IGNORE;
+  std::snprintf(path, sizeof path, "%s", fake->imagePath.c_str());
+  config->lpBinaryPathName = path;
+  config->lpDisplayName = display;
+  return TRUE;
+}
+BOOL WINAPI ChangeConfig(SC_HANDLE, DWORD type, DWORD start, DWORD errorControl, LPCSTR path, LPCSTR, LPDWORD,
+                         LPCSTR, LPCSTR, LPCSTR, LPCSTR display) {
+  char line[1024];
+  std::snprintf(line, sizeof line, "%lx %lx %lx %s %s", static_cast<unsigned long>(type),
+                static_cast<unsigned long>(start), static_cast<unsigned long>(errorControl), path, display);
+  fake->changes.push_back(line);
+  return TRUE;
+}
+BOOL WINAPI ChangeConfig2(SC_HANDLE, DWORD, LPVOID) { return TRUE; }
+
+// SERVICE_NO_CHANGE as the fake writes it.
+std::string NoChange() {
+  char text[16];
+  std::snprintf(text, sizeof text, "%lx", static_cast<unsigned long>(SERVICE_NO_CHANGE));
+  return text;
+}
+
+// This test's own path, quoted, as /install registers it.
+std::string OwnQuotedPath() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return std::string("\"") + path + "\"";
+}
 HANDLE WINAPI NoStdHandle(DWORD) { return nullptr; }
 BOOL WINAPI NoConsole(DWORD) { return FALSE; }
 int WINAPI Box(HWND, LPCSTR text, LPCSTR, UINT style) {
@@ -123,7 +173,65 @@ class SwitchRunTest : public ::testing::Test {
   sys::ScopedCall<decltype(c_.GetStdHandle)> r8_{c_.GetStdHandle, NoStdHandle};
   sys::ScopedCall<decltype(c_.AttachConsole)> r9_{c_.AttachConsole, NoConsole};
   sys::ScopedCall<decltype(c_.MessageBoxA)> r10_{c_.MessageBoxA, Box};
+  sys::ScopedCall<decltype(c_.QueryServiceConfigA)> r13_{c_.QueryServiceConfigA, QueryConfig};
+  sys::ScopedCall<decltype(c_.ChangeServiceConfigA)> r14_{c_.ChangeServiceConfigA, ChangeConfig};
+  sys::ScopedCall<decltype(c_.ChangeServiceConfig2A)> r15_{c_.ChangeServiceConfig2A, ChangeConfig2};
 };
+
+// /install over an existing registration, with the event source's real key: the registration it
+// finds is what the administrator (or another copy) left, and a failed /install leaves it so.
+class ReregisterTest : public SwitchRunTest {
+ protected:
+  void SetUp() override {
+    SwitchRunTest::SetUp();
+    ASSERT_TRUE(InstallEventSource("C:\\Elsewhere\\MarrowbankServer.exe"));
+  }
+  void TearDown() override {
+    RemoveEventSource();
+    SwitchRunTest::TearDown();
+  }
+  static std::string Source() {
+    std::string path;
+    return ReadEventSourceMessageFile(path) ? path : "(none)";
+  }
+};
+
+// A copy elsewhere that cannot be stopped (stuck starting): nothing is changed, and the error says why.
+TEST_F(ReregisterTest, AServiceThatCannotBeStoppedKeepsItsRegistration) {
+  fake_.state = SERVICE_START_PENDING;
+  fake_.controlError = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+  EXPECT_EQ(RunCommandSwitches("/install /quiet"), static_cast<DWORD>(ERROR_SERVICE_CANNOT_ACCEPT_CTRL));
+  EXPECT_TRUE(fake_.changes.empty());
+  EXPECT_EQ(fake_.starts, 0u);
+  EXPECT_EQ(Source(), "C:\\Elsewhere\\MarrowbankServer.exe");
+}
+
+// Stopped first, then registered for this executable and started; when it does not start, the
+// previous configuration and event source are put back, the copy that ran is started again, and the
+// start's error is the answer.
+TEST_F(ReregisterTest, AFailedStartPutsThePreviousRegistrationBack) {
+  fake_.state = SERVICE_RUNNING;
+  EXPECT_EQ(RunCommandSwitches("/install /quiet"), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+  EXPECT_EQ(fake_.starts, 2u);
+  EXPECT_EQ(fake_.changes,
+            (std::vector<std::string>{"110 " + NoChange() + " 1 " + OwnQuotedPath() + " MarrowbankServer",
+                                      "10 2 0 \"C:\\Elsewhere\\MarrowbankServer.exe\" MarrowbankServer (as "
+                                      "registered before)"}));
+  EXPECT_EQ(Source(), "C:\\Elsewhere\\MarrowbankServer.exe");
+}
+
+// An administrator's choice stays: a disabled service is registered for this executable, kept
+// disabled (the start type is not changed) and not started; /install succeeds and says so.
+TEST_F(ReregisterTest, ADisabledServiceStaysDisabledAndStopped) {
+  fake_.state = SERVICE_STOPPED;
+  fake_.startType = SERVICE_DISABLED;
+  fake_.imagePath = OwnQuotedPath();
+  EXPECT_EQ(RunCommandSwitches("/install /quiet"), 0u);
+  EXPECT_EQ(fake_.changes,
+            (std::vector<std::string>{"110 " + NoChange() + " 1 " + OwnQuotedPath() + " MarrowbankServer"}));
+  EXPECT_EQ(fake_.starts, 0u);
+  EXPECT_EQ("\"" + Source() + "\"", OwnQuotedPath());
+}
 
 // A service stuck in STOP_PENDING: /stop gives up after the documented wait, counted in polls
 // rather than measured, and says so in a box (no console, not quiet).

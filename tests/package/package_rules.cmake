@@ -1,0 +1,168 @@
+# Reads the stand-in packages' tables (msiinfo export) and checks what Windows Installer acts on but
+# Wine's installer does not enforce: file versions, the rollback actions and their order, the service's
+# removal by name, files in use, the remembered folder, and the codes derived from the version.
+#   cmake -DMSIINFO=... -DPACKAGE=<x.y.z, with the failing last step> -DPLAIN_PACKAGE=<x.y.z, without it>
+#         -DUPGRADE=<x.y.(z+1), with it> -DVERSION=x.y.z -DNEXT_VERSION=x.y.(z+1) -DARCH=x86|x64 -P package_rules.cmake
+cmake_minimum_required(VERSION 3.25)
+set(failures "")
+# Records a failure when the value of the variable `actual` is not `expected`.
+function(expect actual expected what)
+  if(NOT "${${actual}}" STREQUAL "${expected}")
+    list(APPEND failures "${what}:\n  ${${actual}}\nexpected\n  ${expected}")
+    set(failures "${failures}" PARENT_SCOPE)
+  endif()
+endfunction()
+
+# The rows of a table, columns joined by "|", sorted; the three header lines dropped.
+function(rows package table out)
+  execute_process(COMMAND "${MSIINFO}" export "${package}" ${table} OUTPUT_VARIABLE text RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "msiinfo export ${package} ${table} failed")
+  endif()
+  string(REPLACE "\r" "" text "${text}")
+  string(REPLACE ";" "\\;" text "${text}")
+  string(REPLACE "\t" "|" text "${text}")
+  string(REPLACE "\n" ";" lines "${text}")
+  list(SUBLIST lines 3 -1 lines)
+  list(FILTER lines EXCLUDE REGEX "^$")
+  list(SORT lines)
+  set(${out} "${lines}" PARENT_SCOPE)
+endfunction()
+
+# The rows whose first column is `key`, without that column.
+function(row_of package table key out)
+  rows("${package}" ${table} all)
+  list(FILTER all INCLUDE REGEX "^${key}\\|")
+  list(TRANSFORM all REPLACE "^${key}\\|(.*)$" "\\1")
+  set(${out} "${all}" PARENT_SCOPE)
+endfunction()
+
+function(revision package out)
+  execute_process(COMMAND "${MSIINFO}" suminfo "${package}" OUTPUT_VARIABLE text)
+  string(REGEX MATCH "Revision number \\(UUID\\): ({[0-9A-F-]+})" _ "${text}")
+  set(${out} "${CMAKE_MATCH_1}" PARENT_SCOPE)
+endfunction()
+
+set(version4 "${VERSION}.0")
+set(next_version4 "${NEXT_VERSION}.0")
+
+foreach(case "${PACKAGE}|${version4}" "${PLAIN_PACKAGE}|${version4}" "${UPGRADE}|${next_version4}")
+  string(REPLACE "|" ";" case "${case}")
+  list(GET case 0 package)
+  list(GET case 1 exe_version)
+  get_filename_component(name "${package}" NAME)
+
+  # 1. Versioned files carry their version and no hash; unversioned ones a hash. The stand-in desktop
+  #    program has a version resource (3.1.4.1), the two stand-in DLLs have none.
+  rows("${package}" File files)
+  list(TRANSFORM files REPLACE "^([^|]*)\\|[^|]*\\|[^|]*\\|[^|]*\\|([^|]*)\\|.*$" "\\1=\\2")
+  set(expected "JMUsbDll.dll=" "Marrowbank.exe=3.1.4.1" "MarrowbankServer.exe=${exe_version}" "ModeConfig.ini="
+               "t3FPDll.dll=")
+  expect(files "${expected}" "${name}: File versions")
+  rows("${package}" MsiFileHash hashes)
+  list(TRANSFORM hashes REPLACE "\\|.*$" "")
+  set(expected JMUsbDll.dll ModeConfig.ini t3FPDll.dll)
+  expect(hashes "${expected}" "${name}: MsiFileHash rows")
+
+  # 3. Restart Manager does not close applications.
+  row_of("${package}" Property MSIRESTARTMANAGERCONTROL restart)
+  expect(restart Disable "${name}: MSIRESTARTMANAGERCONTROL")
+
+  # 2. Each change has its rollback action before it; the rollback actions' type is 3410 (file, continue,
+  #    in script, rollback, no impersonation), the deferred ones 3090 (check) or 3154 (continue).
+  rows("${package}" CustomAction actions)
+  # The rollback of a first installation's registration runs the system's tools by name (3426: a
+  # command line, continue, rollback, in script, no impersonation), from the folder of the package's
+  # architecture.
+  set(system_folder SystemFolder)
+  if(ARCH STREQUAL "x64")
+    set(system_folder System64Folder)
+  endif()
+  set(expected
+    "DeleteServiceOnRollback|3426|TARGETDIR|\"[${system_folder}]sc.exe\" delete MarrowbankServer|"
+    "RegisterService|3090|MarrowbankServer.exe|/install /quiet|"
+    "RemoveEventSourceOnRollback|3426|TARGETDIR|\"[${system_folder}]reg.exe\" delete \"HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\MarrowbankServer\" /f|"
+    "ReregisterServiceOnRollback|3410|MarrowbankServer.exe|/install /quiet|"
+    "RestartServiceOnRollback|3410|MarrowbankServer.exe|/start /quiet|"
+    "StopServiceOnRollback|3426|TARGETDIR|\"[${system_folder}]net.exe\" stop MarrowbankServer|"
+    "StopServiceProcess|3154|MarrowbankServer.exe|/stop /quiet|")
+  if(NOT package STREQUAL PLAIN_PACKAGE)
+    list(APPEND expected "FailAtEnd|3106|TARGETDIR|\"[%COMSPEC]\" /c exit 1|")
+  endif()
+  list(SORT expected)
+  expect(actions "${expected}" "${name}: CustomAction rows")
+  set(first "$Service=3 AND NOT Installed AND NOT WIX_UPGRADE_DETECTED AND NOT SERVICEREGISTERED")
+  rows("${package}" InstallExecuteSequence sequence)
+  list(FILTER sequence INCLUDE REGEX
+       "^(RestartServiceOnRollback|ReregisterServiceOnRollback|StopServiceProcess|StopServices|DeleteServices|RemoveRegistryValues|RemoveFiles|InstallFiles|StopServiceOnRollback|DeleteServiceOnRollback|RemoveEventSourceOnRollback|RegisterService|FailAtEnd|InstallFinalize|RemoveExistingProducts|AppSearch)\\|")
+  set(expected
+    "AppSearch||50"
+    "DeleteServices|VersionNT|2000"
+    "InstallFiles||4000"
+    "InstallFinalize||6600"
+    "RegisterService|$Service=3|4002"
+    "RemoveExistingProducts||6601"
+    "RemoveFiles||3500"
+    "RemoveRegistryValues||2600"
+    "ReregisterServiceOnRollback|$Service=2 AND NOT UPGRADINGPRODUCTCODE|1891"
+    "RestartServiceOnRollback|$Service=3 AND (Installed OR WIX_UPGRADE_DETECTED)|1890"
+    "StopServiceProcess|(Installed OR WIX_UPGRADE_DETECTED) AND NOT UPGRADINGPRODUCTCODE AND ($Service=2 OR $Service=3)|1895"
+    "StopServices|VersionNT|1900"
+    "StopServiceOnRollback|${first}|3997"
+    "DeleteServiceOnRollback|${first}|3998"
+    "RemoveEventSourceOnRollback|${first}|3999")
+  if(NOT package STREQUAL PLAIN_PACKAGE)
+    list(APPEND expected "FailAtEnd|MARROWBANK_FAIL_AT_END|6598")
+  endif()
+  list(SORT expected)
+  expect(sequence "${expected}" "${name}: InstallExecuteSequence")
+
+  # 7. The service is stopped on installation and removal and deleted by name on removal (0x2 | 0x20
+  #    | 0x80), waiting; the event source's key goes with the component; the folder is remembered.
+  rows("${package}" ServiceControl control)
+  expect(control "MarrowbankServer|MarrowbankServer|162||1|Service" "${name}: ServiceControl")
+  rows("${package}" Registry registry)
+  list(TRANSFORM registry REPLACE "^[^|]*\\|(.*)$" "\\1")
+  list(SORT registry)
+  set(expected
+    "2|SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\MarrowbankServer|-||Service"
+    "2|SOFTWARE\\Marrowbank\\MarrowbankServer|InstallDir|[INSTALLDIR]|Service")
+  string(TOUPPER "${registry}" registry_upper)
+  string(TOUPPER "${expected}" expected_upper)
+  expect(registry_upper "${expected_upper}" "${name}: Registry (letter case aside)")
+  rows("${package}" AppSearch search)
+  rows("${package}" RegLocator locator)
+  expect(search "INSTALLDIR|RememberedInstallDir;SERVICEREGISTERED|RegisteredService" "${name}: AppSearch")
+  # Raw values (2), from the 64-bit registry (+16) in the 64-bit package.
+  set(type 2)
+  if(ARCH STREQUAL "x64")
+    set(type 18)
+  endif()
+  set(expected "RegisteredService|2|SYSTEM\\CurrentControlSet\\Services\\MarrowbankServer|ImagePath|${type}"
+               "RememberedInstallDir|2|Software\\Marrowbank\\MarrowbankServer|InstallDir|${type}")
+  expect(locator "${expected}" "${name}: RegLocator")
+endforeach()
+
+# 7, 6. The product code follows the version: two different packages of one version share it (a
+# second build installs over the first instead of beside it), another version has another; the
+# package code follows the contents.
+row_of("${PACKAGE}" Property ProductCode product)
+row_of("${PLAIN_PACKAGE}" Property ProductCode plain_product)
+row_of("${UPGRADE}" Property ProductCode upgrade_product)
+expect(plain_product "${product}" "product code of the other package of version ${VERSION}")
+if(upgrade_product STREQUAL product)
+  list(APPEND failures "the product code did not change with the version: ${product}")
+endif()
+string(UUID expected NAMESPACE ACB2AD23-EE6F-4CC5-A952-9ED6F133063F NAME "MarrowbankServer ${VERSION} ${ARCH}" TYPE SHA1 UPPER)
+expect(product "{${expected}}" "product code")
+revision("${PACKAGE}" package_code)
+revision("${PLAIN_PACKAGE}" plain_package_code)
+if(package_code STREQUAL plain_package_code)
+  list(APPEND failures "two different packages share the package code ${package_code}")
+endif()
+
+if(failures)
+  string(REPLACE ";" "\n" failures "${failures}")
+  message(FATAL_ERROR "${failures}")
+endif()
+message(STATUS "package tables as expected; product code ${product}")
