@@ -86,9 +86,9 @@ struct Platform {
   bool workerEndsWhenWaitedFor = false;
   HANDLE workerGate = nullptr;
   bool failReadyWait = false;     // the wait for the worker's ready event fails
-  // The stop's handler runs while ServiceMain is still starting: as the stop event is made, or as the
-  // worker thread is.
-  bool stopAtStopEvent = false, stopAtWorkerThread = false;
+  // The stop's handler runs while ServiceMain is still starting: as the stop event is made, or once
+  // the worker is ready, before RUNNING is recorded.
+  bool stopAtStopEvent = false, stopWhenReady = false;
   // A pause of the arrival response lasts until the stop (its product's own bound not waited out).
   bool pauseUntilStop = false;
   HANDLE inPause = nullptr;  // signalled as such a pause begins
@@ -180,7 +180,6 @@ HANDLE WINAPI FakeCreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPT
     SetLastError(platform->failThread == ~0u ? 0 : platform->failThread);
     return nullptr;
   }
-  if (platform->stopAtWorkerThread) ServiceControlHandler(SERVICE_CONTROL_STOP, 0, nullptr, nullptr);
   if (platform->workerEndsAtOnce) routine = EndAtOnce;
   if (platform->workerEndsWhenWaitedFor) routine = EndWhenWaitedFor;
   platform->worker = sys::realCalls().CreateThread(security, stack, routine, parameter, flags, id);
@@ -201,7 +200,11 @@ DWORD WINAPI FakeWaitForStop(DWORD count, const HANDLE* handles, BOOL all, DWORD
     SetLastError(ERROR_INVALID_HANDLE);
     return WAIT_FAILED;
   }
-  return sys::realCalls().WaitForMultipleObjects(count, handles, all, timeout);
+  const DWORD result = sys::realCalls().WaitForMultipleObjects(count, handles, all, timeout);
+  if (handles[0] == platform->readyEvent && platform->stopWhenReady) {
+    ServiceControlHandler(SERVICE_CONTROL_STOP, 0, nullptr, nullptr);
+  }
+  return result;
 }
 
 DWORD WINAPI FakeWaitForWorker(HANDLE handle, DWORD timeout) {
@@ -544,16 +547,17 @@ TEST_F(ServiceMainTest, AStopDuringStartUpIsNotOverwrittenByRunning) {
     std::vector<Report> reports;
   };
   const Case cases[] = {
-      {"as the stop event is made", true, {kStart1, kStopPending1, kStopPending0, WaitingForWorker(2), kStopped}},
-      {"as the worker thread is made", false,
+      {"once the worker is ready", false,
        {kStart1, kStart2, kStopPending1, kStopPending0, WaitingForWorker(2), kStopped}},
+      // Before the stop event exists: nothing can be signalled, and only the recorded state stops it.
+      {"as the stop event is made", true, {kStart1, kStopPending1, kStopPending0, WaitingForWorker(2), kStopped}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     platform_.reports.clear();
     platform_.stopEvent = platform_.readyEvent = nullptr;
     platform_.stopAtStopEvent = c.atStopEvent;
-    platform_.stopAtWorkerThread = !c.atStopEvent;
+    platform_.stopWhenReady = !c.atStopEvent;
     event_test::ScopedEventCapture events;
     ServiceMain(0, nullptr);
     EXPECT_EQ(platform_.Reports(), c.reports);
