@@ -19,8 +19,9 @@ DWORD WINAPI ServiceControlHandler(DWORD control, DWORD eventType, LPVOID eventD
 
 // Reports `state` (controls accepted: none while START_PENDING, else stop and shutdown, and session
 // changes when LaunchAtLogon=1 was read at start). Nonzero when the report was accepted. Does not
-// change the recorded state. The service-specific code goes with ERROR_SERVICE_SPECIFIC_ERROR only
-// (service/service_errors.h).
+// change the recorded state. The service's own reports are made holding its state lock, so that they
+// take turns (service/service_main.cpp). The service-specific code goes with
+// ERROR_SERVICE_SPECIFIC_ERROR only (service/service_errors.h).
 BOOL ReportServiceStatus(DWORD state, DWORD checkPoint, DWORD waitHint, DWORD win32ExitCode = 0,
                          DWORD serviceSpecificExitCode = 0);
 

@@ -9,8 +9,8 @@ namespace {
 
 struct Mailbox {
   std::mutex lock;
-  DWORD thread = 0;      // named by MailboxFor; 0: no worker
-  bool open = false;     // the thread's queue exists
+  DWORD thread = 0;          // named by MailboxFor; 0: no worker
+  bool open = false;         // the thread's queue exists
   bool arrivalOwed = false;  // an arrival message waits in the queue, or is kept until it opens
 };
 Mailbox g_mailbox;
