@@ -81,7 +81,7 @@ BOOL WINAPI FakeSetStatus(SERVICE_STATUS_HANDLE, LPSERVICE_STATUS status) {
 }
 // The arrival response's pauses wait on the stop event; every other wait is real.
 DWORD WINAPI CountPauses(HANDLE handle, DWORD ms) {
-  if (ms != kPauseMs || handle != g_serviceHost->stopEvent) return sys::realCalls().WaitForSingleObject(handle, ms);
+  if (ms != kPauseMs || handle != ServiceStopEvent()) return sys::realCalls().WaitForSingleObject(handle, ms);
   if (InterlockedIncrement(&g_pauses) == g_pauseTarget) SetEvent(g_pausesDone);
   return sys::realCalls().WaitForSingleObject(handle, 0);
 }
@@ -469,7 +469,7 @@ int main(int argc, char** argv) {
   g_serviceHost = host;
   sys::UniqueHandle serviceMain(CreateThread(nullptr, 0, RunServiceMain, nullptr, 0, nullptr));
   while (g_lastState != SERVICE_RUNNING) Await(g_reported);
-  const DWORD worker = host->workerThreadId;
+  const DWORD worker = OpenMailboxThread();
 
   const FootprintFigures footprint = MeasureFootprints(worker);
   const ArrivalFigures arrival = MeasureArrivalToLaunch(rounds);

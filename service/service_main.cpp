@@ -1,3 +1,19 @@
+// ServiceMain, its control handler and the service's runtime state.
+//
+// Owners. `g_state` holds what the service has recorded: the state (0 until RUNNING, STOP_PENDING
+// once a stop began), the controls it accepts, the check point of the wait for the worker, whether
+// STOPPED was reported, and the stop event. The worker's mailbox (service/worker.h) holds the
+// worker's thread identifier and the arrival owed to it. ServiceMain owns the worker's thread handle
+// and the ready event on its stack.
+//
+// Lock protocol. `g_state.lock` guards every field of `g_state`, and every status report is made
+// while holding it: reports take turns, and nothing is reported once STOPPED is. The handler holds it
+// for the whole of a control, so its closing report comes before a STOPPED that its stop allowed. The
+// stop event is signalled and closed under it, so a handle ServiceMain has closed (and the system may
+// have reused) is never signalled. Nothing waits while holding it. The mailbox's lock is taken inside
+// it (the handler posts arrivals), never around it. `recorded` and `accepted` are also atomics so
+// that a report can be built and a test can look without the lock; they are written only under it.
+
 #include "service/service_main.h"
 
 #include <dbt.h>
@@ -21,46 +37,6 @@ namespace {
 
 constexpr DWORD kAcceptStopAndShutdown = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
 
-// What the service accepts once it is past START_PENDING: stop and shutdown, and session changes
-// too when launching at logon is switched on. Set by ServiceMain before it reports RUNNING.
-std::atomic<DWORD> g_acceptedControls{kAcceptStopAndShutdown};
-
-// An arrival that came while no worker thread took messages; handed on once one does. Arrivals
-// carry nothing the response reads, so several waiting ones count as one.
-std::atomic<bool> g_arrivalPending{false};
-
-// Posts an arrival unless one already waits in the worker's queue (see ClaimArrivalSlot).
-void PostArrivalMessage(DWORD worker) {
-  if (ClaimArrivalSlot() && !sys::calls().PostThreadMessageA(worker, kArrivalMessage, 0, 0)) ArrivalTaken();
-}
-
-void PostArrival(ServiceHost& host) {
-  g_arrivalPending = true;
-  const DWORD worker = host.workerThreadId;
-  // Whoever takes the flag (this handler or ServiceMain publishing the worker) posts it.
-  if (worker != 0 && g_arrivalPending.exchange(false)) PostArrivalMessage(worker);
-}
-
-// A logon at the active console session, while launching at logon is on, is handed to the worker.
-void PostLogon(ServiceHost& host, const void* eventData) {
-  if ((g_acceptedControls & SERVICE_ACCEPT_SESSIONCHANGE) == 0 || eventData == nullptr) return;
-  const auto& notification = *static_cast<const WTSSESSION_NOTIFICATION*>(eventData);
-  if (notification.cbSize < sizeof notification) return;
-  if (notification.dwSessionId != sys::calls().WTSGetActiveConsoleSessionId()) return;
-  const DWORD worker = host.workerThreadId;
-  if (worker != 0) sys::calls().PostThreadMessageA(worker, kLogonMessage, 0, 0);
-}
-
-// Nothing is reported once STOPPED is: the handler's reports and ServiceMain's take turns. The stop
-// event is signalled and cleared under the same lock, so a handle that ServiceMain has closed (and
-// the system may have reused) is never signalled.
-std::mutex g_reportTurn;
-bool g_stoppedReported = false;  // guarded by g_reportTurn
-// The latest report of the wait for the worker, repeated by the handler's closing report so that
-// the check point never goes back; 0 until that wait begins. Guarded by g_reportTurn.
-DWORD g_stopCheckPoint = 0;
-DWORD g_stopWaitHint = 0;
-
 // How long a stop waits for the worker thread, in steps of one report each. A healthy worker ends
 // within milliseconds of WM_QUIT: its only long waits, the pauses between listing attempts, end at
 // the stop event. What can hold it is an SDK call that does not return (a hung device). Three
@@ -70,40 +46,132 @@ DWORD g_stopWaitHint = 0;
 constexpr DWORD kStopStepMs = 1000;
 constexpr DWORD kStopSteps = 3;
 
-// Ends a worker thread that was started: WM_QUIT, then waits for its end for at most the stop bound,
-// reporting STOP_PENDING with a rising check point before each step. False when the worker is still
-// running. Leaves the handles to the caller. The stop event is signalled first: a worker whose queue
-// did not exist yet when WM_QUIT was posted ends at it instead.
-bool EndWorker(ServiceHost& host, const sys::UniqueHandle& worker, DWORD id, const sys::UniqueHandle& stopEvent) {
-  host.workerThreadId = 0;
-  if (!worker) return true;
-  sys::calls().SetEvent(stopEvent.get());
-  if (sys::calls().PostThreadMessageA(id, WM_QUIT, 0, 0) == FALSE) {
-    // A worker that cannot be told to quit (it has ended, or its queue is full) would only be
-    // waited out: one look, no wait.
-    return sys::calls().WaitForSingleObject(worker.get(), 0) == WAIT_OBJECT_0;
+struct ServiceState {
+  std::mutex lock;
+  std::atomic<DWORD> recorded{0};
+  // What the service accepts once it is past START_PENDING: stop and shutdown, and session changes
+  // too when launching at logon is switched on. Set before RUNNING is recorded.
+  std::atomic<DWORD> accepted{kAcceptStopAndShutdown};
+  // The latest report of the wait for the worker, repeated by the handler's closing report so that
+  // the check point never goes back; 0 until that wait begins.
+  DWORD stopCheckPoint = 0;
+  DWORD stopWaitHint = 0;
+  bool stopped = false;
+  sys::UniqueHandle stopEvent;
+
+  // ServiceMain's start: nothing recorded, nothing reported.
+  void Begin() {
+    std::lock_guard<std::mutex> hold(lock);
+    recorded = 0;
+    accepted = kAcceptStopAndShutdown;
+    stopCheckPoint = stopWaitHint = 0;
+    stopped = false;
+    stopEvent.reset();
   }
-  for (DWORD step = 0; step < kStopSteps; ++step) {
-    {
-      std::lock_guard<std::mutex> turn(g_reportTurn);
-      host.currentState = SERVICE_STOP_PENDING;  // what a control meanwhile repeats
-      g_stopCheckPoint = step + 2;  // the handler's first stop report was check point 1
-      g_stopWaitHint = kStopStepMs;
-      ReportServiceStatus(SERVICE_STOP_PENDING, g_stopCheckPoint, g_stopWaitHint);
+
+  // START_PENDING while still starting; a stop that began meanwhile has reported STOP_PENDING, which
+  // a later START_PENDING must not follow: then nothing is reported, and that is no failure.
+  BOOL ReportStarting(DWORD checkPoint, DWORD waitHint) {
+    std::lock_guard<std::mutex> hold(lock);
+    if (recorded != 0) return TRUE;
+    return ReportServiceStatus(SERVICE_START_PENDING, checkPoint, waitHint);
+  }
+
+  bool HoldStopEvent(HANDLE event) {
+    std::lock_guard<std::mutex> hold(lock);
+    stopEvent.reset(event);
+    return static_cast<bool>(stopEvent);
+  }
+
+  void AcceptSessionChanges() { accepted = kAcceptStopAndShutdown | SERVICE_ACCEPT_SESSIONCHANGE; }
+
+  enum class Running { kReported, kRefused, kStopBegun };
+  // Records RUNNING only if still starting, then reports it: recorded first, so a control that comes
+  // right after the report repeats RUNNING.
+  Running RecordRunning() {
+    std::lock_guard<std::mutex> hold(lock);
+    DWORD starting = 0;
+    if (!recorded.compare_exchange_strong(starting, SERVICE_RUNNING)) return Running::kStopBegun;
+    return ReportServiceStatus(SERVICE_RUNNING, 0, 0) ? Running::kReported : Running::kRefused;
+  }
+
+  // Under `lock`. Records STOP_PENDING; true for the first stop: a later one finds it under way.
+  bool BeginStop() { return recorded.exchange(SERVICE_STOP_PENDING) != SERVICE_STOP_PENDING; }
+
+  // Under `lock`. STOP_PENDING from the handler: once the wait for the worker began, with that wait's
+  // figures.
+  void ReportStopPendingFromHandler(DWORD checkPoint, DWORD waitHint) {
+    if (stopped) return;
+    if (stopCheckPoint != 0) {
+      checkPoint = stopCheckPoint;
+      waitHint = stopWaitHint;
     }
+    ReportServiceStatus(SERVICE_STOP_PENDING, checkPoint, waitHint);
+  }
+
+  // Under `lock`. False when there is no stop event or it could not be signalled.
+  bool SignalStopLocked() { return stopEvent && sys::calls().SetEvent(stopEvent.get()) != FALSE; }
+
+  void SignalStop() {
+    std::lock_guard<std::mutex> hold(lock);
+    SignalStopLocked();
+  }
+
+  // One step of the wait for the worker: the check point rises by one from 2 (the handler's first
+  // stop report was check point 1), and a control meanwhile repeats it.
+  void ReportWaitingForWorker(DWORD step) {
+    std::lock_guard<std::mutex> hold(lock);
+    recorded = SERVICE_STOP_PENDING;
+    stopCheckPoint = step + 2;
+    stopWaitHint = kStopStepMs;
+    if (!stopped) ReportServiceStatus(SERVICE_STOP_PENDING, stopCheckPoint, stopWaitHint);
+  }
+
+  // The last report. Closes the stop event unless a worker that did not end may still use it (then
+  // it stays open until the process ends). True when the report was accepted.
+  bool ReportStopped(DWORD win32, DWORD specific, bool keepStopEvent) {
+    std::lock_guard<std::mutex> hold(lock);
+    stopped = true;
+    const bool taken = ReportServiceStatus(SERVICE_STOPPED, 0, 0, win32, specific) != FALSE;
+    if (keepStopEvent) {
+      static_cast<void>(stopEvent.take());
+    } else {
+      stopEvent.reset();
+    }
+    return taken;
+  }
+};
+
+ServiceState g_state;
+
+// A logon at the active console session, while launching at logon is on, is handed to the worker.
+void PostLogon(const void* eventData) {
+  if ((g_state.accepted & SERVICE_ACCEPT_SESSIONCHANGE) == 0 || eventData == nullptr) return;
+  const auto& notification = *static_cast<const WTSSESSION_NOTIFICATION*>(eventData);
+  if (notification.cbSize < sizeof notification) return;
+  if (notification.dwSessionId != sys::calls().WTSGetActiveConsoleSessionId()) return;
+  PostToWorker(kLogonMessage);
+}
+
+// Ends a worker thread that was started, by one policy: signal the stop event, post WM_QUIT, then
+// wait for its end for at most the stop bound whatever the post returned, reporting STOP_PENDING with
+// a rising check point before each step. A worker whose queue did not exist yet when WM_QUIT was
+// posted ends at the stop event as it begins; one that cannot be told (its queue is full) may still
+// end within the bound. False when the worker is still running. Leaves the handle to the caller.
+bool EndWorker(const sys::UniqueHandle& worker) {
+  if (!worker) {
+    CloseMailbox();
+    return true;
+  }
+  g_state.SignalStop();
+  PostToWorker(WM_QUIT);
+  CloseMailbox();
+  for (DWORD step = 0; step < kStopSteps; ++step) {
+    g_state.ReportWaitingForWorker(step);
     // A failed wait counts as not ended: the bound still holds.
     if (sys::calls().WaitForSingleObject(worker.get(), kStopStepMs) == WAIT_OBJECT_0) return true;
   }
   return false;
-}
-
-// STOP_PENDING from the handler: once the wait for the worker began, with that wait's figures.
-void ReportStopPendingFromHandler(DWORD checkPoint, DWORD waitHint) {
-  if (g_stopCheckPoint != 0) {
-    checkPoint = g_stopCheckPoint;
-    waitHint = g_stopWaitHint;
-  }
-  ReportServiceStatus(SERVICE_STOP_PENDING, checkPoint, waitHint);
 }
 
 }  // namespace
@@ -113,7 +181,7 @@ BOOL ReportServiceStatus(DWORD state, DWORD checkPoint, DWORD waitHint, DWORD wi
   SERVICE_STATUS status{};
   status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
   status.dwCurrentState = state;
-  status.dwControlsAccepted = state == SERVICE_START_PENDING ? 0 : g_acceptedControls.load();
+  status.dwControlsAccepted = state == SERVICE_START_PENDING ? 0 : g_state.accepted.load();
   status.dwWin32ExitCode = win32ExitCode;
   status.dwServiceSpecificExitCode = serviceSpecificExitCode;
   status.dwCheckPoint = checkPoint;
@@ -121,57 +189,47 @@ BOOL ReportServiceStatus(DWORD state, DWORD checkPoint, DWORD waitHint, DWORD wi
   return sys::calls().SetServiceStatus(g_serviceHost->statusHandle, &status);
 }
 
+DWORD RecordedServiceState() { return g_state.recorded; }
+
+HANDLE ServiceStopEvent() { return g_state.stopEvent.get(); }
+
 DWORD WINAPI ServiceControlHandler(DWORD control, DWORD eventType, LPVOID eventData, LPVOID) {
-  ServiceHost& host = *g_serviceHost;
-  bool signalStop = false;
-  {
-    std::lock_guard<std::mutex> turn(g_reportTurn);
-    switch (control) {
-      case SERVICE_CONTROL_STOP:
-      case SERVICE_CONTROL_SHUTDOWN:
-        // Only the first stop signals (or, when it cannot, tells the worker to quit): a later one
-        // finds the stop under way.
-        signalStop = host.currentState.exchange(SERVICE_STOP_PENDING) != SERVICE_STOP_PENDING;
-        if (!g_stoppedReported) ReportStopPendingFromHandler(1, 3000);
-        break;
-      case SERVICE_CONTROL_DEVICEEVENT:
-        if (eventType == DBT_DEVICEARRIVAL) PostArrival(host);
-        break;
-      case SERVICE_CONTROL_SESSIONCHANGE:
-        if (eventType == WTS_SESSION_LOGON) PostLogon(host, eventData);
-        break;
-      default:
-        break;
-    }
-    // Before RUNNING nothing is recorded yet, and 0 is no state to report.
-    const DWORD state = host.currentState;
-    if (state == SERVICE_STOP_PENDING && !g_stoppedReported) {
-      ReportStopPendingFromHandler(0, 0);
-    } else if (state != 0 && !g_stoppedReported) {
-      ReportServiceStatus(state, 0, 0);
-    }
-    // After both reports; ServiceMain's next report waits for this turn, so STOPPED cannot come first.
-    // ServiceMain also wakes at the worker's end: that is how the stop gets there when the event
-    // cannot be signalled.
-    if (signalStop && host.stopEvent != nullptr && !sys::calls().SetEvent(host.stopEvent)) {
-      const DWORD worker = host.workerThreadId;
-      if (worker != 0) sys::calls().PostThreadMessageA(worker, WM_QUIT, 0, 0);
-    }
+  std::lock_guard<std::mutex> hold(g_state.lock);
+  bool firstStop = false;
+  switch (control) {
+    case SERVICE_CONTROL_STOP:
+    case SERVICE_CONTROL_SHUTDOWN:
+      firstStop = g_state.BeginStop();
+      g_state.ReportStopPendingFromHandler(1, 3000);
+      break;
+    case SERVICE_CONTROL_DEVICEEVENT:
+      if (eventType == DBT_DEVICEARRIVAL) PostToWorker(kArrivalMessage);
+      break;
+    case SERVICE_CONTROL_SESSIONCHANGE:
+      if (eventType == WTS_SESSION_LOGON) PostLogon(eventData);
+      break;
+    default:
+      break;
   }
+  // Before RUNNING nothing is recorded yet, and 0 is no state to report.
+  const DWORD state = g_state.recorded;
+  if (state == SERVICE_STOP_PENDING) {
+    g_state.ReportStopPendingFromHandler(0, 0);
+  } else if (state != 0 && !g_state.stopped) {
+    ReportServiceStatus(state, 0, 0);
+  }
+  // After both reports; ServiceMain's next report waits for this turn, so STOPPED cannot come first.
+  // ServiceMain also wakes at the worker's end: that is how the stop gets there when the event
+  // cannot be signalled.
+  if (firstStop && !g_state.SignalStopLocked()) PostToWorker(WM_QUIT);
   return NO_ERROR;
 }
 
 void WINAPI ServiceMain(DWORD, LPSTR*) {
   ServiceHost& host = *g_serviceHost;
-  host.workerThreadId = 0;
-  g_arrivalPending = false;
-  ArrivalTaken();  // a message left in an earlier worker's queue went with that worker
-  g_acceptedControls = kAcceptStopAndShutdown;
-  {
-    std::lock_guard<std::mutex> turn(g_reportTurn);
-    g_stoppedReported = false;
-    g_stopCheckPoint = g_stopWaitHint = 0;
-  }
+  // A message left in an earlier worker's queue went with that worker.
+  CloseMailbox();
+  g_state.Begin();
 
   host.statusHandle = sys::calls().RegisterServiceCtrlHandlerExA(host.serviceName, ServiceControlHandler, nullptr);
   if (host.statusHandle == nullptr) {
@@ -184,13 +242,14 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
   }
 
   // Owners in the reverse of release order: the worker ends before the event it waits on closes.
-  sys::UniqueHandle stopEvent;
   sys::UniqueHandle ready;
   sys::UniqueHandle worker;
   // What the worker reads when it begins. Not on this stack: a worker that never got going (its
   // ready wait failed, and the stop is forced) may begin after this routine has returned.
   static WorkerStart start;
-  DWORD workerId = 0;
+  // The STOPPED code. One rule: the first failure names it. A start-up step that failed writes its
+  // error event with that code, and the forced stop that may follow keeps it, so the error event and
+  // the stop event always agree; the forced-stop code stands only when nothing failed before.
   ServiceExit exit{NO_ERROR, 0};
   // A start-up step that failed: the exit it gives, and an error event that names it.
   const auto failedWith = [&exit](ServiceError step, ServiceExit result) {
@@ -210,17 +269,15 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
       failed(ServiceError::kDeviceRegistration);
       break;
     }
-    if (!ReportServiceStatus(SERVICE_START_PENDING, 1, 3000)) {
+    if (!g_state.ReportStarting(1, 3000)) {
       failed(ServiceError::kStartPendingReport);
       break;
     }
-    stopEvent.reset(sys::calls().CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    if (!stopEvent) {
+    if (!g_state.HoldStopEvent(sys::calls().CreateEventA(nullptr, TRUE, FALSE, nullptr))) {
       failed(ServiceError::kStopEvent);
       break;
     }
-    host.stopEvent = stopEvent.get();
-    if (!ReportServiceStatus(SERVICE_START_PENDING, 2, 1000)) {
+    if (!g_state.ReportStarting(2, 1000)) {
       failed(ServiceError::kStartPendingReport);
       break;
     }
@@ -231,26 +288,30 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
       break;
     }
     const StartSettings settings = ReadStartSettings();
-    if (settings.launchAtLogon) g_acceptedControls = kAcceptStopAndShutdown | SERVICE_ACCEPT_SESSIONCHANGE;
-    start = WorkerStart{settings.pollSeconds, stopEvent.get(), ready.get()};
+    if (settings.launchAtLogon) g_state.AcceptSessionChanges();
+    start = WorkerStart{settings.pollSeconds, ServiceStopEvent(), ready.get()};
+    DWORD workerId = 0;
     worker.reset(sys::calls().CreateThread(nullptr, 0, WorkerThreadProc, &start, 0, &workerId));
     if (!worker) {
       failed(ServiceError::kWorkerThread);
       break;
     }
-    host.workerThread = worker.get();
-    // Nothing is posted to the thread before its queue exists.
+    MailboxFor(workerId);
+    // Nothing but WM_QUIT is posted to the thread before its queue exists.
     const HANDLE waits[] = {ready.get(), worker.get()};
-    if (sys::calls().WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+    const DWORD readyOrEnded = sys::calls().WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+    // A worker that found the stop already signalled ends without being ready: that is the stop.
+    if (readyOrEnded == WAIT_OBJECT_0 + 1 && g_state.recorded == SERVICE_STOP_PENDING) break;
+    if (readyOrEnded != WAIT_OBJECT_0) {
       failedWith(ServiceError::kWorkerNotReady, ServiceSpecific(ServiceError::kWorkerNotReady));
       break;
     }
-    host.workerThreadId = workerId;
-    if (g_arrivalPending.exchange(false)) PostArrivalMessage(workerId);
+    OpenMailbox();
 
-    // Recorded before it is reported: a control that comes right after the report repeats RUNNING.
-    host.currentState = SERVICE_RUNNING;
-    if (!ReportServiceStatus(SERVICE_RUNNING, 0, 0)) {
+    const ServiceState::Running running = g_state.RecordRunning();
+    // A stop during start-up: the service never ran, and stops with nothing failed.
+    if (running == ServiceState::Running::kStopBegun) break;
+    if (running == ServiceState::Running::kRefused) {
       failed(ServiceError::kRunningReport);
       break;
     }
@@ -258,52 +319,35 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
     // Once, at start: a program that cannot be started with the user's token is named before any launch.
     if (settings.launchAsUser) WarnWhenProgramNeedsElevation();
     // A user already at the console gets what a logon would have given.
-    if (settings.launchAtLogon && IsUserLoggedOnAtConsole()) {
-      sys::calls().PostThreadMessageA(workerId, kLogonMessage, 0, 0);
-    }
+    if (settings.launchAtLogon && IsUserLoggedOnAtConsole()) PostToWorker(kLogonMessage);
 
     // The stop, or the worker's end: told to quit by a handler that could not signal the stop, or on
     // its own, which is a failure.
-    const HANDLE ends[] = {stopEvent.get(), worker.get()};
+    const HANDLE ends[] = {ServiceStopEvent(), worker.get()};
     const DWORD woke = sys::calls().WaitForMultipleObjects(2, ends, FALSE, INFINITE);
     if (woke == WAIT_FAILED) {
       exit = StepFailed(ServiceError::kStopWait, GetLastError());
       break;
     }
-    if (woke != WAIT_OBJECT_0 && host.currentState != SERVICE_STOP_PENDING) {
+    if (woke != WAIT_OBJECT_0 && g_state.recorded != SERVICE_STOP_PENDING) {
       exit = ServiceSpecific(ServiceError::kWorkerEnded);
       break;
     }
   } while (false);
 
-  const bool ended = EndWorker(host, worker, workerId, stopEvent);
-  if (!ended) exit = ServiceSpecific(ServiceError::kForcedStop);
-  host.workerThread = nullptr;
-  // A worker that did not end may still use the events: they stay open until the process ends.
-  if (!ended) {
-    static_cast<void>(stopEvent.take());
-    static_cast<void>(ready.take());
-  }
+  const bool ended = EndWorker(worker);
+  if (!ended && exit.win32 == NO_ERROR) exit = ServiceSpecific(ServiceError::kForcedStop);
+  // A worker that did not end may still use the ready event: it stays open until the process ends.
+  if (!ended) static_cast<void>(ready.take());
   worker.reset();
+  const UINT exitCode = exit.win32 == ERROR_SERVICE_SPECIFIC_ERROR ? exit.specific : exit.win32;
   // Before STOPPED: after it the process may end at any moment.
   ReportServiceStopped(exit.win32, exit.specific);
-  bool stoppedAccepted;
-  {
-    std::lock_guard<std::mutex> turn(g_reportTurn);
-    host.stopEvent = nullptr;
-    g_stoppedReported = true;
-    stoppedAccepted = ReportServiceStatus(SERVICE_STOPPED, 0, 0, exit.win32, exit.specific) != FALSE;
-  }
-  stopEvent.reset();
-  // The worker is stuck inside the SDK. Ending the process normally would run the SDK's detach code
-  // and the device manager's teardown, which waits for the very call that hangs; terminating ends
-  // every thread at once, after STOPPED has reached the service control manager.
-  if (!ended) {
-    sys::calls().TerminateProcess(GetCurrentProcess(), static_cast<UINT>(ServiceError::kForcedStop));
-  } else if (!stoppedAccepted) {
-    // The dispatcher would wait for a STOPPED that never came, the service left stop-pending: the
-    // process's end tells the service control manager instead, with the exit code it refused.
-    sys::calls().TerminateProcess(GetCurrentProcess(),
-                                  exit.win32 == ERROR_SERVICE_SPECIFIC_ERROR ? exit.specific : exit.win32);
-  }
+  const bool stoppedAccepted = g_state.ReportStopped(exit.win32, exit.specific, !ended);
+  // A worker stuck inside the SDK: ending the process normally would run the SDK's detach code and
+  // the device manager's teardown, which waits for the very call that hangs; terminating ends every
+  // thread at once, after STOPPED has reached the service control manager. A refused STOPPED: the
+  // dispatcher would wait for one that never came, the service left stop-pending; the process's end
+  // tells the service control manager instead. Either way with the STOPPED code.
+  if (!ended || !stoppedAccepted) sys::calls().TerminateProcess(GetCurrentProcess(), exitCode);
 }

@@ -8,16 +8,26 @@
 // STOPPED with that step's exit code (service/service_errors.h). At the stop, waits a bounded time
 // for the worker, reporting STOP_PENDING with a rising check point; a worker that does not end
 // (an SDK call that never returns) makes the stop forced: STOPPED, then the process is terminated.
+// The STOPPED code is that of the first failure; the forced-stop code only when nothing failed before.
 void WINAPI ServiceMain(DWORD argc, LPSTR* argv);
 
-// Records and reports stop and shutdown, then signals the stop event; hands each USB arrival, and
+// Records and reports stop and shutdown, then signals the stop event (or, when it cannot, posts the
+// worker WM_QUIT); hands each USB arrival, and
 // each logon at the console while launching at logon is on, to the worker thread. Returns at once
 // for every control.
 DWORD WINAPI ServiceControlHandler(DWORD control, DWORD eventType, LPVOID eventData, LPVOID context);
 
 // Reports `state` (controls accepted: none while START_PENDING, else stop and shutdown, and session
 // changes when LaunchAtLogon=1 was read at start). Nonzero when the report was accepted. Does not
-// change the recorded state. The service-specific code goes with ERROR_SERVICE_SPECIFIC_ERROR only
-// (service/service_errors.h).
+// change the recorded state. The service's own reports are made holding its state lock, so that they
+// take turns (service/service_main.cpp). The service-specific code goes with
+// ERROR_SERVICE_SPECIFIC_ERROR only (service/service_errors.h).
 BOOL ReportServiceStatus(DWORD state, DWORD checkPoint, DWORD waitHint, DWORD win32ExitCode = 0,
                          DWORD serviceSpecificExitCode = 0);
+
+// The state the service has recorded: 0 until RUNNING, STOP_PENDING once a stop began.
+DWORD RecordedServiceState();
+
+// The stop event while ServiceMain holds one; null otherwise. Read without the lock: it changes only
+// on ServiceMain's thread, before the worker starts and after it ended.
+HANDLE ServiceStopEvent();

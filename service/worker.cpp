@@ -1,13 +1,24 @@
 #include "service/worker.h"
 
-#include <atomic>
+#include <mutex>
 
 #include "launch/launch_decisions.h"
 #include "platform/syscalls.h"
 
 namespace {
 
-std::atomic<bool> g_arrivalWaiting{false};
+struct Mailbox {
+  std::mutex lock;
+  DWORD thread = 0;          // named by MailboxFor; 0: no worker
+  bool open = false;         // the thread's queue exists
+  bool arrivalOwed = false;  // an arrival message waits in the queue, or is kept until it opens
+};
+Mailbox g_mailbox;
+
+// Under the mailbox lock, with the mailbox open.
+void PostOwedArrival() {
+  g_mailbox.arrivalOwed = sys::calls().PostThreadMessageA(g_mailbox.thread, kArrivalMessage, 0, 0) != FALSE;
+}
 
 UINT_PTR ArmTimer(unsigned pollSeconds) {
   return pollSeconds == 0 ? 0 : sys::calls().SetTimer(nullptr, 0, pollSeconds * 1000u, nullptr);
@@ -17,9 +28,47 @@ bool Signalled(HANDLE event) { return event != nullptr && WaitForSingleObject(ev
 
 }  // namespace
 
-bool ClaimArrivalSlot() { return !g_arrivalWaiting.exchange(true); }
+void MailboxFor(DWORD thread) {
+  std::lock_guard<std::mutex> hold(g_mailbox.lock);
+  g_mailbox.thread = thread;
+  g_mailbox.open = false;
+}
 
-void ArrivalTaken() { g_arrivalWaiting = false; }
+void OpenMailbox() {
+  std::lock_guard<std::mutex> hold(g_mailbox.lock);
+  if (g_mailbox.thread == 0) return;
+  g_mailbox.open = true;
+  if (g_mailbox.arrivalOwed) PostOwedArrival();
+}
+
+void CloseMailbox() {
+  std::lock_guard<std::mutex> hold(g_mailbox.lock);
+  g_mailbox.thread = 0;
+  g_mailbox.open = false;
+  g_mailbox.arrivalOwed = false;
+}
+
+bool PostToWorker(UINT message) {
+  std::lock_guard<std::mutex> hold(g_mailbox.lock);
+  if (message == kArrivalMessage) {
+    if (g_mailbox.arrivalOwed) return true;
+    g_mailbox.arrivalOwed = true;
+    if (g_mailbox.open) PostOwedArrival();
+    return g_mailbox.arrivalOwed;
+  }
+  if (g_mailbox.thread == 0 || (!g_mailbox.open && message != WM_QUIT)) return false;
+  return sys::calls().PostThreadMessageA(g_mailbox.thread, message, 0, 0) != FALSE;
+}
+
+void ArrivalTaken() {
+  std::lock_guard<std::mutex> hold(g_mailbox.lock);
+  g_mailbox.arrivalOwed = false;
+}
+
+DWORD OpenMailboxThread() {
+  std::lock_guard<std::mutex> hold(g_mailbox.lock);
+  return g_mailbox.open ? g_mailbox.thread : 0;
+}
 
 DWORD WINAPI WorkerThreadProc(LPVOID parameter) {
   WorkerStart start{};

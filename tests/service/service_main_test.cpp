@@ -23,6 +23,7 @@
 #include "platform/handles.h"
 #include "service/service_errors.h"
 #include "service/service_host.h"
+#include "service/worker.h"
 #include "tests/launch/test_files.h"
 #include "tests/platform/event_capture.h"
 #include "tests/service/service_test_support.h"
@@ -81,6 +82,16 @@ struct Platform {
   bool workerHangs = false;  // the wait for the worker's end times out
   bool failQuit = false;     // posting WM_QUIT fails
   bool workerEndsAtOnce = false;  // the worker ends before it takes messages
+  // The worker does nothing until the stop waits for its end with a bound: a worker slow to end.
+  bool workerEndsWhenWaitedFor = false;
+  HANDLE workerGate = nullptr;
+  bool failReadyWait = false;     // the wait for the worker's ready event fails
+  // The stop's handler runs while ServiceMain is still starting: as the stop event is made, or once
+  // the worker is ready, before RUNNING is recorded.
+  bool stopAtStopEvent = false, stopWhenReady = false;
+  // A pause of the arrival response lasts until the stop (its product's own bound not waited out).
+  bool pauseUntilStop = false;
+  HANDLE inPause = nullptr;  // signalled as such a pause begins
   DWORD failStopWait = 0;         // the wait for the stop fails with this error; ~0u: with none
   DWORD workerId = 0;
   sys::UniqueHandle workerCopy;  // outlives the service's own handle
@@ -89,6 +100,7 @@ struct Platform {
   // Lets a worker the service gave up on end, so that the test leaves no thread behind.
   void ReleaseWorker() {
     if (!workerCopy) return;
+    if (workerGate != nullptr) ::SetEvent(workerGate);
     ::PostThreadMessageA(workerId, WM_QUIT, 0, 0);
     ::WaitForSingleObject(workerCopy.get(), INFINITE);
     workerCopy.reset();
@@ -133,7 +145,7 @@ BOOL WINAPI FakeSetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS 
     platform->reportsWellFormed = false;
   }
   if (s->dwCurrentState == SERVICE_RUNNING) {
-    platform->runningRecordedFirst = g_serviceHost->currentState == SERVICE_RUNNING;
+    platform->runningRecordedFirst = RecordedServiceState() == SERVICE_RUNNING;
   }
   const int index = static_cast<int>(platform->reports.size());
   if (platform->refuseReportFrom != 0 && index >= platform->refuseReportFrom) {
@@ -155,10 +167,12 @@ HANDLE WINAPI FakeCreateEvent(LPSECURITY_ATTRIBUTES security, BOOL manualReset, 
   EXPECT_TRUE(security == nullptr && manualReset && !initialState && name == nullptr);
   HANDLE made = sys::realCalls().CreateEventA(security, manualReset, initialState, name);
   (stop ? platform->stopEvent : platform->readyEvent) = made;
+  if (stop && platform->stopAtStopEvent) ServiceControlHandler(SERVICE_CONTROL_STOP, 0, nullptr, nullptr);
   return made;
 }
 
 DWORD WINAPI EndAtOnce(LPVOID) { return 0; }
+DWORD WINAPI EndWhenWaitedFor(LPVOID) { return sys::realCalls().WaitForSingleObject(platform->workerGate, INFINITE); }
 
 HANDLE WINAPI FakeCreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPTHREAD_START_ROUTINE routine,
                                LPVOID parameter, DWORD flags, LPDWORD id) {
@@ -167,6 +181,7 @@ HANDLE WINAPI FakeCreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPT
     return nullptr;
   }
   if (platform->workerEndsAtOnce) routine = EndAtOnce;
+  if (platform->workerEndsWhenWaitedFor) routine = EndWhenWaitedFor;
   platform->worker = sys::realCalls().CreateThread(security, stack, routine, parameter, flags, id);
   platform->workerId = *id;
   HANDLE copy = nullptr;
@@ -181,11 +196,26 @@ DWORD WINAPI FakeWaitForStop(DWORD count, const HANDLE* handles, BOOL all, DWORD
     SetLastError(platform->failStopWait == ~0u ? 0 : platform->failStopWait);
     return WAIT_FAILED;
   }
-  return sys::realCalls().WaitForMultipleObjects(count, handles, all, timeout);
+  if (handles[0] == platform->readyEvent && platform->failReadyWait) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
+  }
+  const DWORD result = sys::realCalls().WaitForMultipleObjects(count, handles, all, timeout);
+  if (handles[0] == platform->readyEvent && platform->stopWhenReady) {
+    ServiceControlHandler(SERVICE_CONTROL_STOP, 0, nullptr, nullptr);
+  }
+  return result;
 }
 
 DWORD WINAPI FakeWaitForWorker(HANDLE handle, DWORD timeout) {
+  if (platform->pauseUntilStop && timeout != INFINITE && handle == ServiceStopEvent() && handle != nullptr) {
+    Events().Add("pause");
+    ::SetEvent(platform->inPause);
+    return sys::realCalls().WaitForSingleObject(handle, INFINITE);
+  }
   if (handle != platform->worker || timeout == INFINITE) return service_test::FakeWait(handle, timeout);
+  // A worker held until the stop waits for it with a bound; the one look (no wait) does not release it.
+  if (platform->workerGate != nullptr && timeout != 0) ::SetEvent(platform->workerGate);
   // The worker's real end, however long a loaded machine takes to schedule it.
   if (!platform->workerHangs) return sys::realCalls().WaitForSingleObject(handle, timeout == 0 ? 0 : INFINITE);
   // A control while the service waits repeats the wait's check point.
@@ -225,6 +255,8 @@ class ServiceMainTest : public service_test::LaunchFixture {
     LaunchFixture::SetUp();
     platform = &platform_;
     platform_.running = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    platform_.workerGate = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    platform_.inPause = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
   }
   void TearDown() override {
     if (main_.joinable()) {
@@ -232,7 +264,7 @@ class ServiceMainTest : public service_test::LaunchFixture {
       main_.join();
     }
     platform_.ReleaseWorker();
-    ::CloseHandle(platform_.running);
+    for (HANDLE h : {platform_.running, platform_.workerGate, platform_.inPause}) ::CloseHandle(h);
     platform = nullptr;
     LaunchFixture::TearDown();
   }
@@ -240,7 +272,7 @@ class ServiceMainTest : public service_test::LaunchFixture {
   void StartService() { main_ = std::thread([] { ServiceMain(0, nullptr); }); }
   void StartRunning() {
     StartService();
-    ASSERT_EQ(::WaitForSingleObject(platform_.running, 5000), WAIT_OBJECT_0);
+    ASSERT_EQ(::WaitForSingleObject(platform_.running, INFINITE), WAIT_OBJECT_0);
     ASSERT_EQ(platform_.Reports(), (std::vector<Report>{kStart1, kStart2, kRunning}));
   }
   // The reports a control yields, with the handler's result checked. Only this thread's: once a stop
@@ -298,8 +330,8 @@ TEST_F(ServiceMainTest, StartThenStopOrShutdown) {
     StartRunning();
     EXPECT_TRUE(platform_.registrationRight);
     EXPECT_EQ(host_.statusHandle, kStatusHandle);
-    EXPECT_EQ(host_.currentState, static_cast<DWORD>(SERVICE_RUNNING));
-    EXPECT_NE(host_.workerThreadId, 0u);
+    EXPECT_EQ(RecordedServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(OpenMailboxThread(), platform_.workerId);
 
     EXPECT_TRUE(platform_.runningRecordedFirst);
 
@@ -308,7 +340,7 @@ TEST_F(ServiceMainTest, StartThenStopOrShutdown) {
     EXPECT_EQ(platform_.Reports(), (std::vector<Report>{kStart1, kStart2, kRunning, kStopPending1, kStopPending0,
                                                         WaitingForWorker(2), kStopped}));
     EXPECT_TRUE(platform_.terminations.empty());
-    EXPECT_EQ(host_.currentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
+    EXPECT_EQ(RecordedServiceState(), static_cast<DWORD>(SERVICE_STOP_PENDING));
     EXPECT_TRUE(platform_.closed.count(platform_.stopEvent));
     EXPECT_TRUE(platform_.closed.count(platform_.worker));
     EXPECT_TRUE(platform_.reportsWellFormed);
@@ -370,14 +402,14 @@ TEST_F(ServiceMainTest, ArrivalStartsTheStandInProgram) {
       << started;
 }
 
-// With nothing listed the response pauses for real (a full second each); the handler returns while
-// the worker is in its first pause, and the stop ends that pause: the worker's end is waited for
-// in one step, with no second pause begun.
+// With nothing listed the response pauses, here for as long as the service runs; the handler
+// returns while the worker is in its first pause, and the stop ends that pause: the worker's end is
+// waited for in one step, with no second pause begun.
 TEST_F(ServiceMainTest, ArrivalPausesHoldUpNeitherTheHandlerNorTheStop) {
-  service_test::g_realPauseFrom = 1;
+  platform_.pauseUntilStop = true;
   StartRunning();
   EXPECT_EQ(Control(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEARRIVAL), std::vector<Report>{kRunning});
-  ASSERT_TRUE(WaitUntil([] { return Events().Count("pause") >= 1; }));
+  ASSERT_EQ(::WaitForSingleObject(platform_.inPause, INFINITE), WAIT_OBJECT_0);
   StopAndJoin();
   EXPECT_EQ(Events().Lines(), std::vector<std::string>{"pause"});
   EXPECT_TRUE(platform_.terminations.empty());
@@ -456,14 +488,83 @@ TEST_F(ServiceMainTest, StopOfAHungWorkerIsForcedAfterThreeSeconds) {
   EXPECT_TRUE(platform_.reportsWellFormed);
 }
 
-// A worker that cannot be told to quit is not waited for: one look, then the forced stop.
-TEST_F(ServiceMainTest, StopWhenQuitCannotBePostedIsForcedAtOnce) {
+// A worker that cannot be told to quit is waited for like any other: the bound, then the forced stop.
+TEST_F(ServiceMainTest, StopWhenQuitCannotBePostedWaitsTheBound) {
   StartRunning();
   platform_.failQuit = true;
+  platform_.workerHangs = true;
   StopAndJoin_Forced();
-  EXPECT_EQ(platform_.Reports(), (std::vector<Report>{kStart1, kStart2, kRunning, kStopPending1, kStopPending0,
-                                                      StoppedWithOwnCode(8)}));
+  EXPECT_EQ(platform_.Reports(),
+            (std::vector<Report>{kStart1, kStart2, kRunning, kStopPending1, kStopPending0, WaitingForWorker(2),
+                                 WaitingForWorker(2), WaitingForWorker(3), WaitingForWorker(3), WaitingForWorker(4),
+                                 WaitingForWorker(4), StoppedWithOwnCode(8)}));
   EXPECT_EQ(platform_.terminations, std::vector<std::string>{"self 8"});
+}
+
+// The first failure names the STOPPED code. The wait for the worker's ready event fails (code 6) and
+// WM_QUIT cannot be posted: the stop still waits its bound for the worker, and STOPPED, the error
+// event and the stop event all carry 6, whether the worker ends slowly or not at all (then the
+// process is terminated, with 6 too).
+TEST_F(ServiceMainTest, AFailedReadyWaitStopsWithItsOwnCode) {
+  const std::string notReady = "error 0xC0000066: " + std::string(ServiceErrorText(ServiceError::kWorkerNotReady)) +
+                               " | 1066 | " + Win32ErrorText(ERROR_SERVICE_SPECIFIC_ERROR) + " | 6";
+  struct Case {
+    const char* name;
+    bool hangs;
+    std::vector<Report> reports;
+    std::vector<std::string> terminations;
+  };
+  const Case cases[] = {
+      {"worker ends once waited for", false, {kStart1, kStart2, WaitingForWorker(2), StoppedWithOwnCode(6)}, {}},
+      {"worker does not end", true,
+       {kStart1, kStart2, WaitingForWorker(2), WaitingForWorker(2), WaitingForWorker(3), WaitingForWorker(3),
+        WaitingForWorker(4), WaitingForWorker(4), StoppedWithOwnCode(6)},
+       {"self 6"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    platform_.reports.clear();
+    platform_.terminations.clear();
+    platform_.stopEvent = platform_.readyEvent = nullptr;
+    ::ResetEvent(platform_.workerGate);
+    platform_.failReadyWait = platform_.failQuit = platform_.workerEndsWhenWaitedFor = true;
+    platform_.workerHangs = c.hangs;
+    event_test::ScopedEventCapture events;
+    ServiceMain(0, nullptr);
+    EXPECT_EQ(platform_.Reports(), c.reports);
+    EXPECT_EQ(platform_.terminations, c.terminations);
+    EXPECT_EQ(events.Events(), (std::vector<std::string>{notReady, "info 0x40000065: 1066 | 6"}));
+    platform_.ReleaseWorker();
+  }
+}
+
+// A stop while ServiceMain still starts: the handler's STOP_PENDING is the last word, no later
+// START_PENDING or RUNNING follows it, and the service stops with nothing failed.
+TEST_F(ServiceMainTest, AStopDuringStartUpIsNotOverwrittenByRunning) {
+  struct Case {
+    const char* name;
+    bool atStopEvent;
+    std::vector<Report> reports;
+  };
+  const Case cases[] = {
+      {"once the worker is ready", false,
+       {kStart1, kStart2, kStopPending1, kStopPending0, WaitingForWorker(2), kStopped}},
+      // Before the stop event exists: nothing can be signalled, and only the recorded state stops it.
+      {"as the stop event is made", true, {kStart1, kStopPending1, kStopPending0, WaitingForWorker(2), kStopped}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    platform_.reports.clear();
+    platform_.stopEvent = platform_.readyEvent = nullptr;
+    platform_.stopAtStopEvent = c.atStopEvent;
+    platform_.stopWhenReady = !c.atStopEvent;
+    event_test::ScopedEventCapture events;
+    ServiceMain(0, nullptr);
+    EXPECT_EQ(platform_.Reports(), c.reports);
+    EXPECT_EQ(RecordedServiceState(), static_cast<DWORD>(SERVICE_STOP_PENDING));
+    EXPECT_TRUE(platform_.terminations.empty());
+    EXPECT_EQ(events.Events(), std::vector<std::string>{"info 0x40000065: 0 | 0"});
+  }
 }
 
 // An arrival before the worker thread takes messages is not lost: it runs once the worker is up.
@@ -512,7 +613,7 @@ TEST_F(ServiceMainTest, StartUpFailures) {
       {"worker thread", [](Platform& p) { p.failThread = ERROR_TOO_MANY_TCBS; },
        {kStart1, kStart2, StoppedWith(ERROR_TOO_MANY_TCBS)}, true, false},
       {"worker ended before ready", [](Platform& p) { p.workerEndsAtOnce = true; },
-       {kStart1, kStart2, StoppedWithOwnCode(6)}, true, true},
+       {kStart1, kStart2, WaitingForWorker(2), StoppedWithOwnCode(6)}, true, true},
       {"running report", [](Platform& p) { p.refuseReportFrom = 3; },
        {kStart1, kStart2, kRunning, WaitingForWorker(2), StoppedWith(ERROR_INVALID_DATA)}, true, true},
       {"wait for the stop", [](Platform& p) { p.failStopWait = ERROR_INVALID_HANDLE; },
@@ -546,7 +647,6 @@ TEST_F(ServiceMainTest, StartUpFailures) {
     platform_.stopEvent = platform_.readyEvent = platform_.worker = nullptr;
     platform_.closed.clear();
     platform_.terminations.clear();
-    host_.currentState = 0;
     c.arrange(platform_);
 
     ServiceMain(0, nullptr);  // returns: nothing is left waiting
@@ -573,11 +673,10 @@ TEST_F(ServiceMainTest, StartUpFailures) {
     if (platform_.readyEvent != nullptr) {
       EXPECT_TRUE(platform_.closed.count(platform_.readyEvent));
     }
-    EXPECT_EQ(host_.stopEvent, nullptr);
-    EXPECT_EQ(host_.workerThread, nullptr);
-    EXPECT_EQ(host_.workerThreadId, 0u);
+    EXPECT_EQ(ServiceStopEvent(), nullptr);
+    EXPECT_EQ(OpenMailboxThread(), 0u);
     if (!c.workerMade) {
-      EXPECT_EQ(host_.currentState, 0u);  // RUNNING neither recorded nor reported
+      EXPECT_EQ(RecordedServiceState(), 0u);  // RUNNING neither recorded nor reported
     }
   }
 }
@@ -717,7 +816,7 @@ TEST_F(LaunchAtLogonTest, ALogonAtTheConsoleRunsTheDecisionOnce) {
   Scenario(service_test::kOneDisk);
   sys::ScopedCall<decltype(c_.WTSQueryUserToken)> noUser{c_.WTSQueryUserToken, NoUserToken};
   StartService();
-  ASSERT_EQ(::WaitForSingleObject(platform_.running, 5000), WAIT_OBJECT_0);
+  ASSERT_EQ(::WaitForSingleObject(platform_.running, INFINITE), WAIT_OBJECT_0);
   EXPECT_EQ(platform_.Reports(), (std::vector<Report>{kStart1, kStart2, kRunningWithLogon}));
 
   EXPECT_EQ(SessionChange(WTS_SESSION_LOGON, console_ + 1), std::vector<Report>{kRunningWithLogon});
