@@ -187,18 +187,29 @@ step "The SDK calls the service made (last polling pass, from t3fp-calls.log):"
 tr -d '\r' < "$install_dir/t3fp-calls.log" | awk '/^vsRefreshDeviceList/{block=""} {block=block $0 "\n"} END{printf "%s", block}' | show
 wine "$build_dir/tools/proclist.exe" Marrowbank.exe 2>/dev/null | sed 's/^/pid parent session name: /' | show
 
-sleep 1  # let the window paint
 shot=$out_dir/desktop-program.png
-wine "$build_dir/tools/screenshot.exe" "Z:${shot//\//\\}" </dev/null >/dev/null 2>&1 \
-  || fail "a screenshot of the X display" "screenshot.exe writes a PNG" "it failed"
+# Taken once the program's window is shown and painted: screenshot.exe waits for nothing, it answers 2
+# until a visible window of the stand-in's class has taken a message after its first paint.
+shot_of_window() { wine "$build_dir/tools/screenshot.exe" "Z:${shot//\//\\}" MarrowbankStandIn </dev/null >/dev/null 2>&1; }
+wait_for 20 shot_of_window \
+  || fail "a screenshot of the program's window" "the window shown, then a PNG of the X display" "none in 20 s"
 step "Screenshot of the X display with the program's window: $shot"
 
 # ---- not twice ------------------------------------------------------------------------------------------
-step "Waiting 3 polling periods: the program must not be started a second time..."
-sleep 3
+# Each timer check lists the devices (one vsRefreshDeviceList line in t3fp-calls.log) before it decides.
+# Once four more listings are logged, three whole checks have decided after the start; a second start
+# would show as a second "CreateProcessAsUser OK!" (written before the service goes on) and as a
+# second line of the program's own start log.
+listings() { tr -d '\r' < "$install_dir/t3fp-calls.log" | grep -c '^vsRefreshDeviceList' || true; }
+listings_from=$(listings)
+four_more_listings() { [ "$(listings)" -ge $((listings_from + 4)) ]; }
+step "Waiting for three more timer checks (PollSeconds=1): the program must not be started a second time..."
+wait_for 20 four_more_listings || fail "three more timer checks" "4 more vsRefreshDeviceList lines" "$(( $(listings) - listings_from ))"
+launches=$(grep -c 'CreateProcessAsUser OK!' "$out_dir/debug-output.txt" || true)
+[ "$launches" -eq 1 ] || fail "one start only" "1 CreateProcessAsUser OK! in the debug output" "$launches"
 count=$(grep -c . "$starts")
 [ "$count" -eq 1 ] || fail "one start only" "1 line in Marrowbank-starts.log" "$count lines"
-step "Still one start."
+step "Still one start after $(( $(listings) - listings_from )) more timer checks."
 
 # ---- unplug, stop, remove -------------------------------------------------------------------------------
 rm -f "$install_dir/t3fp-scenario.txt"

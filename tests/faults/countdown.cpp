@@ -71,15 +71,16 @@ struct Trampoline<I, R(WINAPI*)(A...)> {
       Below()(args...);
     } else {
       const RowFailure& failure = s.failures[I];
+      const std::uintptr_t failed = failure.returnsError ? error : failure.value;
       if (fail && !failure.keepsEffect) {
         ::SetLastError(error);
-        return FromBits<R>(failure.value);
+        return FromBits<R>(failed);
       }
       R result = Below()(args...);
       if (auto observer = s.observers[I].load()) reinterpret_cast<void (*)(R, A...)>(observer)(result, args...);
       if (fail) {
         ::SetLastError(error);
-        return FromBits<R>(failure.value);
+        return FromBits<R>(failed);
       }
       return result;
     }

@@ -26,6 +26,7 @@ struct RowFailure {
   std::uintptr_t value = 0;  // the failure result, as bits: 0/null/FALSE unless the row says otherwise
   DWORD typicalError = ERROR_GEN_FAILURE;
   bool keepsEffect = false;  // a release: the object is released, and the call reports failure
+  bool returnsError = false;  // the registry's way: the error is the result, 0 being success
 };
 
 class Countdown {

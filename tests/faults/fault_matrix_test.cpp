@@ -36,6 +36,7 @@
 #include "device/device_manager.h"
 #include "launch/launch_decisions.h"
 #include "platform/syscalls.h"
+#include "service/command_switches.h"
 #include "service/controller.h"
 #include "service/service_errors.h"
 #include "service/service_host.h"
@@ -94,6 +95,9 @@ struct Machine {
   std::vector<std::string> boxes;  // "<style>:<text>"
   int pauses = 0;
 
+  // The switches' standard output: a pipe, read after the run.
+  HANDLE output = nullptr;
+
   void Reset() {
     std::lock_guard<std::mutex> lock(mutex);
     exists = true;
@@ -148,14 +152,60 @@ BOOL WINAPI ScmClose(SC_HANDLE) { return TRUE; }
 BOOL WINAPI ScmDispatcher(const SERVICE_TABLE_ENTRYA*) { return TRUE; }
 SC_HANDLE WINAPI ScmCreate(SC_HANDLE, LPCSTR, LPCSTR, DWORD, DWORD, DWORD, DWORD, LPCSTR, LPCSTR, LPDWORD, LPCSTR,
                            LPCSTR, LPCSTR) {
+  if (machine.exists) {
+    SetLastError(ERROR_SERVICE_EXISTS);
+    return nullptr;
+  }
   machine.exists = true;
+  machine.state = SERVICE_STOPPED;
   return NewServiceHandle();
 }
+// The switches' view: no process id (the stop then waits for STOPPED alone), the image path this
+// executable registers (so /install finds nothing moved), and starts, stops and deletes that take
+// effect at once.
+BOOL WINAPI ScmQueryEx(SC_HANDLE, SC_STATUS_TYPE, LPBYTE buffer, DWORD, LPDWORD) {
+  auto* status = reinterpret_cast<SERVICE_STATUS_PROCESS*>(buffer);
+  *status = SERVICE_STATUS_PROCESS{};
+  status->dwCurrentState = machine.state;
+  return TRUE;
+}
+BOOL WINAPI ScmQueryConfig(SC_HANDLE, LPQUERY_SERVICE_CONFIGA config, DWORD, LPDWORD) {
+  // Read past the countdown: the scripted manager's own calls are not the product's.
+  static char command[MAX_PATH + 2];
+  char path[MAX_PATH] = {};
+  sys::realCalls().GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::snprintf(command, sizeof command, "\"%s\"", path);
+  *config = QUERY_SERVICE_CONFIGA{};
+  config->lpBinaryPathName = command;
+  return TRUE;
+}
+BOOL WINAPI ScmChangeConfig(SC_HANDLE, DWORD, DWORD, DWORD, LPCSTR, LPCSTR, LPDWORD, LPCSTR, LPCSTR, LPCSTR,
+                            LPCSTR) {
+  return TRUE;
+}
+BOOL WINAPI ScmDelete(SC_HANDLE) {
+  machine.exists = false;
+  return TRUE;
+}
+HANDLE WINAPI ScriptedStdHandle(DWORD) { return machine.output; }
+// No console to attach to: a GUI-subsystem program started from a shortcut.
+BOOL WINAPI NoConsole(DWORD) {
+  SetLastError(ERROR_INVALID_HANDLE);
+  return FALSE;
+}
 BOOL WINAPI ScmDescribe(SC_HANDLE, DWORD, LPVOID) { return TRUE; }
-BOOL WINAPI ScmStart(SC_HANDLE, DWORD, LPCSTR*) { return TRUE; }
+BOOL WINAPI ScmStart(SC_HANDLE, DWORD, LPCSTR*) {
+  if (machine.state != SERVICE_STOPPED) {
+    SetLastError(ERROR_SERVICE_ALREADY_RUNNING);
+    return FALSE;
+  }
+  machine.state = SERVICE_RUNNING;
+  return TRUE;
+}
 BOOL WINAPI ScmControl(SC_HANDLE, DWORD, LPSERVICE_STATUS status) {
   *status = SERVICE_STATUS{};
   status->dwCurrentState = SERVICE_STOP_PENDING;
+  machine.state = SERVICE_STOPPED;
   return TRUE;
 }
 SERVICE_STATUS_HANDLE WINAPI ScmRegisterHandler(LPCSTR, LPHANDLER_FUNCTION_EX, LPVOID) { return kStatusHandle; }
@@ -296,6 +346,24 @@ void DescribeFailures() {
   fails(&sys::Calls::Process32Next, ERROR_BAD_LENGTH);
   fails(&sys::Calls::TerminateProcess, ERROR_ACCESS_DENIED);
   fails(&sys::Calls::SetDefaultDllDirectories, ERROR_INVALID_PARAMETER);
+  fails(&sys::Calls::GetStdHandle, ERROR_INVALID_HANDLE, kInvalid);
+  fails(&sys::Calls::AttachConsole, ERROR_INVALID_HANDLE);
+  fails(&sys::Calls::QueryServiceStatusEx, ERROR_INVALID_HANDLE);
+  fails(&sys::Calls::ChangeServiceConfigA, ERROR_SERVICE_MARKED_FOR_DELETE);
+  fails(&sys::Calls::QueryServiceConfigA, ERROR_INSUFFICIENT_BUFFER);
+  fails(&sys::Calls::DeleteService, ERROR_SERVICE_MARKED_FOR_DELETE);
+  fails(&sys::Calls::WTSQueryUserToken, ERROR_NO_TOKEN);
+  fails(&sys::Calls::RegisterEventSourceA, ERROR_ACCESS_DENIED);
+  fails(&sys::Calls::ReportEventA, ERROR_LOG_FILE_FULL);
+  releaseFails(&sys::Calls::DeregisterEventSource, ERROR_INVALID_HANDLE);
+  // The registry's calls return their error.
+  const auto returnsError = [](auto member, DWORD error, bool release = false) {
+    SetFailure(RowIndex(member), RowFailure{0, error, release, true});
+  };
+  returnsError(&sys::Calls::RegCreateKeyExA, ERROR_ACCESS_DENIED);
+  returnsError(&sys::Calls::RegSetValueExA, ERROR_ACCESS_DENIED);
+  returnsError(&sys::Calls::RegCloseKey, ERROR_INVALID_HANDLE, true);
+  returnsError(&sys::Calls::RegDeleteKeyA, ERROR_ACCESS_DENIED);
 }
 
 // Access denied, not enough memory, invalid handle, and the row's own typical error.
@@ -318,6 +386,8 @@ struct Scenario {
   bool byHand;   // not the service: the controller run by hand, or the process's exit
   bool stopAsked;  // the act stops the service: STOPPED with code 0 is then an end like any other
   const char* modeFile;
+  const char* switches = nullptr;  // the administrator's switches the act runs
+  DWORD switchesCode = 0;          // their exit code when nothing fails
 };
 
 struct Run {
@@ -326,6 +396,7 @@ struct Run {
   std::vector<std::string> problems;
   ServiceHost host{};
   HANDLE mainThread = nullptr;
+  DWORD switchesCode = 0;
 
   void Problem(const std::string& text) { problems.push_back(text); }
 
@@ -498,6 +569,88 @@ struct Target {
   DWORD error = 0;
 };
 
+// The switches' exit code when `target` fails: the failing call's error where the switch stops at it,
+// and what it answers without a fault where the call only tells, configures or tidies up.
+DWORD ExpectedSwitchesCode(const Scenario& scenario, const Target& target) {
+  if (target.occurrence == 0) return scenario.switchesCode;
+  const std::string row = Countdown::RowName(target.row);
+  static const char* const kNotAnswered[] = {
+      "CloseServiceHandle", "ChangeServiceConfig2A", "ChangeServiceConfig2W", "GetStdHandle", "AttachConsole",
+      "MessageBoxA", "MessageBoxW", "RegisterEventSourceA", "ReportEventA", "DeregisterEventSource",
+      "RegCreateKeyExA", "RegSetValueExA", "RegCloseKey", "RegDeleteKeyA", "CloseHandle", "OutputDebugStringA",
+      // The output's own calls, should they go through the table: a text not written is shown another way.
+      "WriteFile", "CreateFileA"};
+  for (const char* name : kNotAnswered) {
+    if (row == name) return scenario.switchesCode;
+  }
+  const std::string arguments = scenario.switches;
+  // /status shows "?" for an image path it cannot read.
+  if (row == "QueryServiceConfigA" && arguments == "/status") return scenario.switchesCode;
+  if (row == "GetModuleFileNameA") return kPathUnreadable;
+  // A service marked for deletion is as good as deleted; one that is gone needs no uninstalling.
+  if (row == "DeleteService" && target.error == ERROR_SERVICE_MARKED_FOR_DELETE) return scenario.switchesCode;
+  const bool present = std::strcmp(scenario.name, "switch_reinstall") == 0;
+  if (row == "OpenServiceA" && target.error == ERROR_SERVICE_DOES_NOT_EXIST && target.occurrence == 1) {
+    if (arguments == "/uninstall") return scenario.switchesCode;
+    // Taken for absent, the service is created: a service that is there the manager refuses to create.
+    if (arguments.rfind("/install", 0) == 0) return present ? ERROR_SERVICE_EXISTS : scenario.switchesCode;
+  }
+  // A service that already runs is where /install brings it.
+  if (row == "StartServiceA" && target.error == ERROR_SERVICE_ALREADY_RUNNING && present) {
+    return scenario.switchesCode;
+  }
+  return target.error;
+}
+
+// The administrator is told once: on the standard output, or (with no output to write to) in one
+// box of the same text, unless /quiet; the text names the code.
+void CheckSwitchesTold(Run& run, const std::string& written, DWORD expected) {
+  if (run.switchesCode != expected) {
+    run.Problem("the switches exited with " + std::to_string(run.switchesCode) + ", not " + std::to_string(expected));
+  }
+  const std::string prefix = std::string(kServiceName) + " ";
+  std::vector<std::string> told;
+  if (!written.empty()) told.push_back(written);
+  for (const std::string& box : machine.boxes) {
+    const size_t colon = box.find(':');
+    const UINT style = static_cast<UINT>(std::strtoul(box.c_str(), nullptr, 10));
+    const UINT wanted = MB_OK | (run.switchesCode != 0 && run.switchesCode != ERROR_SERVICE_DOES_NOT_EXIST &&
+                                         std::string(run.scenario.switches) != "/status"
+                                     ? MB_ICONERROR
+                                     : MB_ICONINFORMATION);
+    if (style != wanted && std::string(run.scenario.switches) != "/status") {
+      run.Problem("a box of style " + std::to_string(style) + ", not " + std::to_string(wanted));
+    }
+    told.push_back(box.substr(colon + 1));
+  }
+  const bool quiet = std::strstr(run.scenario.switches, "/quiet") != nullptr;
+  if (told.size() != (quiet && written.empty() ? 0u : 1u)) {
+    run.Problem("told " + std::to_string(told.size()) + " times: " + ::testing::PrintToString(told));
+    return;
+  }
+  if (told.empty()) return;
+  const std::string& text = told.front();
+  if (text.compare(0, prefix.size(), prefix) != 0 || text.size() < 2 || text.substr(text.size() - 2) != "\r\n") {
+    run.Problem("told " + ::testing::PrintToString(text));
+  }
+  if (expected != 0 && (std::string(run.scenario.switches) != "/status" || expected > SERVICE_PAUSED) &&
+      text.find(std::to_string(expected)) == std::string::npos) {
+    run.Problem("the text " + ::testing::PrintToString(text) + " does not name " + std::to_string(expected));
+  }
+}
+
+// What the switches wrote to their standard output, read from the pipe's other end.
+std::string ReadOutput(HANDLE reader) {
+  std::string text;
+  char buffer[4096];
+  DWORD available = 0, read = 0;
+  while (::PeekNamedPipe(reader, nullptr, 0, nullptr, &available, nullptr) && available > 0 &&
+         ::ReadFile(reader, buffer, sizeof buffer, &read, nullptr) && read > 0) {
+    text.append(buffer, read);
+  }
+  return text;
+}
+
 std::string RunName(const Scenario& scenario, const Target& target) {
   return std::string(scenario.name) + ":" + Countdown::RowName(target.row) + "#" +
          std::to_string(target.occurrence) + ":" + std::to_string(target.error);
@@ -516,11 +669,19 @@ std::vector<std::string> RunOnce(const Scenario& scenario, Countdown& countdown,
   run.host.serviceName = kServiceName;
   run.host.displayName = kServiceName;
   g_serviceHost = &run.host;
+  HANDLE outputReader = nullptr;
+  if (scenario.switches != nullptr) ::CreatePipe(&outputReader, &machine.output, nullptr, 1 << 16);
 
   scenario.prepare(run);
   countdown.Arm(target.row, target.occurrence, target.error);
   scenario.act(run);
   countdown.Disarm();
+  if (scenario.switches != nullptr) {
+    CheckSwitchesTold(run, ReadOutput(outputReader), ExpectedSwitchesCode(scenario, target));
+    ::CloseHandle(outputReader);
+    ::CloseHandle(machine.output);
+    machine.output = nullptr;
+  }
   sites = countdown.Sites();
   if (target.occurrence != 0 && !countdown.Fired()) run.Problem("the run never made the call that was to fail");
 
@@ -534,7 +695,9 @@ std::vector<std::string> RunOnce(const Scenario& scenario, Countdown& countdown,
   const size_t started = fault::ProgramsStarted().size();
   if (started > 1) run.Problem("the program was started " + std::to_string(started) + " times");
   for (const std::string& box : machine.boxes) {
-    if (scenario.byHand ? !ByHandBranchBox(box) : true) run.Problem("unexpected message box " + box);
+    if (scenario.switches == nullptr && (scenario.byHand ? !ByHandBranchBox(box) : true)) {
+      run.Problem("unexpected message box " + box);
+    }
   }
   g_serviceHost = nullptr;
   return run.problems;
@@ -586,6 +749,19 @@ void TimerChecks(Run& run) {
   }
 }
 
+void Switches(Run& run) { run.switchesCode = RunCommandSwitches(run.scenario.switches); }
+
+// A logon at the console, as the service control manager tells it.
+void Logons(Run& run) {
+  WTSSESSION_NOTIFICATION notification{sizeof notification, sys::realCalls().WTSGetActiveConsoleSessionId()};
+  for (int i = 0; i < 2; ++i) {
+    if (ServiceControlHandler(SERVICE_CONTROL_SESSIONCHANGE, WTS_SESSION_LOGON, &notification, nullptr) != NO_ERROR) {
+      run.Problem("the control handler returned an error");
+    }
+    run.Settle();
+  }
+}
+
 void Stop(Run& run) {
   run.Control(SERVICE_CONTROL_STOP);
   machine.WaitFor("the stop", [] { return machine.mainEnded; });
@@ -604,6 +780,21 @@ const Scenario kScenarios[] = {
     {"stop", Running, Stop, false, true, nullptr},
     // The teardown registered for the process's exit, with the bridge SDK bound.
     {"exit", [](Run&) { DeviceManager::Instance(); }, [](Run&) { DeviceManager::Teardown(); }, true, false, nullptr},
+    // The program started in the console user's own session, with the user's token.
+    {"arrival_as_user", Running, Arrivals, false, false, "[Fields]\r\nLaunchAs=user\r\n"},
+    // Started with a user logged on: the program is started at once; then logons at the console.
+    {"logon_start", Nothing, StartUp, false, false, "[Fields]\r\nLaunchAtLogon=1\r\n"},
+    {"logon", Running, Logons, false, false, "[Fields]\r\nLaunchAtLogon=1\r\nLaunchAs=user\r\n"},
+    // The administrator's switches, against a scripted service control manager.
+    {"switch_install", [](Run&) { machine.exists = false, machine.state = 0; }, Switches, true, false, nullptr,
+     "/install", 0},
+    {"switch_reinstall", Nothing, Switches, true, false, nullptr, "/install /quiet", 0},
+    {"switch_uninstall", Nothing, Switches, true, false, nullptr, "/uninstall", 0},
+    {"switch_start", [](Run&) { machine.state = SERVICE_STOPPED; }, Switches, true, false, nullptr, "/start", 0},
+    {"switch_stop", Nothing, Switches, true, false, nullptr, "/stop /quiet", 0},
+    {"switch_status", Nothing, Switches, true, false, nullptr, "/status", SERVICE_RUNNING},
+    {"switch_status_absent", [](Run&) { machine.exists = false; }, Switches, true, false, nullptr, "/status",
+     ERROR_SERVICE_DOES_NOT_EXIST},
 };
 
 // The run FAULT_RUN names, or "" for every run.
@@ -671,6 +862,12 @@ class FaultMatrixBase : public ::testing::Test {
   sys::ScopedCall<decltype(c_.WaitForMultipleObjects)> r20_{c_.WaitForMultipleObjects, WatchedWaitForEither};
   sys::ScopedCall<decltype(c_.CreateProcessAsUserA)> r21_{c_.CreateProcessAsUserA, SuspendedStart};
   sys::ScopedCall<decltype(c_.TerminateProcess)> r22_{c_.TerminateProcess, RecordedTerminate};
+  sys::ScopedCall<decltype(c_.QueryServiceStatusEx)> r23_{c_.QueryServiceStatusEx, ScmQueryEx};
+  sys::ScopedCall<decltype(c_.QueryServiceConfigA)> r24_{c_.QueryServiceConfigA, ScmQueryConfig};
+  sys::ScopedCall<decltype(c_.ChangeServiceConfigA)> r25_{c_.ChangeServiceConfigA, ScmChangeConfig};
+  sys::ScopedCall<decltype(c_.DeleteService)> r26_{c_.DeleteService, ScmDelete};
+  sys::ScopedCall<decltype(c_.GetStdHandle)> r27_{c_.GetStdHandle, ScriptedStdHandle};
+  sys::ScopedCall<decltype(c_.AttachConsole)> r28_{c_.AttachConsole, NoConsole};
   Countdown countdown_;
 };
 

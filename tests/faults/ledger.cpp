@@ -75,6 +75,9 @@ void CreateThreadSeen(HANDLE h, LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_RO
   OnHandleResult(h, "CreateThread");
 }
 void SnapshotSeen(HANDLE h, DWORD, DWORD) { OnHandleResult(h, "CreateToolhelp32Snapshot"); }
+void UserTokenSeen(BOOL ok, ULONG, PHANDLE token) {
+  if (ok) OnHandleResult(*token, "WTSQueryUserToken");
+}
 void OpenProcessTokenSeen(BOOL ok, HANDLE, DWORD, PHANDLE token) {
   if (ok) OnHandleResult(*token, "OpenProcessToken");
 }
@@ -126,6 +129,7 @@ void WatchAcquisitionsAndReleases() {
   Observe(&sys::Calls::CreateToolhelp32Snapshot, SnapshotSeen);
   Observe(&sys::Calls::OpenProcessToken, OpenProcessTokenSeen);
   Observe(&sys::Calls::DuplicateTokenEx, DuplicateTokenSeen);
+  Observe(&sys::Calls::WTSQueryUserToken, UserTokenSeen);
   Observe(&sys::Calls::CreateProcessAsUserA, CreateProcessSeen);
   Observe(&sys::Calls::CreateEnvironmentBlock, EnvironmentSeen);
   Observe(&sys::Calls::LoadLibraryExA, LoadLibrarySeen);

@@ -1,4 +1,4 @@
-// The event log: the exact events each helper writes, the message table's texts, and the source's
+// The event log: the exact events each helper writes, the message table's presence and edges, and the source's
 // registry key on the real (Wine) registry.
 #include "platform/event_log.h"
 
@@ -57,48 +57,58 @@ TEST(EventLog, ASourceThatCannotBeOpenedWritesNothing) {
   EXPECT_EQ(capture.capture().calls, std::vector<std::string>{"open"});
 }
 
-// The texts Event Viewer shows, from the message table linked into every executable of this build
-// (this one included), with the insert strings in place.
-TEST(EventLog, MessageTableTexts) {
+// FormatMessage as Event Viewer calls it: the message table linked into every executable of this
+// build (this one included), in English, with the insert strings in place; "" with the error when the
+// table has no such message.
+std::string EventText(DWORD id, std::vector<const char*> inserts, DWORD* error = nullptr) {
+  char text[1024] = {};
+  std::vector<DWORD_PTR> strings;
+  for (const char* s : inserts) strings.push_back(reinterpret_cast<DWORD_PTR>(s));
+  strings.resize(9, reinterpret_cast<DWORD_PTR>(""));
+  const DWORD length =
+      ::FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, ::GetModuleHandleA(nullptr), id,
+                       0x409, text, sizeof text, reinterpret_cast<va_list*>(strings.data()));
+  if (error != nullptr) *error = length == 0 ? ::GetLastError() : 0;
+  return std::string(text, length);
+}
+
+// The table is linked, and Event Viewer reads a message of it whole with its insert strings.
+TEST(EventLog, MessageTableIsLinked) {
+  EXPECT_EQ(EventText(MSG_MODE_VALUE_REJECTED, {"C:\\M\\language\\ModeConfig.ini", "LaunchAs", "admin"}),
+            "In the mode file C:\\M\\language\\ModeConfig.ini, the value \"admin\" of key LaunchAs is not accepted. "
+            "LaunchAs takes its default.\r\n");
+}
+
+// Its edges: the first and last identifier of each range are there, their neighbours are not; an
+// insert string that looks like an insert (an administrator's own value) is shown as it is.
+TEST(EventLog, MessageTableBoundaries) {
   struct Case {
     DWORD id;
-    std::vector<const char*> strings;
-    const char* text;
-  };
-  const Case cases[] = {
-      {MSG_SERVICE_STARTED, {"5", "1", "user"},
-       "The service started. Read from the mode file at start: PollSeconds=5, LaunchAtLogon=1, LaunchAs=user."},
-      {MSG_SERVICE_STOPPED, {"0", "0"}, "The service stopped. Win32 exit code 0, service-specific exit code 0."},
-      {MSG_START_STEP_FAILED, {"Could not create the worker thread.", "1066", "Service-specific error.", "5"},
-       "The service could not start. Could not create the worker thread. Win32 error 1066: Service-specific error. "
-       "Service-specific code 5."},
-      {MSG_PROGRAM_STARTED, {"42", "1", "\"C:\\M\\Marrowbank.exe\""},
-       "The desktop program was started as process 42 in session 1 with the command line "
-       "\"C:\\M\\Marrowbank.exe\""},
-      {MSG_PROGRAM_FAILED, {"CreateEnvironmentBlock", "5", "Access denied."},
-       "The desktop program could not be started: CreateEnvironmentBlock failed with Win32 error 5: Access "
-       "denied."},
-      {MSG_NO_CONSOLE_USER, {"1"},
-       "The desktop program was not started: LaunchAs=user, and no user is logged on at the console (session "
-       "1)."},
-      {MSG_MODE_FILE_UNREADABLE, {"C:\\M\\language\\ModeConfig.ini", "5", "Access denied."},
-       "The mode file C:\\M\\language\\ModeConfig.ini exists but cannot be read (Win32 error 5: Access denied.). "
-       "Every key takes its default."},
-      {MSG_MODE_VALUE_REJECTED, {"C:\\M\\language\\ModeConfig.ini", "LaunchAs", "admin"},
-       "In the mode file C:\\M\\language\\ModeConfig.ini, the value \"admin\" of key LaunchAs is not accepted. "
-       "LaunchAs takes its default."},
+    bool present;
+  } cases[] = {
+      {MSG_SERVICE_STARTED - 1, false},  {MSG_SERVICE_STARTED, true},   {MSG_START_STEP_FAILED, true},
+      {MSG_START_STEP_FAILED + 1, false}, {MSG_PROGRAM_STARTED - 1, false}, {MSG_PROGRAM_STARTED, true},
+      {MSG_PROGRAM_NEEDS_ELEVATION, true}, {MSG_PROGRAM_NEEDS_ELEVATION + 1, false},
+      {MSG_MODE_FILE_UNREADABLE - 1, false}, {MSG_MODE_FILE_UNREADABLE, true},
+      {MSG_MODE_FILE_MARKED, true},      {MSG_MODE_FILE_MARKED + 1, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.id);
-    char text[512] = {};
-    std::vector<DWORD_PTR> strings;
-    for (const char* s : c.strings) strings.push_back(reinterpret_cast<DWORD_PTR>(s));
-    const DWORD length =
-        ::FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, ::GetModuleHandleA(nullptr),
-                         c.id, 0x409, text, sizeof text, reinterpret_cast<va_list*>(strings.data()));
-    ASSERT_GT(length, 0u) << ::GetLastError();
-    EXPECT_EQ(std::string(text), std::string(c.text) + "\r\n");
+    DWORD error = 0;
+    const std::string text = EventText(c.id, {"a", "b", "c", "d"}, &error);
+    if (c.present) {
+      EXPECT_EQ(error, 0u);
+      ASSERT_GE(text.size(), 2u);
+      EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+      EXPECT_EQ(text.find('%'), std::string::npos) << text;
+    } else {
+      EXPECT_EQ(text, "");
+      EXPECT_EQ(error, static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
+    }
   }
+  EXPECT_EQ(EventText(MSG_NO_CONSOLE_USER, {"%1%2"}),
+            "The desktop program was not started: LaunchAs=user, and no user is logged on at the console (session "
+            "%1%2).\r\n");
 }
 
 // The source's key on the real registry: both values written, then removed; removing what is not

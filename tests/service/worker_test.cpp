@@ -56,7 +56,7 @@ class WorkerTest : public service_test::LaunchFixture {
   void TearDown() override {
     if (thread_) {
       Post(WM_QUIT);
-      ::WaitForSingleObject(thread_.get(), 5000);
+      ::WaitForSingleObject(thread_.get(), INFINITE);
     }
     LaunchFixture::TearDown();
   }
@@ -66,7 +66,7 @@ class WorkerTest : public service_test::LaunchFixture {
     thread_.reset(::CreateThread(nullptr, 0, WorkerThreadProc, &start, 0, &threadId_));
     ASSERT_TRUE(thread_);
     // The starter's record may go once the thread is ready.
-    ASSERT_EQ(::WaitForSingleObject(ready_.get(), 5000), WAIT_OBJECT_0);
+    ASSERT_EQ(::WaitForSingleObject(ready_.get(), INFINITE), WAIT_OBJECT_0);
   }
   void Post(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
     ASSERT_TRUE(::PostThreadMessageA(threadId_, message, wParam, lParam));
@@ -74,7 +74,7 @@ class WorkerTest : public service_test::LaunchFixture {
   // Ends the thread with WM_QUIT and returns its result.
   DWORD Quit() {
     Post(WM_QUIT);
-    EXPECT_EQ(::WaitForSingleObject(thread_.get(), 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(::WaitForSingleObject(thread_.get(), INFINITE), WAIT_OBJECT_0);
     DWORD result = 1234;
     ::GetExitCodeThread(thread_.get(), &result);
     thread_.reset();
@@ -144,13 +144,21 @@ TEST_F(WorkerTest, QuitLeavesMessagesQueuedBehindIt) {
   EXPECT_EQ(Events().Lines(), (Lines{"kill 111", ExpectedLaunch()}));
 }
 
+// From the third pause on, a pause lasts until the stop event it waits on is set: the count is the
+// pauses made before the stop, whatever the machine's speed.
+DWORD WINAPI PausesUntilStopFromTheThird(HANDLE handle, DWORD timeout) {
+  if (timeout == INFINITE) return sys::realCalls().WaitForSingleObject(handle, timeout);
+  Events().Add("pause");
+  return sys::realCalls().WaitForSingleObject(handle, Events().Count("pause") >= 3 ? INFINITE : 0);
+}
+
 // The stop event ends an arrival's pauses at once; nothing is launched and the thread takes its
 // next message.
 TEST_F(WorkerTest, StopDuringAnArrivalsPausesEndsItPromptly) {
-  service_test::g_realPauseFrom = 3;
+  sys::ScopedCall<decltype(c_.WaitForSingleObject)> wait(c_.WaitForSingleObject, PausesUntilStopFromTheThird);
   Start();
   Post(kArrivalMessage);
-  ASSERT_TRUE(WaitUntil([] { return Events().Count("pause") >= 3; }));
+  ASSERT_TRUE(WaitUntil([] { return Events().Count("pause") == 3; }));
   Scenario(service_test::kOneDisk);  // would launch, were the response to carry on
   ::SetEvent(stop_.get());
   EXPECT_EQ(Quit(), 0u);
@@ -211,7 +219,7 @@ TEST_F(WorkerTest, NullParameterRunsTheLoop) {
   ASSERT_TRUE(thread);
   ASSERT_TRUE(WaitUntil([id] { return ::PostThreadMessageA(id, WM_TIMER, 9, 0) != FALSE; }));
   ::PostThreadMessageA(id, WM_QUIT, 0, 0);
-  ASSERT_EQ(::WaitForSingleObject(thread.get(), 5000), WAIT_OBJECT_0);
+  ASSERT_EQ(::WaitForSingleObject(thread.get(), INFINITE), WAIT_OBJECT_0);
   EXPECT_EQ(Events().Lines(), (Lines{"kill 111", ExpectedLaunch()}));
 }
 

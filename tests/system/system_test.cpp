@@ -799,7 +799,7 @@ TEST_F(SystemTest, SwitchesFromRunningStoppedAndAbsent) {
       EXPECT_EQ(after.dwProcessId, pid);
     }
     if (step.stateAfter == SERVICE_STOPPED || step.stateAfter == kAbsent) {
-      EXPECT_TRUE(tools::WaitProcessGone(pid, 5000));
+      EXPECT_TRUE(tools::WaitProcessGone(pid, INFINITE));
     }
     pid = after.dwProcessId;
   }
