@@ -127,6 +127,7 @@ BOOL WINAPI ChangeConfig(SC_HANDLE, DWORD type, DWORD start, DWORD errorControl,
   return TRUE;
 }
 BOOL WINAPI ChangeConfig2(SC_HANDLE, DWORD, LPVOID) { return TRUE; }
+BOOL WINAPI ChangeConfig2W(SC_HANDLE, DWORD, LPVOID) { return TRUE; }
 
 // SERVICE_NO_CHANGE as the fake writes it.
 std::string NoChange() {
@@ -176,6 +177,7 @@ class SwitchRunTest : public ::testing::Test {
   sys::ScopedCall<decltype(c_.QueryServiceConfigA)> r13_{c_.QueryServiceConfigA, QueryConfig};
   sys::ScopedCall<decltype(c_.ChangeServiceConfigA)> r14_{c_.ChangeServiceConfigA, ChangeConfig};
   sys::ScopedCall<decltype(c_.ChangeServiceConfig2A)> r15_{c_.ChangeServiceConfig2A, ChangeConfig2};
+  sys::ScopedCall<decltype(c_.ChangeServiceConfig2W)> r16_{c_.ChangeServiceConfig2W, ChangeConfig2W};
 };
 
 // /install over an existing registration, with the event source's real key: the registration it
