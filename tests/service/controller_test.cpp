@@ -198,6 +198,14 @@ class ControllerTest : public ::testing::Test {
   void TearDown() override {
     scm = nullptr;
   }
+  // A fresh service manager: the service there or not, its state, the calls that fail.
+  Scm& Arrange(bool exists, DWORD state, const std::set<std::string>& failing) {
+    scm_ = Scm{};
+    scm_.exists = exists;
+    scm_.state = state;
+    scm_.failing = failing;
+    return scm_;
+  }
   const std::vector<std::string>& Run() {
     RunServiceController();
     EXPECT_TRUE(scm_.boxOwnerAndCaptionRight);
@@ -325,11 +333,7 @@ TEST_F(ControllerTest, EachStateAndFailureTakesItsBranch) {
   };
   for (const BranchCase& c : cases) {
     SCOPED_TRACE(c.name);
-    scm_ = Scm{};
-    scm_.exists = c.exists;
-    scm_.state = c.state;
-    scm_.failing = c.failing;
-    scm_.answer = c.answer;
+    Arrange(c.exists, c.state, c.failing).answer = c.answer;
     EXPECT_EQ(Run(), c.expected);
     EXPECT_EQ(scm_.boxTexts, c.boxes);
   }
@@ -359,11 +363,7 @@ TEST_F(ControllerTest, BoxTextsReachTheWideCallAsTheChineseTexts) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    scm_ = Scm{};
-    scm_.exists = c.exists;
-    scm_.state = c.state;
-    scm_.failing = c.failing;
-    scm_.modulePathResult = c.modulePathResult;
+    Arrange(c.exists, c.state, c.failing).modulePathResult = c.modulePathResult;
     Run();
     EXPECT_EQ(scm_.wideBoxTexts, std::vector<std::wstring>{c.text});
   }
