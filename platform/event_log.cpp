@@ -34,8 +34,9 @@ bool RemoveEventSource() {
 bool ReadEventSourceMessageFile(std::string& path) {
   char value[1024];
   DWORD size = sizeof value;
-  if (::RegGetValueA(HKEY_LOCAL_MACHINE, kEventSourceKey, "EventMessageFile",
-                     RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, value, &size) != ERROR_SUCCESS) {
+  if (sys::calls().RegGetValueA(HKEY_LOCAL_MACHINE, kEventSourceKey, "EventMessageFile",
+                                RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, value,
+                                &size) != ERROR_SUCCESS) {
     return false;
   }
   path.assign(value);

@@ -77,10 +77,14 @@ const Calls kReal = {
     ::WTSQueryUserToken,
     ::MessageBoxW,
     ::ChangeServiceConfig2W,
+    ::CreateFileA,
+    ::WriteFile,
+    ::OpenProcess,
+    ::RegGetValueA,
 };
 
 // Every row is a function pointer: a row added to Calls but not to kReal would be left null.
-static_assert(sizeof(Calls) == 58 * sizeof(void*), "keep kReal in step with Calls");
+static_assert(sizeof(Calls) == 62 * sizeof(void*), "keep kReal in step with Calls");
 
 Calls g_calls = kReal;
 

@@ -91,6 +91,13 @@ struct Calls {
   // The installer's Chinese texts through the wide-character calls, readable on every code page.
   decltype(&::MessageBoxW) MessageBoxW;
   decltype(&::ChangeServiceConfig2W) ChangeServiceConfig2W;
+
+  // Files, the switches' console output, the process behind a stop, the event source's registration:
+  // calls whose failure the administrator must still be told about correctly.
+  decltype(&::CreateFileA) CreateFileA;
+  decltype(&::WriteFile) WriteFile;
+  decltype(&::OpenProcess) OpenProcess;
+  decltype(&::RegGetValueA) RegGetValueA;
 };
 
 // The table in force. Product code reads it on every call, so an override takes effect at once.

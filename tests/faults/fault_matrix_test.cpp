@@ -353,6 +353,9 @@ void DescribeFailures() {
   fails(&sys::Calls::QueryServiceConfigA, ERROR_INSUFFICIENT_BUFFER);
   fails(&sys::Calls::DeleteService, ERROR_SERVICE_MARKED_FOR_DELETE);
   fails(&sys::Calls::WTSQueryUserToken, ERROR_NO_TOKEN);
+  fails(&sys::Calls::CreateFileA, ERROR_SHARING_VIOLATION, kInvalid);
+  fails(&sys::Calls::WriteFile, ERROR_NO_DATA);
+  fails(&sys::Calls::OpenProcess, ERROR_INVALID_PARAMETER);
   fails(&sys::Calls::RegisterEventSourceA, ERROR_ACCESS_DENIED);
   fails(&sys::Calls::ReportEventA, ERROR_LOG_FILE_FULL);
   releaseFails(&sys::Calls::DeregisterEventSource, ERROR_INVALID_HANDLE);
@@ -364,6 +367,7 @@ void DescribeFailures() {
   returnsError(&sys::Calls::RegSetValueExA, ERROR_ACCESS_DENIED);
   returnsError(&sys::Calls::RegCloseKey, ERROR_INVALID_HANDLE, true);
   returnsError(&sys::Calls::RegDeleteKeyA, ERROR_ACCESS_DENIED);
+  returnsError(&sys::Calls::RegGetValueA, ERROR_FILE_NOT_FOUND);
 }
 
 // Access denied, not enough memory, invalid handle, and the row's own typical error.
@@ -578,6 +582,8 @@ DWORD ExpectedSwitchesCode(const Scenario& scenario, const Target& target) {
       "CloseServiceHandle", "ChangeServiceConfig2A", "ChangeServiceConfig2W", "GetStdHandle", "AttachConsole",
       "MessageBoxA", "MessageBoxW", "RegisterEventSourceA", "ReportEventA", "DeregisterEventSource",
       "RegCreateKeyExA", "RegSetValueExA", "RegCloseKey", "RegDeleteKeyA", "CloseHandle", "OutputDebugStringA",
+      // The event source's previous registration, kept only to put it back should the start fail.
+      "RegGetValueA",
       // The output's own calls, should they go through the table: a text not written is shown another way.
       "WriteFile", "CreateFileA"};
   for (const char* name : kNotAnswered) {
