@@ -3,11 +3,13 @@
 # simulated fingerprint disk plugged in, the desktop program started in the console session, the service
 # stopped and removed again. Prints a timeline; exits non-zero at the first step that does not happen.
 #
-#   scripts/demo.sh [--no-build] [--keep] [--scenario FILE] [--build-dir DIR] [--out DIR]
+#   scripts/demo.sh [--no-build] [--keep] [--unbounded] [--scenario FILE] [--build-dir DIR] [--out DIR]
 #
 #   --no-build       use the build as it is (it must be there); default: install what is missing and build
 #   --keep           leave the prefix, its service manager, the X display and the keeper running afterwards,
 #                    for poking around (the script prints how to reach them and how to end them)
+#   --unbounded      never give up waiting for a step (say so once at its usual bound instead): the test's
+#                    own time-out ends a run that is stuck, so a slow machine never fails a step that happens
 #   --scenario FILE  the simulated device (format: standins/t3fp_sim/README.md); default demo/fingerprint-disk.txt
 #   --build-dir DIR  the build tree to take the programs from; default build/default, or build/x64 (the 64-bit
 #                    test build, in a 64-bit prefix) on a host that cannot run 32-bit programs
@@ -15,7 +17,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
-build=1 keep=0
+build=1 keep=0 unbounded=0
 scenario=$root/demo/fingerprint-disk.txt
 build_dir=""
 out_dir=$root/build/demo
@@ -23,6 +25,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --no-build) build=0 ;;
     --keep) keep=1 ;;
+    --unbounded) unbounded=1 ;;
     --scenario) scenario=$(realpath "$2"); shift ;;
     --build-dir) build_dir=$(realpath -m "$2"); shift ;;
     --out) out_dir=$(realpath -m "$2"); shift ;;
@@ -45,11 +48,16 @@ fail() {
   printf '            seen:     %s\n' "$3" >&2
   exit 1
 }
-# wait_for SECONDS COMMAND...: polls every 0.2 s until COMMAND succeeds; status 1 when time runs out.
+# wait_for SECONDS COMMAND...: polls every 0.2 s until COMMAND succeeds; status 1 when time runs out, or
+# with --unbounded one line on standard error at that point and the wait goes on.
 wait_for() {
-  local deadline=$(( $(date +%s%N) + $1 * 1000000000 )); shift
+  local seconds=$1 deadline=$(( $(date +%s%N) + $1 * 1000000000 )) told=0; shift
   until "$@"; do
-    [ "$(date +%s%N)" -lt "$deadline" ] || return 1
+    if [ "$(date +%s%N)" -ge "$deadline" ]; then
+      [ "$unbounded" = 1 ] || return 1
+      [ "$told" = 1 ] || printf '%s still waiting after %s s: %s\n' "$(stamp)" "$seconds" "$*" >&2
+      told=1
+    fi
     sleep 0.2
   done
 }
