@@ -75,8 +75,8 @@ HMODULE BridgeApi::Bind(bool* loadedHere) {
   if (module == nullptr) {
     char path[MAX_PATH];
     if (!LibraryPathBesideExecutable(path)) return nullptr;
-    // The SDK's own dependencies are looked for beside it and in the system folder, not in the
-    // current folder or on PATH.
+    // The SDK's own dependencies are looked for beside it and in the system folder only, where the
+    // system can restrict the search; elsewhere the altered search order at least starts beside it.
     module = sys::calls().LoadLibraryExA(path, nullptr, FullPathLoadFlags());
     if (module == nullptr) return nullptr;
     loaded = true;
