@@ -4,6 +4,9 @@
 
 #include <cstring>
 
+#include "launch/mode_switch.h"
+#include "platform/handles.h"
+
 namespace {
 
 // Far more than a mode file of a few keys holds; what lies beyond is not read.
@@ -11,13 +14,13 @@ constexpr DWORD kLongestFile = 64 * 1024;
 
 // The file's first `size` bytes or fewer; empty when it cannot be read.
 std::string ReadHead(const char* path, DWORD size) {
-  const HANDLE file = ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::string();
+  const sys::UniqueHandle file(sys::calls().CreateFileA(path, GENERIC_READ,
+                                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return std::string();
   std::string bytes(size, '\0');
   DWORD read = 0;
-  if (!::ReadFile(file, &bytes[0], size, &read, nullptr)) read = 0;
-  ::CloseHandle(file);
+  if (!::ReadFile(file.get(), &bytes[0], size, &read, nullptr)) read = 0;
   bytes.resize(read);
   return bytes;
 }
@@ -28,7 +31,7 @@ std::string Trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-bool SameName(const std::string& a, const char* b) { return ::lstrcmpiA(a.c_str(), b) == 0; }
+bool SameName(const std::string& a, const char* b) { return SameModeText(a.c_str(), b); }
 
 }  // namespace
 
@@ -66,7 +69,7 @@ std::string ReadValuePastMark(const char* path, const char* key) {
       // Only the first section of the name counts, as for the profile functions.
       if (inSection) return std::string();
       const size_t close = line.find(']');
-      inSection = !sectionSeen && close != std::string::npos && SameName(Trimmed(line.substr(1, close - 1)), "Fields");
+      inSection = !sectionSeen && close != std::string::npos && SameName(Trimmed(line.substr(1, close - 1)), kModeSection);
       sectionSeen = sectionSeen || inSection;
       continue;
     }

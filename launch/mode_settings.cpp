@@ -7,28 +7,22 @@
 #include "launch/mode_file_mark.h"
 #include "launch/mode_switch.h"
 #include "platform/event_log.h"
+#include "platform/handles.h"
 
 namespace {
-
-constexpr char kSection[] = "Fields";
-
-// The key's value, "" when the file, the section or the key is missing.
-std::string ReadValue(const char* path, const char* key) {
-  char value[260] = {};
-  ::GetPrivateProfileStringA(kSection, key, "", value, sizeof value, path);
-  return value;
-}
 
 // LaunchAs is read past a UTF-8 mark, which Windows' profile functions do not skip: a file that asks
 // for the console user's own token must never start the program as LocalSystem instead. The other
 // keys take their defaults on such a file, which the start-up warning says.
-std::string ReadLaunchAs(const char* path) {
-  return ReadTextMark(path) == TextMark::kUtf8 ? ReadValuePastMark(path, "LaunchAs") : ReadValue(path, "LaunchAs");
+std::string ReadLaunchAs(const char* path, TextMark mark) {
+  if (mark == TextMark::kUtf8) return ReadValuePastMark(path, "LaunchAs");
+  char value[kModeValueSize];
+  ReadModeValue(path, "LaunchAs", "", value);
+  return value;
 }
 
 // One warning at start for a file that begins with a byte-order mark, naming the remedy.
-void CheckMark(const char* path) {
-  const TextMark mark = ReadTextMark(path);
+void ReportMark(const char* path, TextMark mark) {
   if (mark == TextMark::kNone) return;
   ReportModeFileMarked(path, TextMarkName(mark),
                        mark == TextMark::kUtf8
@@ -39,26 +33,13 @@ void CheckMark(const char* path) {
                              "as Unicode, Wine and older tools may not.");
 }
 
-bool IsLaunchAtLogonOn(const std::string& value) { return value == "1"; }
-bool IsLaunchAsUser(const std::string& value) { return ::lstrcmpiA(value.c_str(), "user") == 0; }
-
-// True for a value that reads as a number of zero: explicitly no polling.
-bool IsZero(const std::string& value) {
-  const size_t first = value.find_first_not_of(" \t");
-  if (first == std::string::npos) return false;
-  const size_t last = value.find_last_not_of(" \t");
-  return value.find_first_not_of('0', first) > last;
-}
-
 // A file that is there but cannot be opened (a directory of that name, no read access) reads as
 // every key absent; the administrator is told once.
 void CheckReadable(const char* path) {
-  const HANDLE file = ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file != INVALID_HANDLE_VALUE) {
-    ::CloseHandle(file);
-    return;
-  }
+  const sys::UniqueHandle file(sys::calls().CreateFileA(path, GENERIC_READ,
+                                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file) return;
   const DWORD error = ::GetLastError();
   if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) ReportModeFileUnreadable(path, error);
 }
@@ -66,30 +47,34 @@ void CheckReadable(const char* path) {
 }  // namespace
 
 StartSettings ReadStartSettings() {
-  StartSettings settings{ReadPollSeconds(), false, false};
+  StartSettings settings{0, false, false};
   char path[kModeFilePathSize];
   if (!ModeFilePath(path)) return settings;
   CheckReadable(path);
-  CheckMark(path);
+  const TextMark mark = ReadTextMark(path);
+  ReportMark(path, mark);
 
-  const std::string poll = ReadValue(path, "PollSeconds");
-  if (!poll.empty() && settings.pollSeconds == 0 && !IsZero(poll)) {
-    ReportModeValueRejected(path, "PollSeconds", poll.c_str());
-  }
-  const std::string logon = ReadValue(path, "LaunchAtLogon");
-  settings.launchAtLogon = IsLaunchAtLogonOn(logon);
-  if (!logon.empty() && logon != "0" && !settings.launchAtLogon) {
-    ReportModeValueRejected(path, "LaunchAtLogon", logon.c_str());
-  }
-  const std::string launchAs = ReadLaunchAs(path);
-  settings.launchAsUser = IsLaunchAsUser(launchAs);
-  if (!launchAs.empty() && !settings.launchAsUser && ::lstrcmpiA(launchAs.c_str(), "service") != 0) {
-    ReportModeValueRejected(path, "LaunchAs", launchAs.c_str());
-  }
+  // Each key is read once, and the value read is the one both used and reported.
+  bool accepted = true;
+  char poll[kModeValueSize];
+  ReadModeValue(path, "PollSeconds", "", poll);
+  settings.pollSeconds = ParsePollSeconds(poll, accepted);
+  if (!accepted) ReportModeValueRejected(path, "PollSeconds", poll);
+
+  char logon[kModeValueSize];
+  ReadModeValue(path, "LaunchAtLogon", "", logon);
+  settings.launchAtLogon = ParseLaunchAtLogon(logon, accepted);
+  if (!accepted) ReportModeValueRejected(path, "LaunchAtLogon", logon);
+
+  const std::string launchAs = ReadLaunchAs(path, mark);
+  settings.launchAsUser = ParseLaunchAsUser(launchAs.c_str(), accepted);
+  if (!accepted) ReportModeValueRejected(path, "LaunchAs", launchAs.c_str());
   return settings;
 }
 
 bool ReadLaunchAsUser() {
   char path[kModeFilePathSize];
-  return ModeFilePath(path) && IsLaunchAsUser(ReadLaunchAs(path));
+  if (!ModeFilePath(path)) return false;
+  bool accepted = false;
+  return ParseLaunchAsUser(ReadLaunchAs(path, ReadTextMark(path)).c_str(), accepted);
 }

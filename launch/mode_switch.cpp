@@ -10,11 +10,9 @@
 
 namespace {
 
-constexpr char kSection[] = "Fields";
-constexpr DWORD kValueSize = 260;
-
 constexpr std::size_t kLongestModulePath = 260;  // what GetModuleFileNameA is offered
 constexpr std::size_t kLongestPath = MAX_PATH - 1;  // what the ANSI file functions open
+constexpr unsigned long kLongestPollSeconds = 86400;
 
 // The directory ends at the last 0x5C byte, found byte by byte; with no backslash at all the whole
 // path is taken as the directory. Deliberately not the double-byte-aware scan that the command line
@@ -27,6 +25,8 @@ std::size_t DirectoryLength(const char* modulePath) {
   }
   return length;
 }
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
 
@@ -47,6 +47,47 @@ bool ModeFilePathFits(const char* modulePath) {
   return DirectoryLength(modulePath) + sizeof kModeFileName - 1 <= kLongestPath;
 }
 
+void ReadModeValue(const char* path, const char* key, const char* fallback, char (&value)[kModeValueSize]) {
+  value[0] = '\0';
+  sys::calls().GetPrivateProfileStringA(kModeSection, key, fallback, value, kModeValueSize, path);
+}
+
+bool SameModeText(const char* a, const char* b) {
+  return ::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a, -1, b, -1) == CSTR_EQUAL;
+}
+
+bool ParseModeSwitch(const char* value) { return std::strcmp(value, "0") != 0; }
+
+unsigned ParsePollSeconds(const char* value, bool& accepted) {
+  accepted = true;
+  if (*value == '\0') return 0;
+  accepted = false;
+  const char* p = value;
+  while (IsBlank(*p)) ++p;
+  unsigned long seconds = 0;
+  const char* digits = p;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    seconds = seconds * 10 + static_cast<unsigned long>(*p - '0');
+    if (seconds > kLongestPollSeconds) return 0;  // also stops any overflow
+  }
+  if (p == digits) return 0;
+  while (IsBlank(*p)) ++p;
+  if (*p != '\0') return 0;
+  accepted = true;
+  return static_cast<unsigned>(seconds);
+}
+
+bool ParseLaunchAtLogon(const char* value, bool& accepted) {
+  accepted = *value == '\0' || std::strcmp(value, "0") == 0 || std::strcmp(value, "1") == 0;
+  return std::strcmp(value, "1") == 0;
+}
+
+bool ParseLaunchAsUser(const char* value, bool& accepted) {
+  const bool user = SameModeText(value, "user");
+  accepted = user || *value == '\0' || SameModeText(value, "service");
+  return user;
+}
+
 bool ReadModeSwitch(const char* key) {
   char path[kModeFilePathSize];
   if (!ModeFilePath(path)) {
@@ -55,28 +96,16 @@ bool ReadModeSwitch(const char* key) {
     std::fflush(stderr);
     return false;
   }
-  char value[kValueSize] = {};
-  ::GetPrivateProfileStringA(kSection, key, "default_value", value, kValueSize, path);
-  return std::strcmp(value, "0") != 0;
+  char value[kModeValueSize];
+  ReadModeValue(path, key, "default_value", value);
+  return ParseModeSwitch(value);
 }
 
 unsigned ReadPollSeconds() {
-  constexpr unsigned long kMaximum = 86400;
   char path[kModeFilePathSize];
   if (!ModeFilePath(path)) return 0;
-  char value[kValueSize] = {};
-  ::GetPrivateProfileStringA(kSection, "PollSeconds", "", value, kValueSize, path);
-
-  const char* p = value;
-  while (*p == ' ' || *p == '\t') ++p;
-  unsigned long seconds = 0;
-  const char* digits = p;
-  for (; *p >= '0' && *p <= '9'; ++p) {
-    seconds = seconds * 10 + static_cast<unsigned long>(*p - '0');
-    if (seconds > kMaximum) return 0;  // also stops any overflow
-  }
-  if (p == digits) return 0;
-  while (*p == ' ' || *p == '\t') ++p;
-  if (*p != '\0' || seconds == 0) return 0;
-  return static_cast<unsigned>(seconds);
+  char value[kModeValueSize];
+  ReadModeValue(path, "PollSeconds", "", value);
+  bool accepted = false;
+  return ParsePollSeconds(value, accepted);
 }

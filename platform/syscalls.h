@@ -98,6 +98,9 @@ struct Calls {
   decltype(&::WriteFile) WriteFile;
   decltype(&::OpenProcess) OpenProcess;
   decltype(&::RegGetValueA) RegGetValueA;
+
+  // The mode file's values.
+  decltype(&::GetPrivateProfileStringA) GetPrivateProfileStringA;
 };
 
 // The table in force. Product code reads it on every call, so an override takes effect at once.

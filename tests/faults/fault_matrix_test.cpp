@@ -356,6 +356,8 @@ void DescribeFailures() {
   fails(&sys::Calls::CreateFileA, ERROR_SHARING_VIOLATION, kInvalid);
   fails(&sys::Calls::WriteFile, ERROR_NO_DATA);
   fails(&sys::Calls::OpenProcess, ERROR_INVALID_PARAMETER);
+  // A value that cannot be read comes back empty: the key takes its default.
+  fails(&sys::Calls::GetPrivateProfileStringA, ERROR_FILE_NOT_FOUND);
   fails(&sys::Calls::RegisterEventSourceA, ERROR_ACCESS_DENIED);
   fails(&sys::Calls::ReportEventA, ERROR_LOG_FILE_FULL);
   releaseFails(&sys::Calls::DeregisterEventSource, ERROR_INVALID_HANDLE);

@@ -5,11 +5,14 @@
 
 #include <windows.h>
 
+#include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "launch/mode_file_mark.h"
 #include "platform/event_log.h"
+#include "platform/syscalls.h"
 #include "tests/launch/test_files.h"
 #include "tests/platform/event_capture.h"
 
@@ -76,6 +79,46 @@ TEST_F(StartSettingsTest, AFileThatCannotBeReadIsOneWarning) {
   EXPECT_FALSE(settings.launchAtLogon);
   EXPECT_EQ(events.Events(), std::vector<std::string>{"warning 0x8000012C: " + path_ + " | 5 | " +
                                                       Win32ErrorText(ERROR_ACCESS_DENIED)});
+}
+
+// A file another program holds open without sharing it cannot be read either: one warning with the
+// system's error, every key absent, and the check's own handle closed.
+TEST_F(StartSettingsTest, AFileHeldOpenWithoutSharingIsOneWarning) {
+  SetModeFile("[Fields]\r\nPollSeconds=5\r\n");
+  const HANDLE held = ::CreateFileA(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  event_test::ScopedEventCapture events;
+  const StartSettings settings = ReadStartSettings();
+  ::CloseHandle(held);
+  EXPECT_EQ(settings.pollSeconds, 0u);
+  EXPECT_EQ(events.Events(), std::vector<std::string>{"warning 0x8000012C: " + path_ + " | 32 | " +
+                                                      Win32ErrorText(ERROR_SHARING_VIOLATION)});
+}
+
+// Each key is read from the file once at start, and the value read is the one used and reported: a
+// file edited while it is read cannot give a setting and a warning that disagree.
+std::map<std::string, int> g_reads;
+DWORD WINAPI ValueChangingAfterFirstRead(LPCSTR section, LPCSTR key, LPCSTR fallback, LPSTR value, DWORD size,
+                                         LPCSTR path) {
+  const int read = g_reads[key]++;
+  if (read == 0 || std::string(key) != "PollSeconds") {
+    return sys::realCalls().GetPrivateProfileStringA(section, key, fallback, value, size, path);
+  }
+  return static_cast<DWORD>(std::snprintf(value, size, "soon"));
+}
+
+TEST_F(StartSettingsTest, EachKeyIsReadOnceAndTheValueReadIsTheOneReported) {
+  SetModeFile("[Fields]\r\nPollSeconds=5\r\nLaunchAtLogon=1\r\nLaunchAs=user\r\n");
+  g_reads.clear();
+  sys::ScopedCall<decltype(&::GetPrivateProfileStringA)> edited(sys::calls().GetPrivateProfileStringA,
+                                                                ValueChangingAfterFirstRead);
+  event_test::ScopedEventCapture events;
+  const StartSettings settings = ReadStartSettings();
+  EXPECT_EQ(settings.pollSeconds, 5u);
+  EXPECT_TRUE(settings.launchAtLogon);
+  EXPECT_TRUE(settings.launchAsUser);
+  EXPECT_EQ(events.Events(), std::vector<std::string>{});
+  EXPECT_EQ(g_reads, (std::map<std::string, int>{{"LaunchAs", 1}, {"LaunchAtLogon", 1}, {"PollSeconds", 1}}));
 }
 
 // A file saved with a byte-order mark (PowerShell 5.1's Set-Content -Encoding UTF8, older Notepad)

@@ -120,6 +120,26 @@ TEST(ModeFilePath, ByteWiseLastBackslash) {
   EXPECT_FALSE(ModeFilePathFits((directory + "d\\MarrowbankServer.exe").c_str()));
 }
 
+// Values compare by the invariant locale's rules, whatever the locale of the account the service
+// runs as: letter case of ASCII letters only, never a double-byte value that folds to the same bytes.
+TEST(ModeValues, LaunchAsComparesWithoutLetterCaseByTheInvariantLocale) {
+  const struct {
+    const char* value;
+    bool user, accepted;
+  } cases[] = {
+      {"user", true, true},       {"USER", true, true},      {"uSeR", true, true},
+      {"service", false, true},   {"SERVICE", false, true},  {"", false, true},
+      {"users", false, false},    {" user", false, false},   {"\xD3\xC3\xBB\xA7", false, false},
+      {"admin", false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    bool accepted = !c.accepted;
+    EXPECT_EQ(ParseLaunchAsUser(c.value, accepted), c.user);
+    EXPECT_EQ(accepted, c.accepted);
+  }
+}
+
 TEST_F(ModeFile, PollSecondsIsAWholeNumberFromOneToADay) {
   struct Case {
     const char* file;  // nullptr: no file
