@@ -6,7 +6,7 @@
 
 #include "platform/event_log.h"
 #include "platform/handles.h"
-#include "service/controller.h"
+#include "service/service_setup.h"
 #include "service/service_host.h"
 
 namespace {
@@ -21,6 +21,16 @@ constexpr char kUsage[] =
     "  /quiet      show no message box\r\n";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// The start of the next argument at or after `at`, past blanks and empty arguments (a pair of double
+// quotes, as some shortcuts and launchers pass): an empty argument is no argument.
+const char* NextArgument(const char* at) {
+  for (;;) {
+    while (IsBlank(*at)) ++at;
+    if (at[0] != '"' || at[1] != '"' || (at[2] != '\0' && !IsBlank(at[2]))) return at;
+    at += 2;
+  }
+}
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -47,110 +57,25 @@ void Tell(const char* text, bool failed, bool quiet) {
   const DWORD length = static_cast<DWORD>(std::strlen(text));
   DWORD written = 0;
   const HANDLE out = sys::calls().GetStdHandle(STD_OUTPUT_HANDLE);
-  if (out != nullptr && out != INVALID_HANDLE_VALUE && WriteFile(out, text, length, &written, nullptr)) return;
+  if (out != nullptr && out != INVALID_HANDLE_VALUE && sys::calls().WriteFile(out, text, length, &written, nullptr)) {
+    return;
+  }
   if (sys::calls().AttachConsole(ATTACH_PARENT_PROCESS)) {
-    sys::UniqueHandle console(CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                          nullptr, OPEN_EXISTING, 0, nullptr));
-    if (console && WriteFile(console.get(), text, length, &written, nullptr)) return;
+    sys::UniqueHandle console(sys::calls().CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                                       nullptr));
+    if (console && sys::calls().WriteFile(console.get(), text, length, &written, nullptr)) return;
   }
   if (quiet) return;
   sys::calls().MessageBoxA(nullptr, text, g_serviceHost->serviceName,
                            MB_OK | (failed ? MB_ICONERROR : MB_ICONINFORMATION));
 }
 
-// The service opened with `access`, or an empty handle with the error in `error`.
-sys::UniqueServiceHandle OpenOwnService(DWORD access, DWORD& error) {
-  error = ERROR_SUCCESS;
-  sys::UniqueServiceHandle manager(sys::calls().OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-  sys::UniqueServiceHandle service;
-  if (manager) service.reset(sys::calls().OpenServiceA(manager.get(), g_serviceHost->serviceName, access));
-  if (!service) error = GetLastError();
-  return service;
-}
-
-// The registered configuration, in `buffer`; null when it cannot be read.
-const QUERY_SERVICE_CONFIGA* ReadConfig(SC_HANDLE service, BYTE (&buffer)[8192]) {
-  DWORD needed = 0;
-  if (!sys::calls().QueryServiceConfigA(service, reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer), sizeof(buffer),
-                                        &needed)) {
-    return nullptr;
-  }
-  return reinterpret_cast<const QUERY_SERVICE_CONFIGA*>(buffer);
-}
-
-// Puts back the registration /install replaced: the configuration it changed (type, start type,
-// error control, image path, display name) and the event source. Its failure is not reported: the
-// installation's own error is what the caller answers.
-void Restore(SC_HANDLE service, const QUERY_SERVICE_CONFIGA& previous, bool hadSource, const std::string& source) {
-  sys::calls().ChangeServiceConfigA(service, previous.dwServiceType, previous.dwStartType, previous.dwErrorControl,
-                                    previous.lpBinaryPathName, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                    previous.lpDisplayName);
-  if (hadSource) {
-    InstallEventSource(source.c_str());
-  } else {
-    RemoveEventSource();
-  }
-}
-
-// Points the existing service at this executable with the installation's configuration and starts
-// it. A service still running another executable (the folder was moved or copied) is stopped before
-// anything changes, so a copy that cannot be stopped keeps its registration. The start type an
-// administrator chose is kept; a disabled service is registered but not started (`started` false).
-// When the service does not start, the previous registration is put back, and the copy it stopped
-// is started again.
-DWORD Reregister(SC_HANDLE service, bool& started) {
-  started = false;
-  char command[kQuotedPathRoom];
-  if (!ReadQuotedModulePath(command)) return kPathUnreadable;
-  alignas(QUERY_SERVICE_CONFIGA) BYTE buffer[8192];
-  const QUERY_SERVICE_CONFIGA* previous = ReadConfig(service, buffer);
-  if (previous == nullptr) return GetLastError();
-  const bool moved = previous->lpBinaryPathName == nullptr || _stricmp(previous->lpBinaryPathName, command) != 0;
-  bool wasRunning = false;
-  if (moved) {
-    SERVICE_STATUS status{};
-    wasRunning = sys::calls().QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING;
-    if (const DWORD error = StopAndWait(service)) return error;
-  }
-  std::string source;
-  const bool hadSource = ReadEventSourceMessageFile(source);
-  if (!sys::calls().ChangeServiceConfigA(service, kServiceType, SERVICE_NO_CHANGE, SERVICE_ERROR_NORMAL, command,
-                                         nullptr, nullptr, nullptr, nullptr, nullptr, g_serviceHost->displayName)) {
-    return GetLastError();
-  }
-  ConfigureService(service);
-  RegisterEventSourceFor(command);
-  if (previous->dwStartType == SERVICE_DISABLED) return ERROR_SUCCESS;
-  const DWORD error = StartAndWait(service);
-  if (error != ERROR_SUCCESS) {
-    Restore(service, *previous, hadSource, source);
-    // The copy this one replaced was running: it runs again.
-    if (wasRunning) sys::calls().StartServiceA(service, 0, nullptr);
-    return error;
-  }
-  started = true;
-  return ERROR_SUCCESS;
-}
-
-// `started` false: the service is registered but disabled, so it was not started.
-DWORD Install(bool& started) {
-  started = false;
-  DWORD error = ERROR_SUCCESS;
-  sys::UniqueServiceHandle service = OpenOwnService(SERVICE_ALL_ACCESS, error);
-  if (service) return Reregister(service.get(), started);
-  if (error != ERROR_SERVICE_DOES_NOT_EXIST) return error;
-  error = InstallService();
-  if (error == ERROR_SUCCESS) service = OpenOwnService(SERVICE_ALL_ACCESS, error);
-  if (error != ERROR_SUCCESS) return error;
-  error = StartAndWait(service.get());
-  started = error == ERROR_SUCCESS;
-  return error;
-}
-
-DWORD Start() {
+DWORD Start(DWORD& serviceCode) {
+  serviceCode = 0;
   DWORD error = ERROR_SUCCESS;
   sys::UniqueServiceHandle service = OpenOwnService(SERVICE_START | SERVICE_QUERY_STATUS, error);
-  return service ? StartAndWait(service.get()) : error;
+  return service ? StartAndWait(service.get(), serviceCode) : error;
 }
 
 DWORD Stop() {
@@ -167,8 +92,8 @@ DWORD Status(char (&text)[1024], DWORD& state) {
   if (!service) return error;
   if (!sys::calls().QueryServiceStatus(service.get(), &status)) return GetLastError();
   state = status.dwCurrentState;
-  alignas(QUERY_SERVICE_CONFIGA) BYTE buffer[8192];
-  const QUERY_SERVICE_CONFIGA* config = ReadConfig(service.get(), buffer);
+  alignas(QUERY_SERVICE_CONFIGA) BYTE buffer[kServiceConfigRoom];
+  const QUERY_SERVICE_CONFIGA* config = ReadServiceConfig(service.get(), buffer);
   const char* path = config != nullptr && config->lpBinaryPathName != nullptr ? config->lpBinaryPathName : "?";
   std::snprintf(text, sizeof(text), "%s is %s (%lu); image path %s\r\n", g_serviceHost->serviceName,
                 StateName(state), static_cast<unsigned long>(state), path);
@@ -196,11 +121,7 @@ const char* SwitchName(SwitchAction action) {
 
 }  // namespace
 
-bool NoArguments(const char* arguments) {
-  if (arguments == nullptr) return true;
-  while (IsBlank(*arguments)) ++arguments;
-  return *arguments == '\0';
-}
+bool NoArguments(const char* arguments) { return arguments == nullptr || *NextArgument(arguments) == '\0'; }
 
 CommandSwitches ParseCommandSwitches(const char* arguments) {
   static const struct {
@@ -214,7 +135,7 @@ CommandSwitches ParseCommandSwitches(const char* arguments) {
   CommandSwitches result{SwitchAction::kNone, false, true};
   const char* at = arguments != nullptr ? arguments : "";
   for (;;) {
-    while (IsBlank(*at)) ++at;
+    at = NextArgument(at);
     if (*at == '\0') break;
     const char* end = at;
     while (*end != '\0' && !IsBlank(*end)) ++end;
@@ -243,6 +164,7 @@ DWORD RunCommandSwitches(const char* arguments) {
   }
   char text[1024];
   DWORD code = ERROR_SUCCESS;
+  DWORD serviceCode = 0;  // the service's own code, when it stopped while starting with one
   switch (switches.action) {
     case SwitchAction::kStatus: {
       DWORD state = 0;
@@ -258,7 +180,7 @@ DWORD RunCommandSwitches(const char* arguments) {
     }
     case SwitchAction::kInstall: {
       bool started = true;
-      code = Install(started);
+      code = InstallAndStart(started, serviceCode);
       if (code == ERROR_SUCCESS && !started) {
         std::snprintf(text, sizeof(text), "%s is installed; it is disabled, so it was not started\r\n",
                       g_serviceHost->serviceName);
@@ -268,11 +190,15 @@ DWORD RunCommandSwitches(const char* arguments) {
       break;
     }
     case SwitchAction::kUninstall: code = UninstallService(); break;
-    case SwitchAction::kStart: code = Start(); break;
+    case SwitchAction::kStart: code = Start(serviceCode); break;
     default: code = Stop(); break;
   }
   if (code == ERROR_SUCCESS) {
     std::snprintf(text, sizeof(text), "%s is %s\r\n", g_serviceHost->serviceName, DoneText(switches.action));
+  } else if (code == ERROR_SERVICE_SPECIFIC_ERROR) {
+    std::snprintf(text, sizeof(text), "%s %s failed: error %lu, service-specific code %lu\r\n",
+                  g_serviceHost->serviceName, SwitchName(switches.action), static_cast<unsigned long>(code),
+                  static_cast<unsigned long>(serviceCode));
   } else {
     std::snprintf(text, sizeof(text), "%s %s failed: error %lu\r\n", g_serviceHost->serviceName,
                   SwitchName(switches.action), static_cast<unsigned long>(code));

@@ -14,15 +14,16 @@ struct CommandSwitches {
 };
 
 // Reads the arguments after the program name (WinMain's command line). Switches are
-// case-insensitive and start with '/' or '-'.
+// case-insensitive and start with '/' or '-'; empty arguments ("") are skipped.
 CommandSwitches ParseCommandSwitches(const char* arguments);
 
-// True when the arguments hold nothing but blanks: the executable runs the by-hand branch, or is the service.
+// True when the arguments hold nothing but blanks and empty arguments (""): the executable runs the
+// by-hand branch, or is the service.
 bool NoArguments(const char* arguments);
 
 // Exit codes: 0 done (also when the service was already in the wanted state); /status: the
 // service's state 1-7, or ERROR_SERVICE_DOES_NOT_EXIST (1060); ERROR_INVALID_PARAMETER (87) for an
 // unknown argument, which changes nothing; otherwise the Win32 error that stopped the switch, such
 // as 5 (access denied), 1060 (no such service), 1053 (no RUNNING or STOPPED within the wait) or the
-// code a service stopped with while starting.
+// Win32 code a service stopped with while starting (1066 for a code of its own, which the text gives).
 DWORD RunCommandSwitches(const char* arguments);

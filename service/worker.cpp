@@ -24,7 +24,9 @@ UINT_PTR ArmTimer(unsigned pollSeconds) {
   return pollSeconds == 0 ? 0 : sys::calls().SetTimer(nullptr, 0, pollSeconds * 1000u, nullptr);
 }
 
-bool Signalled(HANDLE event) { return event != nullptr && WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
+bool Signalled(HANDLE event) {
+  return event != nullptr && sys::calls().WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+}
 
 }  // namespace
 

@@ -38,6 +38,8 @@
 #include "platform/syscalls.h"
 #include "service/command_switches.h"
 #include "service/controller.h"
+#include "service/installer_texts.h"
+#include "service/service_setup.h"
 #include "service/service_errors.h"
 #include "service/service_host.h"
 #include "service/service_main.h"

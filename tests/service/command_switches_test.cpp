@@ -11,7 +11,7 @@
 
 #include "platform/event_log.h"
 #include "platform/syscalls.h"
-#include "service/controller.h"
+#include "service/service_setup.h"
 #include "service/service_host.h"
 #include "tests/service/service_test_support.h"
 

@@ -1,6 +1,7 @@
 // The controller's branches, driven through the platform-call table by a scripted service control
 // manager that logs every call it gets.
 #include "service/controller.h"
+#include "service/installer_texts.h"
 
 #include <gtest/gtest.h>
 

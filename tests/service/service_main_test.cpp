@@ -208,7 +208,9 @@ DWORD WINAPI FakeWaitForStop(DWORD count, const HANDLE* handles, BOOL all, DWORD
 }
 
 DWORD WINAPI FakeWaitForWorker(HANDLE handle, DWORD timeout) {
-  if (platform->pauseUntilStop && timeout != INFINITE && handle == ServiceStopEvent() && handle != nullptr) {
+  // The worker's pauses wait on the stop event with a time-out; its look at it (none) is no pause.
+  if (platform->pauseUntilStop && timeout != INFINITE && timeout != 0 && handle == ServiceStopEvent() &&
+      handle != nullptr) {
     Events().Add("pause");
     ::SetEvent(platform->inPause);
     return sys::realCalls().WaitForSingleObject(handle, INFINITE);
@@ -433,7 +435,7 @@ struct Burst {
 Burst* burst = nullptr;
 
 DWORD WINAPI HeldPause(HANDLE handle, DWORD timeout) {
-  if (timeout != INFINITE && handle != platform->worker && burst->holdNextPause.exchange(false)) {
+  if (timeout != INFINITE && timeout != 0 && handle != platform->worker && burst->holdNextPause.exchange(false)) {
     ::SetEvent(burst->inPause);
     sys::realCalls().WaitForSingleObject(burst->resume, INFINITE);
   }

@@ -72,7 +72,8 @@ inline std::string ExpectedLaunch() { return "launch \"" + test_support::OwnDire
 inline int g_realPauseFrom = 0;
 inline int g_pauses = 0;
 inline DWORD WINAPI FakeWait(HANDLE handle, DWORD timeout) {
-  if (timeout == INFINITE) return sys::realCalls().WaitForSingleObject(handle, timeout);
+  // A look at the stop event (no time-out) is no pause.
+  if (timeout == INFINITE || timeout == 0) return sys::realCalls().WaitForSingleObject(handle, timeout);
   Events().Add("pause");
   const bool real = g_realPauseFrom > 0 && ++g_pauses >= g_realPauseFrom;
   return sys::realCalls().WaitForSingleObject(handle, real ? timeout : 0);
