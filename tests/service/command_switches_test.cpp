@@ -38,6 +38,8 @@ TEST(CommandSwitchesTest, Parsing) {
       {"/", SwitchAction::kNone, false, false},
       {"\"/install\"", SwitchAction::kNone, false, false},
       {"/install/quiet", SwitchAction::kNone, false, false},
+      {"\"\" /status \"\"", SwitchAction::kStatus, false, true},
+      {"\"\"/status", SwitchAction::kNone, false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments);
@@ -50,6 +52,11 @@ TEST(CommandSwitchesTest, Parsing) {
   EXPECT_TRUE(NoArguments(" \t "));
   EXPECT_TRUE(NoArguments(nullptr));
   EXPECT_FALSE(NoArguments(" /status"));
+  // An empty argument, as some shortcuts and launchers pass, is no argument.
+  EXPECT_TRUE(NoArguments("\"\""));
+  EXPECT_TRUE(NoArguments(" \"\"\t\"\" "));
+  EXPECT_FALSE(NoArguments("\"\"\"\""));
+  EXPECT_FALSE(NoArguments("\"x\""));
 }
 
 // A scripted service manager: the service holds one state; every call is logged.
@@ -58,6 +65,14 @@ struct Fake {
   DWORD pid = 0;
   bool processEnds = true;
   DWORD exitCode = 0;
+  DWORD serviceCode = 0;
+  // What a start ends in: a service that fails at once, with these codes.
+  DWORD startExitCode = ERROR_MOD_NOT_FOUND;
+  DWORD startServiceCode = 0;
+  // The process id the service reports once its process has been opened (0: the same), and the
+  // waits on that process.
+  DWORD pidAfterOpen = 0;
+  int processWaits = 0;
   DWORD sleeps = 0;
   DWORD controlError = 0;  // ControlService fails with it when not 0
   DWORD starts = 0;
@@ -80,6 +95,7 @@ BOOL WINAPI Query(SC_HANDLE, LPSERVICE_STATUS status) {
   *status = SERVICE_STATUS{};
   status->dwCurrentState = fake->state;
   status->dwWin32ExitCode = fake->exitCode;
+  status->dwServiceSpecificExitCode = fake->serviceCode;
   return TRUE;
 }
 BOOL WINAPI QueryEx(SC_HANDLE, SC_STATUS_TYPE, LPBYTE buffer, DWORD, LPDWORD) {
@@ -97,11 +113,22 @@ BOOL WINAPI Control(SC_HANDLE, DWORD, LPSERVICE_STATUS) {
   fake->state = SERVICE_STOPPED;
   return TRUE;
 }
-DWORD WINAPI WaitForProcess(HANDLE, DWORD) { return fake->processEnds ? WAIT_OBJECT_0 : WAIT_TIMEOUT; }
+DWORD WINAPI WaitForProcess(HANDLE, DWORD) {
+  ++fake->processWaits;
+  return fake->processEnds ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+}
+// Opens the process for real; the service then reports `pidAfterOpen` when one is set, as when the
+// process ended before it was opened and its id went to another.
+HANDLE WINAPI OpenProcessThenIdMoves(DWORD access, BOOL inherit, DWORD pid) {
+  const HANDLE process = sys::realCalls().OpenProcess(access, inherit, pid);
+  if (fake->pidAfterOpen != 0) fake->pid = fake->pidAfterOpen;
+  return process;
+}
 BOOL WINAPI StartService(SC_HANDLE, DWORD, LPCSTR*) {
   ++fake->starts;
   fake->state = SERVICE_STOPPED;  // as a service that fails at once
-  fake->exitCode = ERROR_MOD_NOT_FOUND;
+  fake->exitCode = fake->startExitCode;
+  fake->serviceCode = fake->startServiceCode;
   return TRUE;
 }
 VOID WINAPI CountSleep(DWORD) { ++fake->sleeps; }
@@ -168,6 +195,7 @@ class SwitchRunTest : public ::testing::Test {
   sys::ScopedCall<decltype(c_.QueryServiceStatus)> r4_{c_.QueryServiceStatus, Query};
   sys::ScopedCall<decltype(c_.QueryServiceStatusEx)> r11_{c_.QueryServiceStatusEx, QueryEx};
   sys::ScopedCall<decltype(c_.WaitForSingleObject)> r12_{c_.WaitForSingleObject, WaitForProcess};
+  sys::ScopedCall<decltype(c_.OpenProcess)> r17_{c_.OpenProcess, OpenProcessThenIdMoves};
   sys::ScopedCall<decltype(c_.ControlService)> r5_{c_.ControlService, Control};
   sys::ScopedCall<decltype(c_.StartServiceA)> r6_{c_.StartServiceA, StartService};
   sys::ScopedCall<decltype(c_.Sleep)> r7_{c_.Sleep, CountSleep};
@@ -256,12 +284,54 @@ TEST_F(SwitchRunTest, StopWaitsForTheServiceProcessToEnd) {
   EXPECT_EQ(RunCommandSwitches("/stop /quiet"), static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT));
 }
 
-// A service that stops while starting: /start answers the code it stopped with, at once.
+// The id read before the process was opened is the service's only if the service still reports it
+// once the process is open: an id that went to another process is not waited on.
+TEST_F(SwitchRunTest, StopWaitsOnlyOnTheProcessTheServiceStillReports) {
+  const DWORD other = GetCurrentProcessId();
+  struct Case {
+    const char* name;
+    DWORD pidAfterOpen;
+    int waits;
+  } cases[] = {
+      {"the same process", 0, 1},
+      {"the id went to another process", other + 4, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake_.state = SERVICE_RUNNING;
+    fake_.pid = other;
+    fake_.pidAfterOpen = c.pidAfterOpen;
+    fake_.processWaits = 0;
+    fake_.processEnds = true;
+    EXPECT_EQ(RunCommandSwitches("/stop /quiet"), 0u);
+    EXPECT_EQ(fake_.processWaits, c.waits);
+  }
+}
+
+// A service that stops while starting: /start answers the Win32 code it stopped with, at once; a
+// code of the service's own is 1066, with that code in the text (8 alone would read as "not enough
+// memory").
 TEST_F(SwitchRunTest, StartAnswersTheCodeTheServiceStoppedWith) {
-  fake_.state = SERVICE_STOPPED;
-  EXPECT_EQ(RunCommandSwitches("-start -quiet"), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+  struct Case {
+    DWORD win32, own, expected;
+    const char* text;
+  } cases[] = {
+      {ERROR_MOD_NOT_FOUND, 0, ERROR_MOD_NOT_FOUND, "MarrowbankServer /start failed: error 126\r\n"},
+      {ERROR_SERVICE_SPECIFIC_ERROR, 8, ERROR_SERVICE_SPECIFIC_ERROR,
+       "MarrowbankServer /start failed: error 1066, service-specific code 8\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    fake_.state = SERVICE_STOPPED;
+    fake_.startExitCode = c.win32;
+    fake_.startServiceCode = c.own;
+    fake_.boxes.clear();
+    EXPECT_EQ(RunCommandSwitches("-start -quiet"), c.expected);
+    EXPECT_TRUE(fake_.boxes.empty()) << "/quiet shows no box";
+    EXPECT_EQ(RunCommandSwitches("-start"), c.expected);
+    EXPECT_EQ(fake_.boxes, std::vector<std::string>{c.text});
+  }
   EXPECT_EQ(fake_.sleeps, 0u);
-  EXPECT_TRUE(fake_.boxes.empty()) << "/quiet shows no box";
 }
 
 TEST_F(SwitchRunTest, UsageInABoxUnlessQuietOrAConsole) {
