@@ -75,6 +75,10 @@ void CreateThreadSeen(HANDLE h, LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_RO
   OnHandleResult(h, "CreateThread");
 }
 void SnapshotSeen(HANDLE h, DWORD, DWORD) { OnHandleResult(h, "CreateToolhelp32Snapshot"); }
+void CreateFileSeen(HANDLE h, LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
+  OnHandleResult(h, "CreateFileA");
+}
+void OpenProcessSeen(HANDLE h, DWORD, BOOL, DWORD) { OnHandleResult(h, "OpenProcess"); }
 void UserTokenSeen(BOOL ok, ULONG, PHANDLE token) {
   if (ok) OnHandleResult(*token, "WTSQueryUserToken");
 }
@@ -127,6 +131,8 @@ void WatchAcquisitionsAndReleases() {
   Observe(&sys::Calls::CreateEventA, CreateEventSeen);
   Observe(&sys::Calls::CreateThread, CreateThreadSeen);
   Observe(&sys::Calls::CreateToolhelp32Snapshot, SnapshotSeen);
+  Observe(&sys::Calls::CreateFileA, CreateFileSeen);
+  Observe(&sys::Calls::OpenProcess, OpenProcessSeen);
   Observe(&sys::Calls::OpenProcessToken, OpenProcessTokenSeen);
   Observe(&sys::Calls::DuplicateTokenEx, DuplicateTokenSeen);
   Observe(&sys::Calls::WTSQueryUserToken, UserTokenSeen);

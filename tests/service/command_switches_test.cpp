@@ -72,6 +72,7 @@ struct Fake {
   // The process id the service reports once its process has been opened (0: the same), and the
   // waits on that process.
   DWORD pidAfterOpen = 0;
+  bool openFails = false;
   int processWaits = 0;
   DWORD sleeps = 0;
   DWORD controlError = 0;  // ControlService fails with it when not 0
@@ -120,6 +121,10 @@ DWORD WINAPI WaitForProcess(HANDLE, DWORD) {
 // Opens the process for real; the service then reports `pidAfterOpen` when one is set, as when the
 // process ended before it was opened and its id went to another.
 HANDLE WINAPI OpenProcessThenIdMoves(DWORD access, BOOL inherit, DWORD pid) {
+  if (fake->openFails) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
   const HANDLE process = sys::realCalls().OpenProcess(access, inherit, pid);
   if (fake->pidAfterOpen != 0) fake->pid = fake->pidAfterOpen;
   return process;
@@ -285,22 +290,26 @@ TEST_F(SwitchRunTest, StopWaitsForTheServiceProcessToEnd) {
 }
 
 // The id read before the process was opened is the service's only if the service still reports it
-// once the process is open: an id that went to another process is not waited on.
+// once the process is open: an id that went to another process is not waited on. A process that
+// cannot be opened leaves the stop to end at STOPPED.
 TEST_F(SwitchRunTest, StopWaitsOnlyOnTheProcessTheServiceStillReports) {
   const DWORD other = GetCurrentProcessId();
   struct Case {
     const char* name;
     DWORD pidAfterOpen;
+    bool openFails;
     int waits;
   } cases[] = {
-      {"the same process", 0, 1},
-      {"the id went to another process", other + 4, 0},
+      {"the same process", 0, false, 1},
+      {"the id went to another process", other + 4, false, 0},
+      {"the process cannot be opened", 0, true, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     fake_.state = SERVICE_RUNNING;
     fake_.pid = other;
     fake_.pidAfterOpen = c.pidAfterOpen;
+    fake_.openFails = c.openFails;
     fake_.processWaits = 0;
     fake_.processEnds = true;
     EXPECT_EQ(RunCommandSwitches("/stop /quiet"), 0u);
