@@ -38,20 +38,6 @@ bool QueryProcess(SC_HANDLE service, SERVICE_STATUS_PROCESS& status) {
                                            sizeof(status), &needed) != FALSE;
 }
 
-// The process that runs the service, opened for waiting on its end; empty when there is none, it
-// cannot be opened, or the service no longer reports that id once it is open (the process ended and
-// the id went to another).
-sys::UniqueHandle OpenServiceProcess(SC_HANDLE service, DWORD processId) {
-  if (processId == 0) return sys::UniqueHandle();
-  sys::UniqueHandle process(sys::calls().OpenProcess(SYNCHRONIZE, FALSE, processId));
-  SERVICE_STATUS_PROCESS again{};
-  if (process && (!QueryProcess(service, again) || again.dwCurrentState == SERVICE_STOPPED ||
-                  again.dwProcessId != processId)) {
-    process.reset();
-  }
-  return process;
-}
-
 // Puts back the registration InstallAndStart replaced: the configuration it changed (type, start
 // type, error control, image path, display name) and the event source. Its failure is not reported:
 // the installation's own error is what the caller answers.
@@ -188,8 +174,18 @@ DWORD StopAndWait(SC_HANDLE service) {
   if (!QueryProcess(service, running)) return GetLastError();
   if (running.dwCurrentState == SERVICE_STOPPED) return ERROR_SUCCESS;
   // The process reports STOPPED a moment before it ends, and its executable cannot be replaced or
-  // removed until it has: the package replaces or removes it right after a stop.
-  const sys::UniqueHandle process = OpenServiceProcess(service, running.dwProcessId);
+  // removed until it has: the package replaces or removes it right after a stop. The id was read
+  // before the process was opened, so the service must still report it once it is open: a process
+  // that ended meanwhile may have given its id to another, which is never waited on.
+  sys::UniqueHandle process;
+  if (running.dwProcessId != 0) process.reset(sys::calls().OpenProcess(SYNCHRONIZE, FALSE, running.dwProcessId));
+  if (process) {
+    SERVICE_STATUS_PROCESS again{};
+    if (!QueryProcess(service, again)) return GetLastError();
+    if (again.dwCurrentState == SERVICE_STOPPED) return ERROR_SUCCESS;
+    if (again.dwProcessId != running.dwProcessId) process.reset();
+    running.dwCurrentState = again.dwCurrentState;
+  }
   // A stop already under way takes no second control; the service manager would refuse it.
   SERVICE_STATUS status{};
   if (running.dwCurrentState != SERVICE_STOP_PENDING &&
@@ -198,11 +194,12 @@ DWORD StopAndWait(SC_HANDLE service) {
   }
   DWORD serviceCode = 0;
   const DWORD error = WaitForState(service, SERVICE_STOPPED, serviceCode);
-  if (error == ERROR_SUCCESS && process &&
-      sys::calls().WaitForSingleObject(process.get(), kStateWaitMs) != WAIT_OBJECT_0) {
-    return ERROR_SERVICE_REQUEST_TIMEOUT;
+  if (error != ERROR_SUCCESS || !process) return error;
+  switch (sys::calls().WaitForSingleObject(process.get(), kStateWaitMs)) {
+    case WAIT_OBJECT_0: return ERROR_SUCCESS;
+    case WAIT_FAILED: return GetLastError();
+    default: return ERROR_SERVICE_REQUEST_TIMEOUT;
   }
-  return error;
 }
 
 DWORD UninstallService() {

@@ -162,14 +162,23 @@ SC_HANDLE WINAPI ScmCreate(SC_HANDLE, LPCSTR, LPCSTR, DWORD, DWORD, DWORD, DWORD
   machine.state = SERVICE_STOPPED;
   return NewServiceHandle();
 }
-// The switches' view: no process id (the stop then waits for STOPPED alone), the image path this
-// executable registers (so /install finds nothing moved), and starts, stops and deletes that take
-// effect at once.
+// The switches' view: a process id while the service is not STOPPED (its process, once opened, has
+// ended already), the image path this executable registers (so /install finds nothing moved), and
+// starts, stops and deletes that take effect at once.
+constexpr DWORD kServiceProcessId = 0x4D42;
 BOOL WINAPI ScmQueryEx(SC_HANDLE, SC_STATUS_TYPE, LPBYTE buffer, DWORD, LPDWORD) {
   auto* status = reinterpret_cast<SERVICE_STATUS_PROCESS*>(buffer);
   *status = SERVICE_STATUS_PROCESS{};
   status->dwCurrentState = machine.state;
+  status->dwProcessId = machine.state == SERVICE_STOPPED ? 0 : kServiceProcessId;
   return TRUE;
+}
+HANDLE WINAPI EndedServiceProcess(DWORD, BOOL, DWORD id) {
+  if (id != kServiceProcessId) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return sys::realCalls().CreateEventA(nullptr, TRUE, TRUE, nullptr);
 }
 BOOL WINAPI ScmQueryConfig(SC_HANDLE, LPQUERY_SERVICE_CONFIGA config, DWORD, LPDWORD) {
   // Read past the countdown: the scripted manager's own calls are not the product's.
@@ -233,10 +242,10 @@ UINT_PTR WINAPI ScriptedSetTimer(HWND, UINT_PTR, UINT, TIMERPROC) { return kPoll
 BOOL WINAPI ScriptedKillTimer(HWND, UINT_PTR id) { return id == kPollTimer; }
 
 // A finite wait on the stop event is a pause between listing attempts: counted, and not waited out.
-// Others (the stop's wait for the worker) end when their object does, as promptly as on a real
-// machine.
+// Others (the stop's wait for the worker, a look at the stop event) end when their object does, as
+// promptly as on a real machine.
 DWORD WINAPI CountedWait(HANDLE handle, DWORD timeout) {
-  if (timeout == INFINITE || g_serviceHost == nullptr || handle != ServiceStopEvent()) {
+  if (timeout == INFINITE || timeout == 0 || g_serviceHost == nullptr || handle != ServiceStopEvent()) {
     return sys::realCalls().WaitForSingleObject(handle, timeout);
   }
   machine.Update([] { ++machine.pauses; });
@@ -589,7 +598,9 @@ DWORD ExpectedSwitchesCode(const Scenario& scenario, const Target& target) {
       // The event source's previous registration, kept only to put it back should the start fail.
       "RegGetValueA",
       // The output's own calls, should they go through the table: a text not written is shown another way.
-      "WriteFile", "CreateFileA"};
+      "WriteFile", "CreateFileA",
+      // The service's process not opened: the stop waits for STOPPED alone, which it gets.
+      "OpenProcess"};
   for (const char* name : kNotAnswered) {
     if (row == name) return scenario.switchesCode;
   }
@@ -866,6 +877,7 @@ class FaultMatrixBase : public ::testing::Test {
   sys::ScopedCall<decltype(c_.SetTimer)> r14_{c_.SetTimer, ScriptedSetTimer};
   sys::ScopedCall<decltype(c_.KillTimer)> r15_{c_.KillTimer, ScriptedKillTimer};
   sys::ScopedCall<decltype(c_.WaitForSingleObject)> r16_{c_.WaitForSingleObject, CountedWait};
+  sys::ScopedCall<decltype(c_.OpenProcess)> r16p_{c_.OpenProcess, EndedServiceProcess};
   sys::ScopedCall<decltype(c_.Sleep)> r17_{c_.Sleep, CountedSleep};
   sys::ScopedCall<decltype(c_.PostThreadMessageA)> r18_{c_.PostThreadMessageA, WatchedPost};
   sys::ScopedCall<decltype(c_.GetMessageA)> r19_{c_.GetMessageA, WatchedGetMessage};

@@ -72,6 +72,7 @@ struct Fake {
   // The process id the service reports once its process has been opened (0: the same), and the
   // waits on that process.
   DWORD pidAfterOpen = 0;
+  DWORD stateAfterOpen = 0;  // 0: as before
   bool openFails = false;
   int processWaits = 0;
   DWORD sleeps = 0;
@@ -107,8 +108,8 @@ BOOL WINAPI QueryEx(SC_HANDLE, SC_STATUS_TYPE, LPBYTE buffer, DWORD, LPDWORD) {
   return TRUE;
 }
 BOOL WINAPI Control(SC_HANDLE, DWORD, LPSERVICE_STATUS) {
-  if (fake->controlError != 0) {
-    SetLastError(fake->controlError);
+  if (fake->controlError != 0 || fake->state == SERVICE_STOPPED) {
+    SetLastError(fake->controlError != 0 ? fake->controlError : ERROR_SERVICE_NOT_ACTIVE);
     return FALSE;
   }
   fake->state = SERVICE_STOPPED;
@@ -127,6 +128,7 @@ HANDLE WINAPI OpenProcessThenIdMoves(DWORD access, BOOL inherit, DWORD pid) {
   }
   const HANDLE process = sys::realCalls().OpenProcess(access, inherit, pid);
   if (fake->pidAfterOpen != 0) fake->pid = fake->pidAfterOpen;
+  if (fake->stateAfterOpen != 0) fake->state = fake->stateAfterOpen;
   return process;
 }
 BOOL WINAPI StartService(SC_HANDLE, DWORD, LPCSTR*) {
@@ -290,25 +292,27 @@ TEST_F(SwitchRunTest, StopWaitsForTheServiceProcessToEnd) {
 }
 
 // The id read before the process was opened is the service's only if the service still reports it
-// once the process is open: an id that went to another process is not waited on. A process that
-// cannot be opened leaves the stop to end at STOPPED.
+// once the process is open: an id that went to another process is not waited on, and a service that
+// stopped meanwhile is stopped. A process that cannot be opened leaves the stop to end at STOPPED.
 TEST_F(SwitchRunTest, StopWaitsOnlyOnTheProcessTheServiceStillReports) {
   const DWORD other = GetCurrentProcessId();
   struct Case {
     const char* name;
-    DWORD pidAfterOpen;
+    DWORD pidAfterOpen, stateAfterOpen;
     bool openFails;
     int waits;
   } cases[] = {
-      {"the same process", 0, false, 1},
-      {"the id went to another process", other + 4, false, 0},
-      {"the process cannot be opened", 0, true, 0},
+      {"the same process", 0, 0, false, 1},
+      {"the id went to another process", other + 4, 0, false, 0},
+      {"the service stopped meanwhile", 0, SERVICE_STOPPED, false, 0},
+      {"the process cannot be opened", 0, 0, true, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     fake_.state = SERVICE_RUNNING;
     fake_.pid = other;
     fake_.pidAfterOpen = c.pidAfterOpen;
+    fake_.stateAfterOpen = c.stateAfterOpen;
     fake_.openFails = c.openFails;
     fake_.processWaits = 0;
     fake_.processEnds = true;
