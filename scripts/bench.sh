@@ -2,8 +2,9 @@
 # The benchmark: what the service costs, as ratios against references measured in the same run.
 #   scripts/bench.sh [--preset NAME] [--build-dir DIR] [--product EXE] [--cycles N] [--rounds N]
 #                    [--idle SECONDS] [--out FILE] [--no-build]
-# Builds the preset (default: default, or x64 on a host that cannot run 32-bit programs; release measures
-# the shipped build, in build/release) unless
+# Builds the preset (default: default, or x64 on a host that cannot run 32-bit programs natively: never
+# under emulation, whose speed its ratios would measure; release measures the shipped build, in
+# build/release) unless
 # --no-build, then under Wine in the build tree's prefix: start
 # and stop from outside against the reference services, the in-process figures (footprint,
 # arrival to launch, the control handler's occupancy, timer checks by list length), the idle cost
@@ -31,8 +32,18 @@ while [ $# -gt 0 ]; do
        exit 2 ;;
   esac
 done
+# Never under emulation: its ratios would measure the emulator, not the service. A host that runs 32-bit
+# programs only under QEMU measures the 64-bit test build instead, and says so.
+probe_status=0
+probe_line=$(scripts/host-probe.sh) || probe_status=$?
 if [ -z "$preset" ]; then
-  if scripts/host-probe.sh; then preset=default; else preset=x64; fi
+  case $probe_status in
+    0) preset=default ;;
+    3) preset=x64
+       echo "bench: measuring the 64-bit test build: this host runs 32-bit programs only under QEMU's user-mode" \
+            "emulator, whose speed the ratios would measure instead of the service's" ;;
+    *) preset=x64 ;;
+  esac
 fi
 build_dir=${build_dir:-build/$preset}
 
@@ -43,6 +54,11 @@ fi
 bench=$build_dir/bench
 source scripts/wine-env.sh
 arch=$(wine_arch_of "$build_dir")
+if [ "$arch" = win32 ] && [ "$probe_status" != 0 ]; then
+  echo "bench: $build_dir is a 32-bit build and this host does not run 32-bit programs natively ($probe_line);" \
+       "the benchmark never runs under emulation: measure build/x64 (--preset x64)" >&2
+  exit 1
+fi
 wine_use_arch "$arch"
 if [ "$arch" = win64 ]; then triplet=x86_64-w64-mingw32 bits="x86_64 (64-bit test build, never shipped)"
 else triplet=i686-w64-mingw32 bits="i686 (32-bit, as shipped)"; fi

@@ -11,12 +11,15 @@
 #   --unbounded      never give up waiting for a step (say so once at its usual bound instead): the test's
 #                    own time-out ends a run that is stuck, so a slow machine never fails a step that happens
 #   --scenario FILE  the simulated device (format: standins/t3fp_sim/README.md); default demo/fingerprint-disk.txt
-#   --build-dir DIR  the build tree to take the programs from; default build/default, or build/x64 (the 64-bit
-#                    test build, in a 64-bit prefix) on a host that cannot run 32-bit programs
+#   --build-dir DIR  the build tree to take the programs from; default build/default where the host runs 32-bit
+#                    programs natively, build/release (what ships) where it runs them under QEMU's user-mode
+#                    emulator (the demonstration then runs inside scripts/i386-run.sh's namespace), and
+#                    build/x64 (the 64-bit test build, in a 64-bit prefix) only where neither works
 #   --out DIR        where the fresh prefix, the logs and the screenshot go; default build/demo
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
+all_args=("$@")
 build=1 keep=0 unbounded=0
 scenario=$root/demo/fingerprint-disk.txt
 build_dir=""
@@ -29,7 +32,7 @@ while [ $# -gt 0 ]; do
     --scenario) scenario=$(realpath "$2"); shift ;;
     --build-dir) build_dir=$(realpath -m "$2"); shift ;;
     --out) out_dir=$(realpath -m "$2"); shift ;;
-    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "demo: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
   shift
@@ -63,30 +66,52 @@ wait_for() {
 }
 
 # ---- which architecture --------------------------------------------------------------------------------
-# The shipped 32-bit build where the host runs 32-bit programs, else the 64-bit test build of the same code.
+# The shipped 32-bit build wherever it runs, natively or under emulation; the 64-bit test build of the same
+# code only where neither works. The host is asked after the install, so that a fresh machine finds Wine.
 preset=""
 if [ -z "$build_dir" ]; then
-  if probe=$("$root/scripts/host-probe.sh"); then preset=default; else preset=x64; fi
+  if [ "$build" = 1 ]; then
+    step "Installing what is missing"
+    "$root/scripts/install-deps.sh"
+  fi
+  probe_status=0
+  probe=$("$root/scripts/host-probe.sh") || probe_status=$?
   step "$probe"
+  case $probe_status in
+    0) preset=default ;;
+    3) preset=release ;;
+    *) preset=x64 ;;
+  esac
   build_dir=$root/build/$preset
 fi
 
 # ---- build ---------------------------------------------------------------------------------------------
 if [ "$build" = 1 ]; then
   [ -n "$preset" ] || { echo "demo: --build-dir needs --no-build (build that tree first)" >&2; exit 2; }
-  step "Installing what is missing, then building (cmake --preset $preset)"
-  "$root/scripts/install-deps.sh"
+  step "Building (cmake --preset $preset)"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" >/dev/null
 fi
 arch=$(wine_arch_of "$build_dir") || fail "a configured build tree" "$build_dir/wine-arch" "none"
+# A 32-bit tree on a host that runs 32-bit programs only under emulation: the rest runs inside the namespace
+# of scripts/i386-run.sh (the same options; a later --build-dir wins over an earlier one).
+source "$root/scripts/i386-env.sh"
+if [ "$arch" = win32 ] && [ -z "${MARROWBANK_I386_NAMESPACE:-}" ] && ! i386_runs_natively; then
+  step "Going on inside scripts/i386-run.sh's namespace, where 32-bit programs run under QEMU's emulator"
+  exec "$root/scripts/i386-run.sh" "$0" "${all_args[@]}" --no-build --build-dir "$build_dir"
+fi
 wine_use_arch "$arch"
 if [ "$arch" = win64 ]; then
   bits=64
   step "Architecture: x86_64, the 64-bit test build in $build_dir (never shipped; it proves the same code)"
 else
   bits=32
-  step "Architecture: i686, the shipped 32-bit build in $build_dir"
+  if [ -n "${MARROWBANK_I386_NAMESPACE:-}" ]; then
+    step "Architecture: i686, the shipped 32-bit build in $build_dir, emulated by $MARROWBANK_I386_NAMESPACE" \
+         "(the behaviour is the binary's own; its timings are the emulator's)"
+  else
+    step "Architecture: i686, the shipped 32-bit build in $build_dir, run natively"
+  fi
 fi
 product=$build_dir/service/MarrowbankServer.exe
 for f in "$product" "$build_dir/standins/t3fp_sim/t3FPDll.dll" "$build_dir/standins/jmusb_stub/complete/JMUsbDll.dll" \

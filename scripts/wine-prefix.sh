@@ -28,8 +28,19 @@ stop_xvfb() {
 
 case "$action" in
   setup)
-    # Before any time is spent: a 32-bit prefix needs a host that runs 32-bit programs.
-    if [ "$arch" = win32 ]; then "$(dirname "$0")/host-probe.sh" || exit 1; fi
+    # Before any time is spent: a 32-bit prefix needs a host that runs 32-bit programs, natively or in
+    # the emulating namespace of scripts/i386-run.sh (probe answer 3); outside it, say how to get in.
+    if [ "$arch" = win32 ]; then
+      probe=0; "$(dirname "$0")/host-probe.sh" || probe=$?
+      case $probe in
+        0) ;;
+        3) if [ -z "${MARROWBANK_I386_NAMESPACE:-}" ]; then
+             echo "run the 32-bit suites through scripts/i386-run.sh (for example: scripts/i386-run.sh ctest --preset release)"
+             exit 1
+           fi ;;
+        *) exit 1 ;;
+      esac
+    fi
     # A step that fails leaves no server or display behind.
     setup_done=0
     trap '[ "$setup_done" = 1 ] || { wineserver -k 2>/dev/null || true; stop_xvfb; }' EXIT
