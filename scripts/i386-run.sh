@@ -25,8 +25,11 @@ emulator=$(i386_emulator) || {
        "(scripts/install-deps.sh fetches one into $i386_emulator_cache)" >&2
   exit 1
 }
-# The namespace's root is the calling user mapped to root, so Wine finds its prefixes owned by itself.
-exec unshare --user --map-root-user --mount --fork -- \
+# The namespace's root is the calling user mapped to root, so Wine finds its prefixes owned by itself. A
+# PID namespace of its own: when COMMAND ends, every process it left behind (a wineserver, a service, an X
+# server) ends with it, so nothing outlives the run or holds its output. bash stays its first process, to
+# reap the orphans Wine's processes leave while COMMAND runs.
+exec unshare --user --map-root-user --mount --pid --fork --mount-proc -- \
   env MARROWBANK_I386_NAMESPACE="$emulator" bash -c '
     set -e
     emulator=$1; shift
@@ -36,5 +39,7 @@ exec unshare --user --map-root-user --mount --fork -- \
     # F opens the emulator now, so that it is found whatever the namespace later sees.
     printf "%s" ":qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:$emulator:F" \
       > "$mnt/register"
-    exec "$@"
+    status=0
+    "$@" || status=$?
+    exit $status
   ' i386-run "$emulator" "$@"
