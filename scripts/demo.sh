@@ -41,7 +41,12 @@ done
 source "$root/scripts/wine-env.sh"
 
 # ---- timeline ------------------------------------------------------------------------------------------
-start_ns=$(date +%s%N)
+# Carried into the emulating namespace, so that the timeline goes on where it was.
+start_ns=${MARROWBANK_DEMO_START_NS:-$(date +%s%N)}
+export MARROWBANK_DEMO_START_NS=$start_ns
+# Under QEMU's emulator every step takes several times longer: the bounds grow with it (see wait_for).
+bound_scale=1
+[ -z "${MARROWBANK_I386_NAMESPACE:-}" ] || bound_scale=4
 stamp() { local ms=$(( ($(date +%s%N) - start_ns) / 1000000 )); printf '[%3d.%01ds]' $((ms / 1000)) $((ms % 1000 / 100)); }
 step() { printf '%s %s\n' "$(stamp)" "$*"; }
 show() { sed 's/\r$//; s/^/            | /'; }
@@ -51,10 +56,12 @@ fail() {
   printf '            seen:     %s\n' "$3" >&2
   exit 1
 }
-# wait_for SECONDS COMMAND...: polls every 0.2 s until COMMAND succeeds; status 1 when time runs out, or
+# wait_for SECONDS COMMAND...: polls every 0.2 s until COMMAND succeeds (SECONDS times bound_scale); status 1
+# when time runs out, or
 # with --unbounded one line on standard error at that point and the wait goes on.
 wait_for() {
-  local seconds=$1 deadline=$(( $(date +%s%N) + $1 * 1000000000 )) told=0; shift
+  local seconds=$(( $1 * bound_scale )) told=0; shift
+  local deadline=$(( $(date +%s%N) + seconds * 1000000000 ))
   until "$@"; do
     if [ "$(date +%s%N)" -ge "$deadline" ]; then
       [ "$unbounded" = 1 ] || return 1
@@ -182,7 +189,7 @@ service_state() { wine sc query MarrowbankServer 2>/dev/null | tr -d '\r' | sed 
 state_is() { [ "$(service_state)" = "$1" ]; }
 
 step "Running \"$install_win\\MarrowbankServer.exe\" by hand, as an administrator would (service not installed yet);"
-step "waiting (up to 20 s) for it to install and start its service..."
+step "waiting (up to $((20 * bound_scale)) s) for it to install and start its service..."
 set +e; wine "$install_win\\MarrowbankServer.exe" </dev/null >/dev/null 2>&1; rc=$?; set -e
 [ $rc -eq 0 ] || fail "the installer run ends with exit code 0" "exit code 0" "exit code $rc"
 wait_for 20 state_is RUNNING || fail "the service installed and started" "STATE RUNNING" "$(service_state)"
@@ -199,8 +206,8 @@ step "Plugging a simulated fingerprint disk (scenario $(basename "$scenario") ->
 grep -v '^#' "$scenario" | sed '/^\s*$/d' | show
 cp "$scenario" "$install_dir/t3fp-scenario.txt"
 starts=$install_dir/Marrowbank-starts.log
-step "Waiting (up to 20 s) for the service to start the desktop program..."
-wait_for 20 test -s "$starts" || fail "the desktop program started" "a line in Marrowbank-starts.log" "no start in 20 s"
+step "Waiting (up to $((20 * bound_scale)) s) for the service to start the desktop program..."
+wait_for 20 test -s "$starts" || fail "the desktop program started" "a line in Marrowbank-starts.log" "no start in $((20 * bound_scale)) s"
 step "The desktop program started:"
 show < "$starts"
 app_line=$(tr -d '\r' < "$starts" | head -n1)
@@ -225,7 +232,7 @@ shot=$out_dir/desktop-program.png
 # until a visible window of the stand-in's class has taken a message after its first paint.
 shot_of_window() { wine "$build_dir/tools/screenshot.exe" "Z:${shot//\//\\}" MarrowbankStandIn </dev/null >/dev/null 2>&1; }
 wait_for 20 shot_of_window \
-  || fail "a screenshot of the program's window" "the window shown, then a PNG of the X display" "none in 20 s"
+  || fail "a screenshot of the program's window" "the window shown, then a PNG of the X display" "none in $((20 * bound_scale)) s"
 step "Screenshot of the X display with the program's window: $shot"
 
 # ---- not twice ------------------------------------------------------------------------------------------
