@@ -80,6 +80,7 @@ const Calls kReal = {
     ::CreateFileA,
     ::WriteFile,
     ::OpenProcess,
+    ::QueryFullProcessImageNameA,
     ::RegGetValueA,
     ::GetPrivateProfileStringA,
 };
