@@ -255,7 +255,8 @@ DWORD UninstallService() {
   sys::UniqueServiceHandle manager(sys::calls().OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
   if (!manager) return GetLastError();
   sys::UniqueServiceHandle service(sys::calls().OpenServiceA(
-      manager.get(), g_serviceHost->serviceName, SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG | DELETE));
+      manager.get(), g_serviceHost->serviceName,
+      SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG | DELETE));
   if (!service) {
     const DWORD error = GetLastError();
     if (error != ERROR_SERVICE_DOES_NOT_EXIST) return error;

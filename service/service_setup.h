@@ -44,9 +44,10 @@ DWORD InstallService();
 DWORD UninstallService();
 
 // Starts the service and waits for RUNNING; a paused one answers ERROR_SERVICE_ALREADY_RUNNING, a
-// stopping one is started once it has stopped (StopAndWait). Needs SERVICE_QUERY_CONFIG too. A service that stops on the way answers the Win32 exit code it
-// reported (ERROR_SERVICE_NOT_ACTIVE for none); for ERROR_SERVICE_SPECIFIC_ERROR its own code is in
-// `serviceCode`, which is 0 otherwise.
+// stopping one is started once it has stopped (StopAndWait). A service that stops on the way answers
+// the Win32 exit code it reported (ERROR_SERVICE_NOT_ACTIVE for none); for
+// ERROR_SERVICE_SPECIFIC_ERROR its own code is in `serviceCode`, which is 0 otherwise. Needs
+// SERVICE_START, SERVICE_QUERY_STATUS and SERVICE_QUERY_CONFIG.
 DWORD StartAndWait(SC_HANDLE service, DWORD& serviceCode);
 
 // Asks the service to stop (unless it is stopped or stopping) and waits for STOPPED and for the end
