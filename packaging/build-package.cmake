@@ -18,6 +18,24 @@ cmake_minimum_required(VERSION 3.25)
 if(NOT ARCH)
   set(ARCH x86)
 endif()
+
+# Windows Installer compares product versions by their first three fields only, each of which it
+# stores in a limited width (major and minor up to 255, build up to 65535): a fourth field is ignored
+# (1.0.0.1 over 1.0.0.0 would install a second product beside the first), and a wider field is not a
+# valid version. Checked first, before anything is built.
+set(version_rule "major.minor.build, major and minor 0 to 255, build 0 to 65535, an optional fourth field only if 0")
+if(NOT VERSION MATCHES "^([0-9]+)\\.([0-9]+)\\.([0-9]+)(\\.0+)?$")
+  message(FATAL_ERROR "MSI package: version '${VERSION}' is not one Windows Installer honours (${version_rule})")
+endif()
+if(CMAKE_MATCH_1 GREATER 255 OR CMAKE_MATCH_2 GREATER 255 OR CMAKE_MATCH_3 GREATER 65535)
+  message(FATAL_ERROR "MSI package: version '${VERSION}' is not one Windows Installer honours (${version_rule})")
+endif()
+# x.y.z.0 is x.y.z: one product, one product code.
+set(VERSION "${CMAKE_MATCH_1}.${CMAKE_MATCH_2}.${CMAKE_MATCH_3}")
+
+# INSTALLDIR's access list (SDDL): protected from inheritance (P), SYSTEM (SY) and Administrators (BA)
+# full control, Users (BU) read and execute, each inherited by the files and folders inside (OICI).
+set(install_dir_sddl "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)")
 set(installed_names MarrowbankServer.exe t3FPDll.dll JMUsbDll.dll Marrowbank.exe)
 set(maker_names t3FPDll.dll JMUsbDll.dll Marrowbank.exe)
 
@@ -187,31 +205,45 @@ set(queries
 foreach(action RestartServiceOnRollback ReregisterServiceOnRollback)
   list(APPEND queries "UPDATE `CustomAction` SET `Type` = 3410 WHERE `Action` = '${action}'")
 endforeach()
-# The rollback of a first installation's registration, with the system's own tools: 3426 = a command
-# line run in a directory (34), continue on failure (64), rollback (256), in the script (1024), not
-# impersonated (2048). Condition and order: packaging/MarrowbankServer.wxs.
-# SystemFolder is the 32-bit system folder on 64-bit Windows; the 64-bit package takes the 64-bit one.
+# RegisterService's rollback actions, right before it (order and why: packaging/MarrowbankServer.wxs).
+# The system's own tools by name: 3426 = a command line run in a directory (34), continue on failure
+# (64), rollback (256), in the script (1024), not impersonated (2048). SystemFolder is the 32-bit
+# system folder on 64-bit Windows; the 64-bit package takes the 64-bit one.
 set(system_folder SystemFolder)
 if(ARCH STREQUAL "x64")
   set(system_folder System64Folder)
 endif()
-set(first_installation "$Service=3 AND NOT Installed AND NOT WIX_UPGRADE_DETECTED AND NOT SERVICEREGISTERED")
-set(sequence 3997)
+set(first_installation "$Service=3 AND NOT Installed AND NOT WIX_UPGRADE_DETECTED")
+set(sequence 4001)
 foreach(action
-    "StopServiceOnRollback|\"[${system_folder}]net.exe\" stop MarrowbankServer"
-    "DeleteServiceOnRollback|\"[${system_folder}]sc.exe\" delete MarrowbankServer"
-    "RemoveEventSourceOnRollback|\"[${system_folder}]reg.exe\" delete \"HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\MarrowbankServer\" /f")
+    "RestorePreviousServiceOnRollback|${first_installation} AND PREVIOUSSERVICEEXE|\"[PREVIOUSSERVICEEXE]\" /install /quiet"
+    "RemoveEventSourceOnRollback|${first_installation} AND NOT SERVICEREGISTERED|\"[${system_folder}]reg.exe\" delete \"HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\MarrowbankServer\" /f"
+    "DeleteServiceOnRollback|${first_installation} AND NOT SERVICEREGISTERED|\"[${system_folder}]sc.exe\" delete MarrowbankServer"
+    "StopServiceOnRollback|$Service=3 AND (Installed OR WIX_UPGRADE_DETECTED OR NOT PREVIOUSSERVICEEXE)|\"[${system_folder}]net.exe\" stop MarrowbankServer")
   string(REPLACE "|" ";" action "${action}")
   list(GET action 0 name)
-  list(GET action 1 command)
+  list(GET action 1 condition)
+  list(GET action 2 command)
   list(APPEND queries
     "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('${name}', 3426, 'TARGETDIR', '${command}')"
-    "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('${name}', '${first_installation}', ${sequence})")
+    "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('${name}', '${condition}', ${sequence})")
   math(EXPR sequence "${sequence} + 1")
 endforeach()
+# PREVIOUSSERVICEEXE: the registered image path read as a file's path (msidbLocatorTypeFileName, 1),
+# set when that file, MarrowbankServer.exe, exists.
+list(APPEND queries
+  "INSERT INTO `Signature` (`Signature`, `FileName`) VALUES ('PreviousServiceExe', 'MarrowbankServer.exe')"
+  "INSERT INTO `RegLocator` (`Signature_`, `Root`, `Key`, `Name`, `Type`) VALUES ('PreviousServiceExe', 2, 'SYSTEM\\CurrentControlSet\\Services\\MarrowbankServer', 'ImagePath', 1)"
+  "INSERT INTO `AppSearch` (`Property`, `Signature_`) VALUES ('PREVIOUSSERVICEEXE', 'PreviousServiceExe')")
+# INSTALLDIR's access list: a table of its own (MsiLockPermissionsEx), its row written below, apart
+# from this list, since the SDDL's semicolons would split it. The folder is the service component's
+# CreateFolder row.
+list(APPEND queries
+  "CREATE TABLE `MsiLockPermissionsEx` (`MsiLockPermissionsEx` CHAR(72) NOT NULL, `LockObject` CHAR(72) NOT NULL, `Table` CHAR(32) NOT NULL, `SDDLText` LONGCHAR NOT NULL, `Condition` CHAR(255) PRIMARY KEY `MsiLockPermissionsEx`)")
 if(ARCH STREQUAL "x64")
   # The searches read the 64-bit registry (msidbLocatorType64bit), where the 64-bit components write.
-  list(APPEND queries "UPDATE `RegLocator` SET `Type` = 18")
+  list(APPEND queries "UPDATE `RegLocator` SET `Type` = 18 WHERE `Type` = 2"
+                      "UPDATE `RegLocator` SET `Type` = 17 WHERE `Type` = 1")
 endif()
 if(FAIL_ACTION)
   # 3106 = a command line run in a directory (34), in the script (1024), not impersonated (2048); the
@@ -236,6 +268,11 @@ foreach(query ${queries})
     message(FATAL_ERROR "MSI package: msibuild failed (${result}) on: ${query}")
   endif()
 endforeach()
+execute_process(COMMAND "${MSIBUILD}" "${partial}" -q "INSERT INTO `MsiLockPermissionsEx` (`MsiLockPermissionsEx`, `LockObject`, `Table`, `SDDLText`) VALUES ('InstallDirAccess', 'INSTALLDIR', 'CreateFolder', '${install_dir_sddl}')"
+                RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "MSI package: msibuild failed (${result}) writing INSTALLDIR's access list")
+endif()
 if(ARCH STREQUAL "x64")
   set(template "x64;1033")
 else()

@@ -80,12 +80,13 @@ const Calls kReal = {
     ::CreateFileA,
     ::WriteFile,
     ::OpenProcess,
+    ::QueryFullProcessImageNameA,
     ::RegGetValueA,
     ::GetPrivateProfileStringA,
 };
 
 // Every row is a function pointer: a row added to Calls but not to kReal would be left null.
-static_assert(sizeof(Calls) == 63 * sizeof(void*), "keep kReal in step with Calls");
+static_assert(sizeof(Calls) == 64 * sizeof(void*), "keep kReal in step with Calls");
 
 Calls g_calls = kReal;
 

@@ -97,6 +97,7 @@ struct Calls {
   decltype(&::CreateFileA) CreateFileA;
   decltype(&::WriteFile) WriteFile;
   decltype(&::OpenProcess) OpenProcess;
+  decltype(&::QueryFullProcessImageNameA) QueryFullProcessImageNameA;
   decltype(&::RegGetValueA) RegGetValueA;
 
   // The mode file's values.

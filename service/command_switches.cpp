@@ -74,13 +74,15 @@ void Tell(const char* text, bool failed, bool quiet) {
 DWORD Start(DWORD& serviceCode) {
   serviceCode = 0;
   DWORD error = ERROR_SUCCESS;
-  sys::UniqueServiceHandle service = OpenOwnService(SERVICE_START | SERVICE_QUERY_STATUS, error);
+  sys::UniqueServiceHandle service =
+      OpenOwnService(SERVICE_START | SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG, error);
   return service ? StartAndWait(service.get(), serviceCode) : error;
 }
 
 DWORD Stop() {
   DWORD error = ERROR_SUCCESS;
-  sys::UniqueServiceHandle service = OpenOwnService(SERVICE_STOP | SERVICE_QUERY_STATUS, error);
+  sys::UniqueServiceHandle service =
+      OpenOwnService(SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG, error);
   return service ? StopAndWait(service.get()) : error;
 }
 

@@ -1,5 +1,7 @@
 #include "service/service_setup.h"
 
+#include <tlhelp32.h>
+
 #include <cstring>
 #include <string>
 
@@ -36,6 +38,46 @@ bool QueryProcess(SC_HANDLE service, SERVICE_STATUS_PROCESS& status) {
   DWORD needed = 0;
   return sys::calls().QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
                                            sizeof(status), &needed) != FALSE;
+}
+
+// Waits for the end of every process, other than this one, that runs the executable the service is
+// registered for. A service can report STOPPED while its process lives on (one that crashed on its
+// way out and is held by a debugger), and its files can be neither replaced nor removed until that
+// process ends. A process that cannot be opened or named is not the service's to wait on.
+DWORD WaitForImageProcesses(SC_HANDLE service) {
+  alignas(QUERY_SERVICE_CONFIGA) BYTE buffer[kServiceConfigRoom];
+  const QUERY_SERVICE_CONFIGA* config = ReadServiceConfig(service, buffer);
+  if (config == nullptr) return GetLastError();
+  if (config->lpBinaryPathName == nullptr) return ERROR_SUCCESS;
+  sys::UniqueHandle snapshot(sys::calls().CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return GetLastError();
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  if (!sys::calls().Process32First(snapshot.get(), &entry)) return GetLastError();
+  const DWORD self = ::GetCurrentProcessId();
+  do {
+    if (entry.th32ProcessID == self || entry.th32ProcessID == 0) continue;
+    sys::UniqueHandle process(sys::calls().OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                                       entry.th32ProcessID));
+    if (!process) continue;
+    char quoted[kQuotedPathRoom];
+    DWORD length = kModulePathRoom;
+    if (!sys::calls().QueryFullProcessImageNameA(process.get(), 0, quoted + 1, &length) ||
+        length >= kModulePathRoom) {
+      continue;
+    }
+    quoted[0] = '"';
+    quoted[1 + length] = '"';
+    quoted[2 + length] = '\0';
+    if (!SameFilePath(config->lpBinaryPathName, quoted)) continue;
+    switch (sys::calls().WaitForSingleObject(process.get(), kStateWaitMs)) {
+      case WAIT_OBJECT_0: break;
+      case WAIT_FAILED: return GetLastError();
+      default: return ERROR_SERVICE_REQUEST_TIMEOUT;
+    }
+  } while (sys::calls().Process32Next(snapshot.get(), &entry));
+  // Only the list's real end says that no such process is left.
+  return ::GetLastError() == ERROR_NO_MORE_FILES ? ERROR_SUCCESS : ::GetLastError();
 }
 
 // Puts back the registration InstallAndStart replaced: the configuration it changed (type, start
@@ -160,7 +202,14 @@ DWORD StartAndWait(SC_HANDLE service, DWORD& serviceCode) {
     if (error != ERROR_SERVICE_ALREADY_RUNNING) return error;
     SERVICE_STATUS status{};
     if (!sys::calls().QueryServiceStatus(service, &status)) return GetLastError();
-    // Paused, or on its way down: no start brings it to RUNNING.
+    // On its way down (an upgrade's stop that has not finished, a forced stop under way): started
+    // once it has stopped and its process has ended, within the same bound.
+    if (status.dwCurrentState == SERVICE_STOP_PENDING) {
+      if (const DWORD stopped = StopAndWait(service)) return stopped;
+      if (!sys::calls().StartServiceA(service, 0, nullptr)) return GetLastError();
+      return WaitForState(service, SERVICE_RUNNING, serviceCode);
+    }
+    // Paused: no start brings it to RUNNING.
     const DWORD state = status.dwCurrentState;
     if (state != SERVICE_RUNNING && state != SERVICE_START_PENDING && state != SERVICE_CONTINUE_PENDING) {
       return error;
@@ -172,7 +221,7 @@ DWORD StartAndWait(SC_HANDLE service, DWORD& serviceCode) {
 DWORD StopAndWait(SC_HANDLE service) {
   SERVICE_STATUS_PROCESS running{};
   if (!QueryProcess(service, running)) return GetLastError();
-  if (running.dwCurrentState == SERVICE_STOPPED) return ERROR_SUCCESS;
+  if (running.dwCurrentState == SERVICE_STOPPED) return WaitForImageProcesses(service);
   // The process reports STOPPED a moment before it ends, and its executable cannot be replaced or
   // removed until it has: the package replaces or removes it right after a stop. The id was read
   // before the process was opened, so the service must still report it once it is open: a process
@@ -206,7 +255,8 @@ DWORD UninstallService() {
   sys::UniqueServiceHandle manager(sys::calls().OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
   if (!manager) return GetLastError();
   sys::UniqueServiceHandle service(sys::calls().OpenServiceA(
-      manager.get(), g_serviceHost->serviceName, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
+      manager.get(), g_serviceHost->serviceName,
+      SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG | DELETE));
   if (!service) {
     const DWORD error = GetLastError();
     if (error != ERROR_SERVICE_DOES_NOT_EXIST) return error;

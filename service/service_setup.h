@@ -43,15 +43,18 @@ DWORD InstallService();
 // A service that does not exist is already uninstalled: 0.
 DWORD UninstallService();
 
-// Starts the service and waits for RUNNING; a paused or stopping one answers
-// ERROR_SERVICE_ALREADY_RUNNING. A service that stops on the way answers the Win32 exit code it
-// reported (ERROR_SERVICE_NOT_ACTIVE for none); for ERROR_SERVICE_SPECIFIC_ERROR its own code is in
-// `serviceCode`, which is 0 otherwise.
+// Starts the service and waits for RUNNING; a paused one answers ERROR_SERVICE_ALREADY_RUNNING, a
+// stopping one is started once it has stopped (StopAndWait). A service that stops on the way answers
+// the Win32 exit code it reported (ERROR_SERVICE_NOT_ACTIVE for none); for
+// ERROR_SERVICE_SPECIFIC_ERROR its own code is in `serviceCode`, which is 0 otherwise. Needs
+// SERVICE_START, SERVICE_QUERY_STATUS and SERVICE_QUERY_CONFIG.
 DWORD StartAndWait(SC_HANDLE service, DWORD& serviceCode);
 
 // Asks the service to stop (unless it is stopped or stopping) and waits for STOPPED and for the end
 // of its process: the process the service still reports once it has been opened, so that an id the
-// system gave to another process meanwhile is never waited on.
+// system gave to another process meanwhile is never waited on. A service already STOPPED still waits
+// for any process of its registered executable (other than this one) to end. Needs SERVICE_STOP,
+// SERVICE_QUERY_STATUS and SERVICE_QUERY_CONFIG.
 DWORD StopAndWait(SC_HANDLE service);
 
 // The registered configuration, in `buffer`; null, with the error left, when it cannot be read.

@@ -367,6 +367,7 @@ void DescribeFailures() {
   fails(&sys::Calls::CreateFileA, ERROR_SHARING_VIOLATION, kInvalid);
   fails(&sys::Calls::WriteFile, ERROR_NO_DATA);
   fails(&sys::Calls::OpenProcess, ERROR_INVALID_PARAMETER);
+  fails(&sys::Calls::QueryFullProcessImageNameA, ERROR_ACCESS_DENIED);
   // A value that cannot be read comes back empty: the key takes its default.
   fails(&sys::Calls::GetPrivateProfileStringA, ERROR_FILE_NOT_FOUND);
   fails(&sys::Calls::RegisterEventSourceA, ERROR_ACCESS_DENIED);

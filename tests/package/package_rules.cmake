@@ -64,9 +64,32 @@ foreach(case "${PACKAGE}|${version4}" "${PLAIN_PACKAGE}|${version4}" "${UPGRADE}
   set(expected JMUsbDll.dll ModeConfig.ini t3FPDll.dll)
   expect(hashes "${expected}" "${name}: MsiFileHash rows")
 
-  # 3. Restart Manager does not close applications.
-  row_of("${package}" Property MSIRESTARTMANAGERCONTROL restart)
-  expect(restart Disable "${name}: MSIRESTARTMANAGERCONTROL")
+  # 3. No restart nobody asked for: Restart Manager closes no application, and a file in use is
+  #    replaced at the next restart the administrator chooses (3010), never one the package starts.
+  foreach(property "MSIRESTARTMANAGERCONTROL=Disable" "REBOOT=ReallySuppress")
+    string(REPLACE "=" ";" property "${property}")
+    list(GET property 0 key)
+    list(GET property 1 value)
+    row_of("${package}" Property ${key} got)
+    expect(got "${value}" "${name}: property ${key}")
+  endforeach()
+
+  # 4. The install folder gets an access list of its own, not its parent's: protected, SYSTEM and
+  #    Administrators full control, Users read and execute, inherited by all it holds.
+  # (Read whole: the SDDL's semicolons would split a list; compared with them as commas.)
+  execute_process(COMMAND "${MSIINFO}" export "${package}" MsiLockPermissionsEx OUTPUT_VARIABLE locks)
+  string(REGEX REPLACE "^[^\n]*\n[^\n]*\n[^\n]*\n" "" locks "${locks}")
+  string(REGEX REPLACE "[\r\n]+$" "" locks "${locks}")
+  string(REPLACE ";" "," locks "${locks}")
+  string(REPLACE "\t" "|" locks "${locks}")
+  expect(locks "InstallDirAccess|INSTALLDIR|CreateFolder|D:PAI(A,OICI,FA,,,SY)(A,OICI,FA,,,BA)(A,OICI,FRFX,,,BU)|"
+         "${name}: MsiLockPermissionsEx")
+  rows("${package}" CreateFolder folders)
+  expect(folders "INSTALLDIR|Service" "${name}: CreateFolder")
+  execute_process(COMMAND "${MSIINFO}" tables "${package}" OUTPUT_VARIABLE tables)
+  if(tables MATCHES "(^|\n)LockPermissions\r?\n")
+    list(APPEND failures "${name}: a LockPermissions table beside MsiLockPermissionsEx (Windows Installer refuses both, 1941)")
+  endif()
 
   # 2. Each change has its rollback action before it; the rollback actions' type is 3410 (file, continue,
   #    in script, rollback, no impersonation), the deferred ones 3090 (check) or 3154 (continue).
@@ -84,6 +107,7 @@ foreach(case "${PACKAGE}|${version4}" "${PLAIN_PACKAGE}|${version4}" "${UPGRADE}
     "RemoveEventSourceOnRollback|3426|TARGETDIR|\"[${system_folder}]reg.exe\" delete \"HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\MarrowbankServer\" /f|"
     "ReregisterServiceOnRollback|3410|MarrowbankServer.exe|/install /quiet|"
     "RestartServiceOnRollback|3410|MarrowbankServer.exe|/start /quiet|"
+    "RestorePreviousServiceOnRollback|3426|TARGETDIR|\"[PREVIOUSSERVICEEXE]\" /install /quiet|"
     "StopServiceOnRollback|3426|TARGETDIR|\"[${system_folder}]net.exe\" stop MarrowbankServer|"
     "StopServiceProcess|3154|MarrowbankServer.exe|/stop /quiet|")
   if(NOT package STREQUAL PLAIN_PACKAGE)
@@ -91,31 +115,58 @@ foreach(case "${PACKAGE}|${version4}" "${PLAIN_PACKAGE}|${version4}" "${UPGRADE}
   endif()
   list(SORT expected)
   expect(actions "${expected}" "${name}: CustomAction rows")
-  set(first "$Service=3 AND NOT Installed AND NOT WIX_UPGRADE_DETECTED AND NOT SERVICEREGISTERED")
+  set(first "$Service=3 AND NOT Installed AND NOT WIX_UPGRADE_DETECTED")
   rows("${package}" InstallExecuteSequence sequence)
   list(FILTER sequence INCLUDE REGEX
-       "^(RestartServiceOnRollback|ReregisterServiceOnRollback|StopServiceProcess|StopServices|DeleteServices|RemoveRegistryValues|RemoveFiles|InstallFiles|StopServiceOnRollback|DeleteServiceOnRollback|RemoveEventSourceOnRollback|RegisterService|FailAtEnd|InstallFinalize|RemoveExistingProducts|AppSearch)\\|")
+       "^(RestartServiceOnRollback|ReregisterServiceOnRollback|StopServiceProcess|StopServices|DeleteServices|RemoveRegistryValues|RemoveFiles|InstallFiles|RestorePreviousServiceOnRollback|StopServiceOnRollback|DeleteServiceOnRollback|RemoveEventSourceOnRollback|RegisterService|FailAtEnd|InstallFinalize|RemoveExistingProducts|AppSearch)\\|")
   set(expected
     "AppSearch||50"
     "DeleteServices|VersionNT|2000"
     "InstallFiles||4000"
     "InstallFinalize||6600"
-    "RegisterService|$Service=3|4002"
+    "RegisterService|$Service=3|4005"
     "RemoveExistingProducts||6601"
     "RemoveFiles||3500"
     "RemoveRegistryValues||2600"
-    "ReregisterServiceOnRollback|$Service=2 AND NOT UPGRADINGPRODUCTCODE|1891"
-    "RestartServiceOnRollback|$Service=3 AND (Installed OR WIX_UPGRADE_DETECTED)|1890"
+    "ReregisterServiceOnRollback|$Service=2 AND NOT UPGRADINGPRODUCTCODE|1999"
+    "RestartServiceOnRollback|$Service=3 AND (Installed OR WIX_UPGRADE_DETECTED)|1894"
     "StopServiceProcess|(Installed OR WIX_UPGRADE_DETECTED) AND NOT UPGRADINGPRODUCTCODE AND ($Service=2 OR $Service=3)|1895"
     "StopServices|VersionNT|1900"
-    "StopServiceOnRollback|${first}|3997"
-    "DeleteServiceOnRollback|${first}|3998"
-    "RemoveEventSourceOnRollback|${first}|3999")
+    "RestorePreviousServiceOnRollback|${first} AND PREVIOUSSERVICEEXE|4001"
+    "RemoveEventSourceOnRollback|${first} AND NOT SERVICEREGISTERED|4002"
+    "DeleteServiceOnRollback|${first} AND NOT SERVICEREGISTERED|4003"
+    "StopServiceOnRollback|$Service=3 AND (Installed OR WIX_UPGRADE_DETECTED OR NOT PREVIOUSSERVICEEXE)|4004")
   if(NOT package STREQUAL PLAIN_PACKAGE)
     list(APPEND expected "FailAtEnd|MARROWBANK_FAIL_AT_END|6598")
   endif()
   list(SORT expected)
   expect(sequence "${expected}" "${name}: InstallExecuteSequence")
+
+  # 2. Each rollback action comes right before the step it undoes, with nothing of the whole
+  #    sequence between them: a rollback runs as soon as everything after its step is undone (the
+  #    new service stops before its files are put back, the older one starts after).
+  rows("${package}" InstallExecuteSequence all_steps)
+  list(TRANSFORM all_steps REPLACE "^([^|]*)\\|.*\\|([0-9]+)$" "\\2 \\1")
+  list(SORT all_steps COMPARE NATURAL)
+  list(TRANSFORM all_steps REPLACE "^[0-9]+ " "")
+  foreach(pair
+      "RestartServiceOnRollback>StopServiceProcess"
+      "ReregisterServiceOnRollback>DeleteServices"
+      "RestorePreviousServiceOnRollback,RemoveEventSourceOnRollback,DeleteServiceOnRollback,StopServiceOnRollback>RegisterService"
+      "InstallFiles>RestorePreviousServiceOnRollback")
+    string(REPLACE ">" ";" pair "${pair}")
+    list(GET pair 0 before)
+    list(GET pair 1 partner)
+    string(REPLACE "," ";" before "${before}")
+    list(LENGTH before count)
+    list(FIND all_steps ${partner} at)
+    math(EXPR from "${at} - ${count}")
+    if(from LESS 0)
+      set(from 0)
+    endif()
+    list(SUBLIST all_steps ${from} ${count} got)
+    expect(got "${before}" "${name}: the steps right before ${partner}")
+  endforeach()
 
   # 7. The service is stopped on installation and removal and deleted by name on removal (0x2 | 0x20
   #    | 0x80), waiting; the event source's key goes with the component; the folder is remembered.
@@ -132,15 +183,21 @@ foreach(case "${PACKAGE}|${version4}" "${PLAIN_PACKAGE}|${version4}" "${UPGRADE}
   expect(registry_upper "${expected_upper}" "${name}: Registry (letter case aside)")
   rows("${package}" AppSearch search)
   rows("${package}" RegLocator locator)
-  expect(search "INSTALLDIR|RememberedInstallDir;SERVICEREGISTERED|RegisteredService" "${name}: AppSearch")
-  # Raw values (2), from the 64-bit registry (+16) in the 64-bit package.
-  set(type 2)
+  expect(search "INSTALLDIR|RememberedInstallDir;PREVIOUSSERVICEEXE|PreviousServiceExe;SERVICEREGISTERED|RegisteredService"
+         "${name}: AppSearch")
+  # Raw values (2) and a file's path (1), from the 64-bit registry (+16) in the 64-bit package.
+  set(bits 0)
   if(ARCH STREQUAL "x64")
-    set(type 18)
+    set(bits 16)
   endif()
-  set(expected "RegisteredService|2|SYSTEM\\CurrentControlSet\\Services\\MarrowbankServer|ImagePath|${type}"
-               "RememberedInstallDir|2|Software\\Marrowbank\\MarrowbankServer|InstallDir|${type}")
+  math(EXPR raw "2 + ${bits}")
+  math(EXPR file "1 + ${bits}")
+  set(expected "PreviousServiceExe|2|SYSTEM\\CurrentControlSet\\Services\\MarrowbankServer|ImagePath|${file}"
+               "RegisteredService|2|SYSTEM\\CurrentControlSet\\Services\\MarrowbankServer|ImagePath|${raw}"
+               "RememberedInstallDir|2|Software\\Marrowbank\\MarrowbankServer|InstallDir|${raw}")
   expect(locator "${expected}" "${name}: RegLocator")
+  rows("${package}" Signature signature)
+  expect(signature "PreviousServiceExe|MarrowbankServer.exe|||||||" "${name}: Signature")
 endforeach()
 
 # 7, 6. The product code follows the version: two different packages of one version share it (a

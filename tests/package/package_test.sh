@@ -5,13 +5,16 @@
 # higher version with an edited mode file, removal, a second removal; then a feature removal, a
 # removal with the executable deleted, another package of the same version, and a folder of one's own.
 #   package_test.sh RUN_DIR PACKAGE UPGRADE_PACKAGE UPGRADE_EXE UPGRADE_VERSION KEEPER_EXE PROCLIST_EXE
-#                   DEFAULT_MODE_FILE SAME_VERSION_PACKAGE SIGNED_EXE
+#                   DEFAULT_MODE_FILE SAME_VERSION_PACKAGE SIGNED_EXE THIRD_PACKAGE THIRD_EXE THIRD_VERSION
+#                   SERVER_EXE STANDINS_DIR
+# THIRD_PACKAGE is the chain's second upgrade; SERVER_EXE and STANDINS_DIR make a by-hand installation.
 # SIGNED_EXE (made by the package_signing test; skipped when absent) must run: 87 for a lone /quiet.
 # PACKAGE and UPGRADE_PACKAGE fail at their last deferred step when MARROWBANK_FAIL_AT_END=1 is given.
 # Every step waits on a state or a file, never on the clock; CTest's timeout bounds the whole.
 set -euo pipefail
 run_dir=$1 package=$2 upgrade=$3 upgrade_exe=$4 upgrade_version=$5 keeper=$6 proclist=$7 default_mode_file=$8
-same_version=$9 signed_exe=${10}
+same_version=$9 signed_exe=${10} third=${11} third_exe=${12} third_version=${13} server_exe=${14}
+standins_dir=${15}
 
 source "$(dirname "$0")/../../scripts/wine-env.sh"
 wine_use_arch "${MARROWBANK_WINE_ARCH:-win32}"
@@ -91,6 +94,26 @@ step "a first installation that fails at its last step leaves the machine as it 
 expect_code $failed msiexec /i "$package" MARROWBANK_FAIL_AT_END=1 /qn
 nothing_left "after the failed installation"
 
+step "a failed first installation over a service installed by hand gives that service back"
+hand_win='C:\ByHand'
+hand_dir="$WINEPREFIX/drive_c/ByHand"
+mkdir -p "$hand_dir"
+cp "$server_exe" "$hand_dir/MarrowbankServer.exe"
+cp "$standins_dir/t3FPDll.dll" "$standins_dir/JMUsbDll.dll" "$standins_dir/Marrowbank.exe" "$hand_dir/"
+expect_code 0 "$hand_win\\MarrowbankServer.exe" /install /quiet
+[ "$(state)" = RUNNING ] || fail "the by-hand service after /install: '$(state)'"
+expect_code $failed msiexec /i "$package" MARROWBANK_FAIL_AT_END=1 /qn
+[ "$(state)" = RUNNING ] || fail "the by-hand service after the failed installation: '$(state)', expected RUNNING"
+[ "$(registry ImagePath)" = "\"$hand_win\\MarrowbankServer.exe\"" ] ||
+  fail "image path after the failed installation '$(registry ImagePath)', expected the by-hand copy's"
+[ "$(registry Start)" = 0x2 ] || fail "start type after the failed installation '$(registry Start)'"
+[ "$(event_source EventMessageFile)" = "$hand_win\\MarrowbankServer.exe" ] ||
+  fail "event message file after the failed installation '$(event_source EventMessageFile)'"
+[ ! -e "$install_dir" ] || fail "left behind: $(cd "$install_dir" && find . | tr '\n' ' ')"
+expect_code 0 "$hand_win\\MarrowbankServer.exe" /uninstall /quiet
+rm -rf "$hand_dir"
+nothing_left "after the by-hand service was removed"
+
 step "msiexec /i $(basename "$package") /qn"
 expect_code 0 msiexec /i "$package" /qn
 [ "$(state)" = RUNNING ] || fail "service state after installation: '$(state)', expected RUNNING"
@@ -117,6 +140,20 @@ done
 cmp -s "$install_dir/language/ModeConfig.ini" "$default_mode_file" || fail "language\\ModeConfig.ini is not the default"
 running() { wine "$proclist" "$1" >/dev/null 2>&1; }
 ! running Program.exe || fail "the planted C:\\Program.exe runs"
+
+step "an upgrade that fails at its last step leaves the older version running"
+expect_code $failed msiexec /i "$upgrade" MARROWBANK_FAIL_AT_END=1 /qn
+if [ ! -e "$install_dir/MarrowbankServer.exe" ]; then
+  # Windows puts the older files back before the rollback actions run; Wine's installer takes the
+  # files the older product shares with the newer one for the newer one's and removes them.
+  echo "--- Wine's installer: the failed upgrade's rollback removed the older product's files; repaired"
+  expect_code 0 msiexec /i "$package" REINSTALL=ALL REINSTALLMODE=omus /qn
+fi
+[ "$(state)" = RUNNING ] || fail "service state after the failed upgrade: '$(state)', expected RUNNING"
+[ "$(registry ImagePath)" = "\"$exe_win\"" ] || fail "image path after the failed upgrade '$(registry ImagePath)'"
+[ "$(sha256sum "$install_dir/MarrowbankServer.exe")" = "$installed_exe" ] ||
+  fail "the failed upgrade left another executable in place"
+[ "$(event_source EventMessageFile)" = "$exe_win" ] || fail "event source after the failed upgrade"
 
 step "the switches on the installed service"
 status=$(wine "$exe_win" /status 2>/dev/null | tr -d "\r" || true)
@@ -159,20 +196,67 @@ product=$(msiinfo export "$upgrade" Property | tr -d '\r' | sed -n 's/^ProductCo
 old_product=$(msiinfo export "$package" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p')
 expect_code 1605 msiexec /x "$old_product" /qn  # the old product is gone: unknown product
 
-step "msiexec /x $(basename "$upgrade") /qn"
+# Programs and Features' entries of the product.
+entries() {
+  wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null | tr -d '\r' |
+    grep -c "DisplayName *REG_SZ *$service\$" || true
+}
+third_product=$(msiinfo export "$third" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p')
+
+step "msiexec /i $(basename "$third") /qn (version $third_version): a second upgrade in the chain"
+expect_code 0 msiexec /i "$third" /qn
+[ "$(state)" = RUNNING ] || fail "service state after the second upgrade: '$(state)', expected RUNNING"
+cmp -s "$install_dir/MarrowbankServer.exe" "$third_exe" || fail "the second upgrade did not replace the executable"
+[ "$(cat "$install_dir/language/ModeConfig.ini")" = "$edited" ] || fail "the second upgrade did not keep the edited ModeConfig.ini"
+# Windows removes $upgrade_version here (one entry). Wine's installer emptied the upgrade code's
+# registration at the first upgrade, so it finds no older product: both stay installed.
+wine_kept_older=false
+case "$(entries)" in
+  1) ;;
+  2) wine_kept_older=true
+     echo "--- Wine's installer: the second upgrade left $upgrade_version installed beside $third_version" ;;
+  *) fail "$(entries) entries in Programs and Features after the second upgrade" ;;
+esac
+
+step "a downgrade to $upgrade_version is refused"
+code=0; wine msiexec /i "$upgrade" /qn >>"$log" 2>&1 || code=$?
+if [ "$code" -eq $((1603 % 256)) ] || [ "$code" -eq $((failed % 256)) ]; then
+  :
+elif $wine_kept_older && [ "$code" -eq 0 ]; then
+  # The older product is still installed under Wine, so this is a repair of it, not a downgrade.
+  echo "--- Wine's installer: the downgrade ran as a repair of the $upgrade_version it kept"
+else
+  fail "the downgrade to $upgrade_version exited $code, expected a refusal (1603)"
+fi
+[ "$(state)" = RUNNING ] || fail "service state after the downgrade: '$(state)', expected RUNNING"
+$wine_kept_older || cmp -s "$install_dir/MarrowbankServer.exe" "$third_exe" ||
+  fail "the refused downgrade replaced the executable"
+
+step "msiexec /x $(basename "$third") /qn"
 # The stand-ins' own files (scenario, call and start logs) are no part of an installation, and the
 # desktop program the service started is closed (the file of a running program cannot be removed).
 expect_code 0 "$exe_win" /stop /quiet
 wine taskkill /f /im Marrowbank.exe >/dev/null 2>&1
 while running Marrowbank.exe; do sleep 0.1; done
 rm -f "$install_dir/t3fp-scenario.txt" "$install_dir/t3fp-calls.log" "$install_dir/Marrowbank-starts.log"
-expect_code 0 msiexec /x "$upgrade" /qn
+expect_code 0 msiexec /x "$third" /qn
+if $wine_kept_older; then
+  # Under Wine the kept $upgrade_version still holds the shared components: its removal goes too.
+  echo "--- Wine's installer: $upgrade_version removed after $third_version"
+  wine "$exe_win" /stop /quiet >>"$log" 2>&1 || true
+  rm -f "$install_dir/t3fp-calls.log"
+  expect_code 0 msiexec /x "$product" /qn
+  if [ -e "$install_dir" ]; then
+    echo "--- Wine's installer: the kept $upgrade_version's removal left $(cd "$install_dir" && find . -type f | tr '\n' ' ')"
+    rm -rf "$install_dir"
+  fi
+fi
 [ -z "$(state)" ] || fail "the service is still there: '$(state)'"
 [ -z "$(event_source EventMessageFile)" ] || fail "the event source is still there: '$(event_source EventMessageFile)'"
 [ ! -e "$install_dir" ] || fail "left behind: $(cd "$install_dir" && find . | tr '\n' ' ')"
 
 step "a second removal"
-expect_code 1605 msiexec /x "$product" /qn
+expect_code 1605 msiexec /x "$third_product" /qn
 
 step "a feature removal (REMOVE=Complete) removes the service too"
 expect_code 0 msiexec /i "$package" /qn
@@ -193,9 +277,7 @@ expect_code 0 msiexec /i "$package" /qn
 # Windows refuses it (1638: another version of this product is installed); Wine's installer repairs.
 code=0; wine msiexec /i "$same_version" /qn >>"$log" 2>&1 || code=$?
 [ "$code" -eq 0 ] || [ "$code" -eq $((1638 % 256)) ] || fail "the same version's other package exited $code"
-entries=$(wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null | tr -d '\r' |
-          grep -c "DisplayName *REG_SZ *$service\$" || true)
-[ "$entries" -eq 1 ] || fail "$entries entries in Programs and Features, expected 1"
+[ "$(entries)" -eq 1 ] || fail "$(entries) entries in Programs and Features, expected 1"
 expect_code 0 msiexec /x "$package" /qn
 nothing_left "after removing the product of that version"
 

@@ -4,6 +4,7 @@
 #include "service/command_switches.h"
 
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <string>
@@ -345,6 +346,125 @@ TEST_F(SwitchRunTest, StartAnswersTheCodeTheServiceStoppedWith) {
     EXPECT_EQ(fake_.boxes, std::vector<std::string>{c.text});
   }
   EXPECT_EQ(fake_.sleeps, 0u);
+}
+
+// A service whose status says STOPPED while a process of its executable still lives (crashed on the
+// way out, held by a debugger): /stop and /uninstall wait for that process, as for a running
+// service's, within the same bound. Only a process of the registered executable counts, never this
+// one; a process list that cannot be read is an error, not "nothing to do".
+struct Listed {
+  DWORD pid;
+  const char* image;
+};
+std::vector<Listed>* listed = nullptr;
+size_t listedAt = 0;
+HANDLE WINAPI Snapshot(DWORD, DWORD) {
+  listedAt = 0;
+  return CreateEventA(nullptr, TRUE, FALSE, nullptr);  // any handle the owner can close
+}
+BOOL WINAPI NextListed(HANDLE, LPPROCESSENTRY32 entry) {
+  if (listedAt == listed->size()) {
+    SetLastError(ERROR_NO_MORE_FILES);
+    return FALSE;
+  }
+  entry->th32ProcessID = (*listed)[listedAt++].pid;
+  return TRUE;
+}
+BOOL WINAPI FirstListed(HANDLE snapshot, LPPROCESSENTRY32 entry) { return NextListed(snapshot, entry); }
+// Every listed process is opened as this one, remembering which was asked for.
+DWORD openedPid = 0;
+HANDLE WINAPI OpenListed(DWORD access, BOOL inherit, DWORD pid) {
+  openedPid = pid;
+  return sys::realCalls().OpenProcess(access, inherit, GetCurrentProcessId());
+}
+BOOL WINAPI ImageOfListed(HANDLE, DWORD, LPSTR name, PDWORD size) {
+  for (const Listed& process : *listed) {
+    if (process.pid != openedPid || process.image == nullptr) continue;
+    *size = static_cast<DWORD>(std::snprintf(name, *size, "%s", process.image));
+    return TRUE;
+  }
+  SetLastError(ERROR_ACCESS_DENIED);
+  return FALSE;
+}
+HANDLE WINAPI NoSnapshot(DWORD, DWORD) {
+  SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  return INVALID_HANDLE_VALUE;
+}
+
+TEST_F(SwitchRunTest, AStoppedServiceWaitsForAProcessOfItsExecutable) {
+  const std::string registered = "C:\\Elsewhere\\MarrowbankServer.exe";
+  const DWORD self = GetCurrentProcessId();
+  struct Case {
+    const char* name;
+    std::vector<Listed> processes;
+    bool processEnds;
+    int waits;
+    DWORD expected;
+  } cases[] = {
+      {"no process of it", {{self + 4, "C:\\Windows\\explorer.exe"}}, true, 0, 0},
+      {"one that ends", {{self + 4, "c:\\elsewhere\\MARROWBANKSERVER.EXE"}}, true, 1, 0},
+      {"one that does not end", {{self + 4, registered.c_str()}}, false, 1, ERROR_SERVICE_REQUEST_TIMEOUT},
+      {"a copy in another folder", {{self + 4, "C:\\Copy\\MarrowbankServer.exe"}}, true, 0, 0},
+      {"this process itself", {{self, registered.c_str()}}, true, 0, 0},
+      {"one that cannot be named", {{self + 8, nullptr}}, true, 0, 0},
+  };
+  sys::ScopedCall<decltype(c_.CreateToolhelp32Snapshot)> snapshot{c_.CreateToolhelp32Snapshot, Snapshot};
+  sys::ScopedCall<decltype(c_.Process32First)> first{c_.Process32First, FirstListed};
+  sys::ScopedCall<decltype(c_.Process32Next)> next{c_.Process32Next, NextListed};
+  sys::ScopedCall<decltype(c_.OpenProcess)> open{c_.OpenProcess, OpenListed};
+  sys::ScopedCall<decltype(c_.QueryFullProcessImageNameA)> image{c_.QueryFullProcessImageNameA, ImageOfListed};
+  fake_.imagePath = "\"" + registered + "\"";
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    listed = &c.processes;
+    fake_.state = SERVICE_STOPPED;
+    fake_.processEnds = c.processEnds;
+    fake_.processWaits = 0;
+    EXPECT_EQ(RunCommandSwitches("/stop /quiet"), c.expected);
+    EXPECT_EQ(fake_.processWaits, c.waits);
+    listed = nullptr;
+  }
+  fake_.state = SERVICE_STOPPED;
+  sys::ScopedCall<decltype(c_.CreateToolhelp32Snapshot)> broken{c_.CreateToolhelp32Snapshot, NoSnapshot};
+  EXPECT_EQ(RunCommandSwitches("/stop /quiet"), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+}
+
+// A service still on its way down (an upgrade's stop not finished, a forced stop under way) is not a
+// reason to give up: /start, the rollback's /start and /install wait for it to stop, then start it.
+// No stop is asked of it a second time.
+BOOL WINAPI StartOnceStopped(SC_HANDLE, DWORD, LPCSTR*) {
+  ++fake->starts;
+  if (fake->state != SERVICE_STOPPED) {
+    SetLastError(ERROR_SERVICE_ALREADY_RUNNING);
+    return FALSE;
+  }
+  fake->state = SERVICE_RUNNING;
+  return TRUE;
+}
+VOID WINAPI StopsWhileWaited(DWORD) {
+  ++fake->sleeps;
+  if (fake->sleeps == 3) fake->state = SERVICE_STOPPED;
+}
+BOOL WINAPI NoControl(SC_HANDLE, DWORD, LPSERVICE_STATUS) {
+  ADD_FAILURE() << "a stop was asked of a service already stopping";
+  SetLastError(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
+  return FALSE;
+}
+
+TEST_F(ReregisterTest, AStoppingServiceIsStartedOnceItHasStopped) {
+  sys::ScopedCall<decltype(c_.StartServiceA)> start{c_.StartServiceA, StartOnceStopped};
+  sys::ScopedCall<decltype(c_.Sleep)> sleep{c_.Sleep, StopsWhileWaited};
+  sys::ScopedCall<decltype(c_.ControlService)> control{c_.ControlService, NoControl};
+  fake_.imagePath = OwnQuotedPath();
+  for (const char* arguments : {"/start /quiet", "/install /quiet"}) {
+    SCOPED_TRACE(arguments);
+    fake_.state = SERVICE_STOP_PENDING;
+    fake_.sleeps = fake_.starts = 0;
+    EXPECT_EQ(RunCommandSwitches(arguments), 0u);
+    EXPECT_EQ(fake_.state, static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(fake_.starts, 2u) << "refused while stopping, then accepted";
+    EXPECT_EQ(fake_.sleeps, 3u);
+  }
 }
 
 TEST_F(SwitchRunTest, UsageInABoxUnlessQuietOrAConsole) {
