@@ -83,9 +83,11 @@ bool ParseLaunchAtLogon(const char* value, bool& accepted) {
 }
 
 bool ParseLaunchAsUser(const char* value, bool& accepted) {
-  const bool user = SameModeText(value, "user");
-  accepted = user || *value == '\0' || SameModeText(value, "service");
-  return user;
+  const bool service = *value == '\0' || SameModeText(value, "service");
+  accepted = service || SameModeText(value, "user");
+  // A value that is there but not understood (a typo, an inline comment the profile functions keep)
+  // was meant to say something: the lower privilege is the one that cannot surprise.
+  return !service;
 }
 
 bool ReadModeSwitch(const char* key) {

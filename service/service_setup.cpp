@@ -127,6 +127,11 @@ void ConfigureService(SC_HANDLE service) {
                          {SC_ACTION_NONE, 0}};
   SERVICE_FAILURE_ACTIONSA failure{kFailureResetSeconds, nullptr, nullptr, 3, actions};
   sys::calls().ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
+  // The actions above run when the process ends without reporting STOPPED; with this flag also when it
+  // reports STOPPED with an exit code of its own (a stop asked for reports 0). A system that refuses
+  // the flag still restarts a crashed service, so its failure, like the actions', stops nothing.
+  SERVICE_FAILURE_ACTIONS_FLAG nonCrash{TRUE};
+  sys::calls().ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &nonCrash);
 }
 
 void RegisterEventSourceFor(const char (&command)[kQuotedPathRoom]) {

@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "device/device_manager.h"
+#include "launch/console_launcher.h"
 #include "launch/launch_decisions.h"
 #include "platform/syscalls.h"
 #include "service/command_switches.h"
@@ -100,6 +101,9 @@ struct Machine {
   // The switches' standard output: a pipe, read after the run.
   HANDLE output = nullptr;
 
+  // Nobody is logged on at the console: the console user's token is not there.
+  bool nobodyAtConsole = false;
+
   void Reset() {
     std::lock_guard<std::mutex> lock(mutex);
     exists = true;
@@ -113,6 +117,7 @@ struct Machine {
     exitCode = 0;
     boxes.clear();
     pauses = 0;
+    nobodyAtConsole = false;
   }
   template <typename Change>
   void Update(Change change) {
@@ -289,6 +294,17 @@ BOOL WINAPI SuspendedStart(HANDLE token, LPCSTR application, LPSTR commandLine, 
   return sys::realCalls().CreateProcessAsUserA(token, application, commandLine, process, thread, inherit,
                                                flags | CREATE_SUSPENDED, environment, directory, startup,
                                                information);
+}
+
+BOOL WINAPI ConsoleUserToken(ULONG session, PHANDLE token) {
+  bool nobody;
+  {
+    std::lock_guard<std::mutex> lock(machine.mutex);
+    nobody = machine.nobodyAtConsole;
+  }
+  if (!nobody) return sys::realCalls().WTSQueryUserToken(session, token);
+  ::SetLastError(ERROR_NO_TOKEN);
+  return FALSE;
 }
 
 BOOL WINAPI RecordedTerminate(HANDLE process, UINT code) {
@@ -488,10 +504,17 @@ void CheckServiceEnd(Run& run) {
   }
   const std::string exit = ExitCodeProblem(run, last);
   if (!exit.empty()) run.Problem(exit);
-  // A forced stop reports its code, then ends the process with it.
-  const bool forced = last.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR &&
-                      last.dwServiceSpecificExitCode == static_cast<DWORD>(ServiceError::kForcedStop);
-  if (forced != machine.terminated || (forced && machine.exitCode != last.dwServiceSpecificExitCode)) {
+  // A forced stop reports STOPPED, then ends the process: with the forced-stop code after a stop that
+  // was asked for (which reports 0), else with the code the report carried. The forced-stop code is
+  // never a STOPPED code: recovery would restart a service an administrator stopped.
+  if (last.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR &&
+      last.dwServiceSpecificExitCode == static_cast<DWORD>(ServiceError::kForcedStop)) {
+    run.Problem("STOPPED with the forced-stop code");
+  }
+  const DWORD endCode = last.dwWin32ExitCode == NO_ERROR ? static_cast<DWORD>(ServiceError::kForcedStop)
+                        : last.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR ? last.dwServiceSpecificExitCode
+                                                                               : last.dwWin32ExitCode;
+  if (machine.terminated && machine.exitCode != endCode) {
     run.Problem("the process end does not match the STOPPED report");
   }
 }
@@ -683,6 +706,7 @@ std::vector<std::string> RunOnce(const Scenario& scenario, Countdown& countdown,
   machine.Reset();
   fault::ClearLedger();
   LaunchedFlag = 0;
+  EndConsoleLogonWait();
   SimLoadScenario(service_test::kOneDisk);
   SetModeFile(scenario.modeFile);
 
@@ -783,6 +807,15 @@ void Logons(Run& run) {
   }
 }
 
+// An arrival while nobody is logged on at the console, then that user's logons.
+void ArrivalThenLogons(Run& run) {
+  machine.Update([] { machine.nobodyAtConsole = true; });
+  run.Control(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEARRIVAL);
+  run.Settle();
+  machine.Update([] { machine.nobodyAtConsole = false; });
+  Logons(run);
+}
+
 void Stop(Run& run) {
   run.Control(SERVICE_CONTROL_STOP);
   machine.WaitFor("the stop", [] { return machine.mainEnded; });
@@ -806,6 +839,8 @@ const Scenario kScenarios[] = {
     // Started with a user logged on: the program is started at once; then logons at the console.
     {"logon_start", Nothing, StartUp, false, false, "[Fields]\r\nLaunchAtLogon=1\r\n"},
     {"logon", Running, Logons, false, false, "[Fields]\r\nLaunchAtLogon=1\r\nLaunchAs=user\r\n"},
+    // The service's own token with nobody at the console: held until the logon, which starts it.
+    {"arrival_before_logon", Running, ArrivalThenLogons, false, false, nullptr},
     // The administrator's switches, against a scripted service control manager.
     {"switch_install", [](Run&) { machine.exists = false, machine.state = 0; }, Switches, true, false, nullptr,
      "/install", 0},
@@ -890,6 +925,7 @@ class FaultMatrixBase : public ::testing::Test {
   sys::ScopedCall<decltype(c_.DeleteService)> r26_{c_.DeleteService, ScmDelete};
   sys::ScopedCall<decltype(c_.GetStdHandle)> r27_{c_.GetStdHandle, ScriptedStdHandle};
   sys::ScopedCall<decltype(c_.AttachConsole)> r28_{c_.AttachConsole, NoConsole};
+  sys::ScopedCall<decltype(c_.WTSQueryUserToken)> r29_{c_.WTSQueryUserToken, ConsoleUserToken};
   Countdown countdown_;
 };
 

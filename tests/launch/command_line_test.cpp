@@ -81,4 +81,39 @@ TEST(CommandLine, NamesTheProgramBesideThisExecutable) {
   EXPECT_EQ(std::string(buffer), "\"" + test_support::OwnDirectory() + "Marrowbank.exe\"");
 }
 
+// The folder the program starts in, read from the command line the way the file system reads the
+// path; a line that names no folder gives none.
+TEST(CommandLine, ProgramFolderIsTheQuotedPathsFolder) {
+  ASSERT_EQ(::GetACP(), 936u) << "the double-byte case needs code page 936";
+  const std::string longest = "\"C:\\" + std::string(239, 'd') + "\\Marrowbank.exe\"";  // 260 with its end
+  const struct {
+    const char* name;
+    std::string commandLine;
+    std::string folder;  // empty: none
+  } cases[] = {
+      {"plain", "\"C:\\Program Files\\Marrowbank\\Marrowbank.exe\"", "C:\\Program Files\\Marrowbank"},
+      {"arguments after it", "\"C:\\Tools\\Marrowbank.exe\" --exit \"D:\\x\\y\"", "C:\\Tools"},
+      {"a drive's root", "\"C:\\Marrowbank.exe\"", "C:\\"},
+      {"double-byte trail 0x5C in the folder", "\"C:\\\x81\x5C\\Marrowbank.exe\"", "C:\\\x81\x5C"},
+      {"double-byte trail 0x5C in the file name", "\"C:\\T\\\x81\x5C.exe\"", "C:\\T"},
+      {"the longest command line", longest, "C:\\" + std::string(239, 'd')},
+      {"unquoted", "C:\\Tools\\Marrowbank.exe", ""},
+      {"no closing quote", "\"C:\\Tools\\Marrowbank.exe", ""},
+      {"no separator", "\"Marrowbank.exe\"", ""},
+      {"empty", "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    char folder[kCommandLineBufferSize];
+    std::memset(folder, 'z', sizeof folder);
+    const bool found = ProgramFolderOf(c.commandLine.c_str(), folder);
+    EXPECT_EQ(found, !c.folder.empty());
+    if (found) {
+      EXPECT_EQ(std::string(folder), c.folder);
+    } else {
+      EXPECT_EQ(folder[0], '\0');
+    }
+  }
+}
+
 }  // namespace

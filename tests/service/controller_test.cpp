@@ -142,7 +142,11 @@ BOOL WINAPI FakeChangeServiceConfig2(SC_HANDLE service, DWORD level, LPVOID info
                              std::to_string(failure->lpsaActions[i].Delay);
     }
   }
-  return !Fails("ChangeServiceConfig2A");
+  if (service == kService && level == SERVICE_CONFIG_FAILURE_ACTIONS_FLAG) {
+    scm->failureActions +=
+        ", non-crash " + std::to_string(static_cast<SERVICE_FAILURE_ACTIONS_FLAG*>(info)->fFailureActionsOnNonCrashFailures);
+  }
+  return !Fails("ChangeServiceConfig2A") && !Fails("ChangeServiceConfig2A:" + std::to_string(level));
 }
 
 BOOL WINAPI FakeStartService(SC_HANDLE service, DWORD argc, LPCSTR* argv) {
@@ -251,7 +255,7 @@ const Log kEventSourceOk = {
     "RegSetValueExA(EventMessageFile, REG_EXPAND_SZ C:\\Tools\\Svc\\MarrowbankServer.exe)",
     "RegSetValueExA(TypesSupported, REG_DWORD 7)", "RegCloseKey"};
 const Log kInstallOk = Join({{"OpenSCManagerA(0x2)", "GetModuleFileNameA(260)", "CreateServiceA",
-                              "ChangeServiceConfig2W(1)", "ChangeServiceConfig2A(2)"},
+                              "ChangeServiceConfig2W(1)", "ChangeServiceConfig2A(2)", "ChangeServiceConfig2A(4)"},
                              kEventSourceOk,
                              {"Close(service)", "Close(manager)"}});
 
@@ -313,11 +317,14 @@ TEST_F(ControllerTest, EachStateAndFailureTakesItsBranch) {
        {}},
       {"manager for creation fails: no message", false, 0, {"OpenSCManagerA:0x2"}, IDNO,
        {"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)=null", "Close(manager)", "OpenSCManagerA(0x2)=null"}, {}},
+      // An old system that does not know the flag refuses it with 87: recovery from a crash stays.
+      {"failure-actions flag refused: started all the same", false, 0, {"ChangeServiceConfig2A:4"}, IDNO,
+       Join({{"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)=null", "Close(manager)"}, kInstallOk, kStartOk}), {}},
       {"description fails: started all the same", false, 0, {"ChangeServiceConfig2W"}, IDNO,
        Join({{"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)=null", "Close(manager)"}, kInstallOk, kStartOk}), {}},
       {"event source fails: started all the same", false, 0, {"RegCreateKeyExA"}, IDNO,
        Join({{"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)=null", "Close(manager)", "OpenSCManagerA(0x2)",
-              "GetModuleFileNameA(260)", "CreateServiceA", "ChangeServiceConfig2W(1)", "ChangeServiceConfig2A(2)",
+              "GetModuleFileNameA(260)", "CreateServiceA", "ChangeServiceConfig2W(1)", "ChangeServiceConfig2A(2)", "ChangeServiceConfig2A(4)",
               "RegCreateKeyExA(HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\MarrowbankServer)",
               "Close(service)", "Close(manager)"},
              kStartOk}),
@@ -396,9 +403,10 @@ TEST_F(ControllerTest, InstallsWithExactParametersAndDescription) {
             L"\u5982\u679c\u505c\u6b62\u6b64\u670d\u52a1\uff0cKOLVA\u7684\u8bbe\u5907\u5c06\u4e0d\u4f1a\u88ab"
             L"\u53d1\u73b0\u3002\u5982\u679c\u7981\u7528\u6b64\u670d\u52a1\uff0c\u4efb\u4f55\u4f9d\u8d56\u6b64"
             L"\u670d\u52a1\u7684\u670d\u52a1\u90fd\u65e0\u6cd5\u6b63\u5e38\u542f\u52a8\u3002");
-  // Restart after five seconds, twice, then nothing; the failure count resets after a day.
-  // Wine stores these but cannot read them back, so only this call shows them.
-  EXPECT_EQ(scm_.failureActions, "reset 86400, 1/5000, 1/5000, 0/0");
+  // Restart after five seconds, twice, then nothing; the failure count resets after a day; and so
+  // also for a STOPPED report with the service's own exit code. Wine stores the actions but cannot
+  // read them back, and refuses the flag (87), so only these calls show them.
+  EXPECT_EQ(scm_.failureActions, "reset 86400, 1/5000, 1/5000, 0/0, non-crash 1");
 }
 
 // The quoted path is registered whole while "language\ModeConfig.ini" beside it fits in 259
