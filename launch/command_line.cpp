@@ -18,7 +18,7 @@ bool BuildDesktopAppCommandLine(char (&buffer)[kCommandLineBufferSize]) {
   std::memset(buffer, 0, sizeof buffer);
 
   char modulePath[kCommandLineBufferSize] = {};
-  const DWORD length = sys::calls().GetModuleFileNameA(nullptr, modulePath, kOffered);
+  const DWORD length = ReadModulePath(modulePath, kOffered);
   // A full buffer means the path was cut: whatever it names is not this executable's directory.
   if (length == 0 || length >= kOffered) return false;
 

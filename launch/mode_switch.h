@@ -7,7 +7,7 @@
 
 constexpr char kModeFileName[] = "language\\ModeConfig.ini";
 constexpr char kModeSection[] = "Fields";
-// Room for the longest module path GetModuleFileNameA can give (260 bytes) and the name after it.
+// Room for the longest module path ReadModulePath gives for 260 bytes, and the name after it.
 constexpr std::size_t kModeFilePathSize = 261 + sizeof kModeFileName;
 // Room for one value as the profile functions give it.
 constexpr std::size_t kModeValueSize = 260;

@@ -96,7 +96,7 @@ DWORD Reregister(SC_HANDLE service, bool& started, DWORD& serviceCode) {
 
 bool ReadQuotedModulePath(char (&command)[kQuotedPathRoom]) {
   command[0] = '"';
-  const DWORD length = sys::calls().GetModuleFileNameA(nullptr, command + 1, kModulePathRoom);
+  const DWORD length = ReadModulePath(command + 1, kModulePathRoom);
   // A path that fills the room has been cut short: registering it would name another file. One
   // whose mode file would not fit could never read it, and would silently run with the defaults.
   if (length == 0 || length >= kModulePathRoom) return false;

@@ -1,6 +1,7 @@
 // Stand-in for the desktop program the service starts. It shows a window that says what it is,
 // records each start (command line and session) in "Marrowbank-starts.log" beside itself, and
-// stays until closed. With "--exit" on its command line it records the start and ends at once.
+// stays until closed. With "--exit" on its command line it records the start and ends at once; with
+// "--record-folder" it also records its current folder in "Marrowbank-folders.log".
 // It keeps running without a window where no display is available.
 #include <windows.h>
 
@@ -72,10 +73,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   char line[64];
   std::snprintf(line, sizeof line, "pid=%lu session=%lu cmdline=", ::GetCurrentProcessId(), sessionId);
   RecordStart(line + std::string(commandLine));
-  // The folder it was started in, one line per start, apart from the starts' own log.
-  char folder[MAX_PATH + 1] = {};
-  const DWORD folderLength = ::GetCurrentDirectoryA(sizeof folder, folder);
-  RecordLine("Marrowbank-folders.log", folderLength > 0 && folderLength < sizeof folder ? folder : "?");
+  // With "--record-folder": the folder it was started in, one line per start, apart from the starts'
+  // own log.
+  if (std::strstr(commandLine, "--record-folder") != nullptr) {
+    char folder[MAX_PATH + 1] = {};
+    const DWORD folderLength = ::GetCurrentDirectoryA(sizeof folder, folder);
+    RecordLine("Marrowbank-folders.log", folderLength > 0 && folderLength < sizeof folder ? folder : "?");
+  }
   if (std::strstr(commandLine, "--exit") != nullptr) return 0;
 
   char session[32];

@@ -189,7 +189,7 @@ BOOL WINAPI ScmQueryConfig(SC_HANDLE, LPQUERY_SERVICE_CONFIGA config, DWORD, LPD
   // Read past the countdown: the scripted manager's own calls are not the product's.
   static char command[MAX_PATH + 2];
   char path[MAX_PATH] = {};
-  sys::realCalls().GetModuleFileNameA(nullptr, path, MAX_PATH);
+  ::GetModuleFileNameA(nullptr, path, MAX_PATH);
   std::snprintf(command, sizeof command, "\"%s\"", path);
   *config = QUERY_SERVICE_CONFIGA{};
   config->lpBinaryPathName = command;
@@ -333,7 +333,7 @@ void DescribeFailures() {
   fails(&sys::Calls::CreateEventA, ERROR_NO_SYSTEM_RESOURCES);
   fails(&sys::Calls::CreateThread, ERROR_TOO_MANY_TCBS);
   fails(&sys::Calls::WaitForSingleObject, ERROR_INVALID_HANDLE, WAIT_FAILED);
-  fails(&sys::Calls::GetModuleFileNameA, ERROR_INSUFFICIENT_BUFFER);
+  fails(&sys::Calls::GetModuleFileNameW, ERROR_INSUFFICIENT_BUFFER);
   fails(&sys::Calls::GetModuleHandleA, ERROR_MOD_NOT_FOUND);
   fails(&sys::Calls::LoadLibraryExA, ERROR_MOD_NOT_FOUND);
   fails(&sys::Calls::GetProcAddress, ERROR_PROC_NOT_FOUND);
@@ -630,7 +630,7 @@ DWORD ExpectedSwitchesCode(const Scenario& scenario, const Target& target) {
   const std::string arguments = scenario.switches;
   // /status shows "?" for an image path it cannot read.
   if (row == "QueryServiceConfigA" && arguments == "/status") return scenario.switchesCode;
-  if (row == "GetModuleFileNameA") return kPathUnreadable;
+  if (row == "GetModuleFileNameW") return kPathUnreadable;
   // A service marked for deletion is as good as deleted; one that is gone needs no uninstalling.
   if (row == "DeleteService" && target.error == ERROR_SERVICE_MARKED_FOR_DELETE) return scenario.switchesCode;
   const bool present = std::strcmp(scenario.name, "switch_reinstall") == 0;

@@ -327,7 +327,7 @@ class Launcher : public ::testing::Test {
 
 TEST_F(Launcher, StartsTheProgramInTheConsoleSessionAndKeepsNoHandleOfIt) {
   const std::string quoted = "\"" + OwnDirectory() + "Marrowbank.exe\"";
-  std::string commandLine = quoted + " --exit";
+  std::string commandLine = quoted + " --exit --record-folder";
   const DWORD consoleSession = ::WTSGetActiveConsoleSessionId();
 
   // The first launch in a process leaves handles the platform caches for good (registry keys and
@@ -486,7 +486,7 @@ TEST_F(Launcher, NullCommandLineMakesNoCall) {
 // ---- The launch as the console user -----------------------------------------------------------
 
 TEST_F(Launcher, AsUserStartsWithTheConsoleUsersTokenAndKeepsNoHandle) {
-  std::string commandLine = "\"" + OwnDirectory() + "Marrowbank.exe\" --exit";
+  std::string commandLine = "\"" + OwnDirectory() + "Marrowbank.exe\" --exit --record-folder";
   const DWORD consoleSession = ::WTSGetActiveConsoleSessionId();
   std::string warmUp = commandLine;
   ASSERT_TRUE(LaunchAsConsoleUser(&warmUp[0]));

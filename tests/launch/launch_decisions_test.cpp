@@ -72,11 +72,11 @@ BOOL WINAPI CatchCreation(HANDLE, LPCSTR, LPSTR commandLine, LPSECURITY_ATTRIBUT
   *process = PROCESS_INFORMATION{};
   return g_creationFails ? FALSE : TRUE;
 }
-DWORD WINAPI WatchModulePath(HMODULE module, LPSTR buffer, DWORD size) {
+DWORD WINAPI WatchModulePath(HMODULE module, LPWSTR buffer, DWORD size) {
   ++g_modulePathCalls;
   if (g_onModulePath) g_onModulePath(g_modulePathCalls);
   if (g_modulePathFails) return 0;
-  return sys::realCalls().GetModuleFileNameA(module, buffer, size);
+  return sys::realCalls().GetModuleFileNameW(module, buffer, size);
 }
 
 class Decisions : public ::testing::Test {
@@ -116,7 +116,7 @@ class Decisions : public ::testing::Test {
   sys::ScopedCall<decltype(&::Sleep)> sleep_{sys::calls().Sleep, CountSleep};
   sys::ScopedCall<decltype(&::WaitForSingleObject)> wait_{sys::calls().WaitForSingleObject, CountWait};
   sys::ScopedCall<decltype(&::CreateProcessAsUserA)> create_{sys::calls().CreateProcessAsUserA, CatchCreation};
-  sys::ScopedCall<decltype(&::GetModuleFileNameA)> modulePath_{sys::calls().GetModuleFileNameA, WatchModulePath};
+  sys::ScopedCall<decltype(&::GetModuleFileNameW)> modulePath_{sys::calls().GetModuleFileNameW, WatchModulePath};
 };
 
 // ---- Arrival -----------------------------------------------------------------------------------

@@ -87,16 +87,11 @@ BOOL WINAPI FakeDispatcher(const SERVICE_TABLE_ENTRYA* table) {
   return FALSE;
 }
 
-DWORD WINAPI FakeGetModuleFileName(HMODULE module, LPSTR buffer, DWORD size) {
-  scm->log.push_back("GetModuleFileNameA(" + std::to_string(size) + ")");
+DWORD WINAPI FakeGetModuleFileName(HMODULE module, LPWSTR buffer, DWORD size) {
+  scm->log.push_back("GetModuleFileNameW");
   if (module != nullptr) return 0;
   if (scm->modulePathResult == 0) return 0;
-  // As the system does: truncated to the room, and then reporting the room's size.
-  const DWORD length = static_cast<DWORD>(scm->modulePath.size());
-  const DWORD copied = length < size ? length : size - 1;
-  std::memcpy(buffer, scm->modulePath.data(), copied);
-  buffer[copied] = '\0';
-  return length < size ? length : size;
+  return test_support::WideModulePath(scm->modulePath, buffer, size);
 }
 
 std::string Text(const char* text) { return text == nullptr ? "(null)" : text; }
@@ -225,7 +220,7 @@ class ControllerTest : public ::testing::Test {
   sys::ScopedCall<decltype(c_.QueryServiceStatus)> r3_{c_.QueryServiceStatus, FakeQueryServiceStatus};
   sys::ScopedCall<decltype(c_.CloseServiceHandle)> r4_{c_.CloseServiceHandle, FakeCloseServiceHandle};
   sys::ScopedCall<decltype(c_.StartServiceCtrlDispatcherA)> r5_{c_.StartServiceCtrlDispatcherA, FakeDispatcher};
-  sys::ScopedCall<decltype(c_.GetModuleFileNameA)> r6_{c_.GetModuleFileNameA, FakeGetModuleFileName};
+  sys::ScopedCall<decltype(c_.GetModuleFileNameW)> r6_{c_.GetModuleFileNameW, FakeGetModuleFileName};
   sys::ScopedCall<decltype(c_.CreateServiceA)> r7_{c_.CreateServiceA, FakeCreateService};
   sys::ScopedCall<decltype(c_.ChangeServiceConfig2A)> r8_{c_.ChangeServiceConfig2A, FakeChangeServiceConfig2};
   sys::ScopedCall<decltype(c_.StartServiceA)> r9_{c_.StartServiceA, FakeStartService};
@@ -254,7 +249,7 @@ const Log kEventSourceOk = {
     "RegCreateKeyExA(HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\MarrowbankServer)",
     "RegSetValueExA(EventMessageFile, REG_EXPAND_SZ C:\\Tools\\Svc\\MarrowbankServer.exe)",
     "RegSetValueExA(TypesSupported, REG_DWORD 7)", "RegCloseKey"};
-const Log kInstallOk = Join({{"OpenSCManagerA(0x2)", "GetModuleFileNameA(260)", "CreateServiceA",
+const Log kInstallOk = Join({{"OpenSCManagerA(0x2)", "GetModuleFileNameW", "CreateServiceA",
                               "ChangeServiceConfig2W(1)", "ChangeServiceConfig2A(2)", "ChangeServiceConfig2A(4)"},
                              kEventSourceOk,
                              {"Close(service)", "Close(manager)"}});
@@ -307,13 +302,13 @@ TEST_F(ControllerTest, EachStateAndFailureTakesItsBranch) {
       {"absent: installed and started", false, 0, {}, IDNO,
        Join({{"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)=null", "Close(manager)"}, kInstallOk, kStartOk}), {}},
       {"query connect fails: install attempted", true, 0, {"OpenSCManagerA:0x1", "CreateServiceA"}, IDNO,
-       {"OpenSCManagerA(0x1)=null", "OpenSCManagerA(0x2)", "GetModuleFileNameA(260)", "CreateServiceA",
+       {"OpenSCManagerA(0x1)=null", "OpenSCManagerA(0x2)", "GetModuleFileNameW", "CreateServiceA",
         "Close(manager)"},
        {}},
       {"opening for reading fails: install, exists, no message", true, 0,
        {"OpenServiceA:0x80000000", "CreateServiceA"}, IDNO,
        {"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)=null", "Close(manager)", "OpenSCManagerA(0x2)",
-        "GetModuleFileNameA(260)", "CreateServiceA", "Close(manager)"},
+        "GetModuleFileNameW", "CreateServiceA", "Close(manager)"},
        {}},
       {"manager for creation fails: no message", false, 0, {"OpenSCManagerA:0x2"}, IDNO,
        {"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)=null", "Close(manager)", "OpenSCManagerA(0x2)=null"}, {}},
@@ -324,7 +319,7 @@ TEST_F(ControllerTest, EachStateAndFailureTakesItsBranch) {
        Join({{"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)=null", "Close(manager)"}, kInstallOk, kStartOk}), {}},
       {"event source fails: started all the same", false, 0, {"RegCreateKeyExA"}, IDNO,
        Join({{"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)=null", "Close(manager)", "OpenSCManagerA(0x2)",
-              "GetModuleFileNameA(260)", "CreateServiceA", "ChangeServiceConfig2W(1)", "ChangeServiceConfig2A(2)", "ChangeServiceConfig2A(4)",
+              "GetModuleFileNameW", "CreateServiceA", "ChangeServiceConfig2W(1)", "ChangeServiceConfig2A(2)", "ChangeServiceConfig2A(4)",
               "RegCreateKeyExA(HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\MarrowbankServer)",
               "Close(service)", "Close(manager)"},
              kStartOk}),
@@ -413,7 +408,7 @@ TEST_F(ControllerTest, InstallsWithExactParametersAndDescription) {
 // characters: for "MarrowbankServer.exe" up to 256, for a long file name up to 259. A path that fills
 // the room (the system cut it short), leaves no room for the mode file, or cannot be read is not
 // registered at all; nor is one that holds a character outside the ANSI code page, which
-// GetModuleFileNameA gives as '?'.
+// has no exact form in it (here '?' itself, which no file name holds).
 TEST_F(ControllerTest, ExecutablePathLengths) {
   struct PathCase {
     size_t length;
@@ -440,7 +435,7 @@ TEST_F(ControllerTest, ExecutablePathLengths) {
       EXPECT_TRUE(scm_.boxTexts.empty());
     } else {
       EXPECT_EQ(log, Join({{"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)=null", "Close(manager)",
-                            "OpenSCManagerA(0x2)", "GetModuleFileNameA(260)", "Close(manager)", "MessageBoxW(0x10)"}}));
+                            "OpenSCManagerA(0x2)", "GetModuleFileNameW", "Close(manager)", "MessageBoxW(0x10)"}}));
       EXPECT_EQ(scm_.boxTexts, std::vector<std::string>{kNoPathText});
     }
   }

@@ -735,11 +735,9 @@ TEST_F(ServiceMainTest, StartAndStopAreTheOnlyEventsOfAnIdleService) {
 // stand-in in "requires-administrator", where this service's path is said to be), the start names
 // the program once; the launches that follow (refused here) add no second warning.
 std::string g_adminFolder;
-DWORD WINAPI ServiceInAdminFolder(HMODULE module, LPSTR buffer, DWORD size) {
-  if (module != nullptr) return sys::realCalls().GetModuleFileNameA(module, buffer, size);
-  const std::string path = g_adminFolder + "MarrowbankServer.exe";
-  lstrcpynA(buffer, path.c_str(), static_cast<int>(size));
-  return static_cast<DWORD>(path.size());
+DWORD WINAPI ServiceInAdminFolder(HMODULE module, LPWSTR buffer, DWORD size) {
+  if (module != nullptr) return sys::realCalls().GetModuleFileNameW(module, buffer, size);
+  return test_support::WideModulePath(g_adminFolder + "MarrowbankServer.exe", buffer, size);
 }
 
 TEST_F(ServiceMainTest, AProgramThatNeedsAdministratorRightsIsNamedOnceAtStart) {
@@ -747,7 +745,7 @@ TEST_F(ServiceMainTest, AProgramThatNeedsAdministratorRightsIsNamedOnceAtStart) 
   ::CreateDirectoryA((g_adminFolder + "language").c_str(), nullptr);
   const std::string modeFile = g_adminFolder + "language\\ModeConfig.ini";
   ASSERT_TRUE(test_support::WriteText(modeFile, "[Fields]\r\nLaunchAs=user\r\n"));
-  sys::ScopedCall<decltype(c_.GetModuleFileNameA)> path{c_.GetModuleFileNameA, ServiceInAdminFolder};
+  sys::ScopedCall<decltype(c_.GetModuleFileNameW)> path{c_.GetModuleFileNameW, ServiceInAdminFolder};
   Scenario(service_test::kOneDisk);
   event_test::ScopedEventCapture events;
   StartRunning();
