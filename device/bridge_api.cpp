@@ -40,7 +40,7 @@ BridgeApi g_table{};
 // Full path of JMUsbDll.dll beside this executable; false when it does not fit. The directory ends
 // where the file system's does, so a double-byte character with a 0x5C second byte stays whole.
 bool LibraryPathBesideExecutable(char (&path)[MAX_PATH]) {
-  DWORD n = sys::calls().GetModuleFileNameA(nullptr, path, MAX_PATH);
+  DWORD n = ReadModulePath(path, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return false;
   const int separator = LastPathSeparator(path);
   if (separator < 0) return false;

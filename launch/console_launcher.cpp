@@ -5,9 +5,22 @@
 #include <userenv.h>
 
 
+#include <atomic>
+
 #include "launch/desktop_process.h"
 #include "platform/handles.h"
 #include "platform/syscalls.h"
+
+namespace {
+
+// Written by the launch (the worker thread), read by the service's handler as well.
+std::atomic<bool> g_awaitingLogon{false};
+
+}  // namespace
+
+bool AwaitingConsoleLogon() { return g_awaitingLogon; }
+
+void EndConsoleLogonWait() { g_awaitingLogon = false; }
 
 static_assert(sizeof(PROCESSENTRY32) == (sizeof(void*) == 4 ? 296 : 304), "the 8-bit process entry");
 
@@ -47,6 +60,22 @@ bool LaunchInConsoleSession(char* commandLine) {
   // Asked first: with no session at the console there is no token to make.
   DWORD sessionId = sys::calls().WTSGetActiveConsoleSessionId();
   if (sessionId == kNoConsoleSession) return false;
+  {
+    // Is anybody logged on there? The token itself is not used.
+    sys::UniqueHandle userToken;
+    if (!sys::calls().WTSQueryUserToken(sessionId, userToken.receive())) {
+      const DWORD error = ::GetLastError();
+      if (error == ERROR_NO_TOKEN) {
+        g_awaitingLogon = true;
+        ReportLaunchHeldForLogon(sessionId);
+        return false;
+      }
+      // Not knowing whether anybody is there must not put a LocalSystem window on the logon screen.
+      ReportLaunchProblem("WTSQueryUserToken", error);
+      return false;
+    }
+  }
+  g_awaitingLogon = false;
   if (!sys::calls().OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, processToken.receive())) {
     return LaunchStepFailed("OpenProcessToken");
   }

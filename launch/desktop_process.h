@@ -10,7 +10,8 @@
 // and report nothing, and the next arrival or timer check tries again.
 constexpr DWORD kNoConsoleSession = 0xFFFFFFFF;
 
-// Starts `commandLine` under `token` with `environment`, on "winsta0\default", with flags 0x430, and
+// Starts `commandLine` under `token` with `environment`, on "winsta0\default", with flags 0x430, in
+// the folder of the program it names (ProgramFolderOf; none when it names no folder), and
 // writes "CreateProcessAsUser OK!\r\n" or "CreateProcessAsUser FAILD!\r\n" to the debug output. The
 // start is reported as an event (process id, `sessionId`, command line), a failure as one too. The
 // new process's handles go to `process`, whose owner closes them.
@@ -25,3 +26,6 @@ bool LaunchStepFailed(const char* step);
 // the run. `ReportLaunchProblem` reports a failed step (or, with `step` null, nobody at the console
 // in `code`'s session) unless it is the problem reported last.
 void ReportLaunchProblem(const char* step, DWORD code);
+// The same for a launch with the service's token held back until a user logs on at the console of
+// session `sessionId`.
+void ReportLaunchHeldForLogon(DWORD sessionId);

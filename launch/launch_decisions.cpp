@@ -65,7 +65,11 @@ void DecideOnListing(int attempts, bool pause, HANDLE stopEvent) {
 
 void OnDeviceArrival(HANDLE stopEvent) { DecideOnListing(kListingAttempts, true, stopEvent); }
 
-void OnConsoleLogon() { DecideOnListing(1, false, nullptr); }
+void OnConsoleLogon() {
+  // This decision is the one a held-back launch waited for, whatever it finds.
+  EndConsoleLogonWait();
+  DecideOnListing(1, false, nullptr);
+}
 
 void OnLaunchTimer() {
   DeviceManager& manager = DeviceManager::Instance();

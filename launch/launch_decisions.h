@@ -15,7 +15,8 @@ extern int32_t LaunchedFlag;
 void OnDeviceArrival(HANDLE stopEvent = nullptr);
 
 // The arrival decision once, for a user who has logged on at the console (or was logged on when the
-// service started): one listing, no pause, "AutoBack" and the running check as on an arrival.
+// service started, or a launch waited for the logon): one listing, no pause, "AutoBack" and the
+// running check as on an arrival. Ends a launch's wait for a console logon.
 void OnConsoleLogon();
 
 // The timer response.

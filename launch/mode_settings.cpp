@@ -59,16 +59,21 @@ StartSettings ReadStartSettings() {
   char poll[kModeValueSize];
   ReadModeValue(path, "PollSeconds", "", poll);
   settings.pollSeconds = ParsePollSeconds(poll, accepted);
-  if (!accepted) ReportModeValueRejected(path, "PollSeconds", poll);
+  if (!accepted) ReportModeValueRejected(path, "PollSeconds", poll, "PollSeconds takes its default.");
 
   char logon[kModeValueSize];
   ReadModeValue(path, "LaunchAtLogon", "", logon);
   settings.launchAtLogon = ParseLaunchAtLogon(logon, accepted);
-  if (!accepted) ReportModeValueRejected(path, "LaunchAtLogon", logon);
+  if (!accepted) ReportModeValueRejected(path, "LaunchAtLogon", logon, "LaunchAtLogon takes its default.");
 
   const std::string launchAs = ReadLaunchAs(path, mark);
   settings.launchAsUser = ParseLaunchAsUser(launchAs.c_str(), accepted);
-  if (!accepted) ReportModeValueRejected(path, "LaunchAs", launchAs.c_str());
+  if (!accepted) {
+    ReportModeValueRejected(path, "LaunchAs", launchAs.c_str(),
+                            "LaunchAs is taken as user, the lower privilege: the program starts with the token of "
+                            "the user logged on at the console, never as LocalSystem. Write LaunchAs=service for "
+                            "the service's own token.");
+  }
   return settings;
 }
 

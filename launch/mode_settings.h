@@ -10,13 +10,14 @@ struct StartSettings {
 };
 
 // Reads the start settings. Writes one warning event when the file exists but cannot be read, and
-// one for each value that is not accepted (the key then takes its default): PollSeconds other than
-// an integer from 0 to 86400, LaunchAtLogon other than 0 or 1, LaunchAs other than user or service.
+// one for each value that is not accepted: PollSeconds other than an integer from 0 to 86400 and
+// LaunchAtLogon other than 0 or 1 take their defaults; LaunchAs other than user or service is taken
+// as user, the lower privilege.
 // An absent or empty key is no warning. A file that begins with a byte-order mark (UTF-8, UTF-16) is
 // one more warning, naming the file and the remedy.
 StartSettings ReadStartSettings();
 
-// True when key "LaunchAs" in section "Fields" is "user" (letter case ignored), also in a file that
-// begins with a UTF-8 byte-order mark. Read anew at every call; anything else means the service's own
-// launch.
+// False when key "LaunchAs" in section "Fields" is absent, empty or "service" (letter case ignored),
+// also in a file that begins with a UTF-8 byte-order mark: the service's own launch. Any other value
+// means the console user's token. Read anew at every call.
 bool ReadLaunchAsUser();

@@ -6,11 +6,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/path_scan.h"
 #include "platform/syscalls.h"
 
 namespace {
 
-constexpr std::size_t kLongestModulePath = 260;  // what GetModuleFileNameA is offered
+constexpr std::size_t kLongestModulePath = 260;  // what ReadModulePath is offered
 constexpr std::size_t kLongestPath = MAX_PATH - 1;  // what the ANSI file functions open
 constexpr unsigned long kLongestPollSeconds = 86400;
 
@@ -32,7 +33,7 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 bool ModeFilePath(char (&path)[kModeFilePathSize]) {
   char modulePath[261] = {};
-  if (sys::calls().GetModuleFileNameA(nullptr, modulePath, 260) == 0) return false;
+  if (ReadModulePath(modulePath, 260) == 0) return false;
   ModeFilePathFor(modulePath, path);
   return true;
 }
@@ -83,9 +84,11 @@ bool ParseLaunchAtLogon(const char* value, bool& accepted) {
 }
 
 bool ParseLaunchAsUser(const char* value, bool& accepted) {
-  const bool user = SameModeText(value, "user");
-  accepted = user || *value == '\0' || SameModeText(value, "service");
-  return user;
+  const bool service = *value == '\0' || SameModeText(value, "service");
+  accepted = service || SameModeText(value, "user");
+  // A value that is there but not understood (a typo, an inline comment the profile functions keep)
+  // was meant to say something: the lower privilege is the one that cannot surprise.
+  return !service;
 }
 
 bool ReadModeSwitch(const char* key) {

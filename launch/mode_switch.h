@@ -7,7 +7,7 @@
 
 constexpr char kModeFileName[] = "language\\ModeConfig.ini";
 constexpr char kModeSection[] = "Fields";
-// Room for the longest module path GetModuleFileNameA can give (260 bytes) and the name after it.
+// Room for the longest module path ReadModulePath gives for 260 bytes, and the name after it.
 constexpr std::size_t kModeFilePathSize = 261 + sizeof kModeFileName;
 // Room for one value as the profile functions give it.
 constexpr std::size_t kModeValueSize = 260;
@@ -40,8 +40,8 @@ bool ParseModeSwitch(const char* value);
 unsigned ParsePollSeconds(const char* value, bool& accepted);
 // LaunchAtLogon: "1" on; "0" off.
 bool ParseLaunchAtLogon(const char* value, bool& accepted);
-// LaunchAs: "user" (any letter case) launches with the console user's token; "service" with the
-// service's own.
+// LaunchAs: empty (absent) or "service" (any letter case) launches with the service's own token;
+// "user", and any other value (not accepted), with the console user's.
 bool ParseLaunchAsUser(const char* value, bool& accepted);
 
 // False exactly when the key's value in section "Fields" is "0"; a missing file, section or key

@@ -76,6 +76,11 @@ void ReportStartStepFailed(const char* step, DWORD win32ExitCode, DWORD serviceS
   WriteEvent(EVENTLOG_ERROR_TYPE, MSG_START_STEP_FAILED, {step, code.c_str(), text.c_str(), specific.c_str()});
 }
 
+void ReportStopForced(DWORD exitCode) {
+  const std::string code = Decimal(exitCode);
+  WriteEvent(EVENTLOG_WARNING_TYPE, MSG_STOP_FORCED, {code.c_str()});
+}
+
 void ReportProgramStarted(DWORD processId, DWORD sessionId, const char* commandLine) {
   const std::string process = Decimal(processId), session = Decimal(sessionId);
   WriteEvent(EVENTLOG_INFORMATION_TYPE, MSG_PROGRAM_STARTED, {process.c_str(), session.c_str(), commandLine});
@@ -92,6 +97,11 @@ void ReportNoConsoleUser(DWORD sessionId) {
   WriteEvent(EVENTLOG_WARNING_TYPE, MSG_NO_CONSOLE_USER, {session.c_str()});
 }
 
+void ReportLaunchWaitsForLogon(DWORD sessionId) {
+  const std::string session = Decimal(sessionId);
+  WriteEvent(EVENTLOG_WARNING_TYPE, MSG_LAUNCH_WAITS_FOR_LOGON, {session.c_str()});
+}
+
 void ReportProgramNeedsElevation(const char* path, const char* level) {
   WriteEvent(EVENTLOG_WARNING_TYPE, MSG_PROGRAM_NEEDS_ELEVATION, {path, level});
 }
@@ -101,8 +111,8 @@ void ReportModeFileUnreadable(const char* path, DWORD error) {
   WriteEvent(EVENTLOG_WARNING_TYPE, MSG_MODE_FILE_UNREADABLE, {path, code.c_str(), text.c_str()});
 }
 
-void ReportModeValueRejected(const char* path, const char* key, const char* value) {
-  WriteEvent(EVENTLOG_WARNING_TYPE, MSG_MODE_VALUE_REJECTED, {path, key, value});
+void ReportModeValueRejected(const char* path, const char* key, const char* value, const char* consequence) {
+  WriteEvent(EVENTLOG_WARNING_TYPE, MSG_MODE_VALUE_REJECTED, {path, key, value, consequence});
 }
 
 void ReportModeFileMarked(const char* path, const char* mark, const char* consequence) {

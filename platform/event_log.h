@@ -48,12 +48,16 @@ void ReportServiceStarted(unsigned pollSeconds, bool launchAtLogon, bool launchA
 void ReportServiceStopped(DWORD win32ExitCode, DWORD serviceSpecificExitCode);
 // `step` says what failed and what to check; the codes are those of the STOPPED report.
 void ReportStartStepFailed(const char* step, DWORD win32ExitCode, DWORD serviceSpecificExitCode);
+// A stop that was asked for had to end the process: `exitCode` is the process's.
+void ReportStopForced(DWORD exitCode);
 void ReportProgramStarted(DWORD processId, DWORD sessionId, const char* commandLine);
 // 740 (ERROR_ELEVATION_REQUIRED) carries a text of its own that names the cause and the remedy.
 void ReportProgramFailed(const char* step, DWORD error);
 void ReportNoConsoleUser(DWORD sessionId);
+void ReportLaunchWaitsForLogon(DWORD sessionId);
 void ReportProgramNeedsElevation(const char* path, const char* level);
 void ReportModeFileUnreadable(const char* path, DWORD error);
-void ReportModeValueRejected(const char* path, const char* key, const char* value);
+// `consequence` says what the service does with the key instead.
+void ReportModeValueRejected(const char* path, const char* key, const char* value, const char* consequence);
 // `mark` names the byte-order mark, `consequence` says what it does to the reading.
 void ReportModeFileMarked(const char* path, const char* mark, const char* consequence);

@@ -2,6 +2,10 @@
 
 #include <windows.h>
 
+#include <cstring>
+
+#include "platform/syscalls.h"
+
 int LastPathSeparator(const char* path) {
   int last = -1;
   for (int i = 0; path[i] != '\0';) {
@@ -24,4 +28,40 @@ bool SameFilePath(const char* a, const char* b) {
   const int lengthB = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, b, -1, wideB, kRoom);
   if (lengthA == 0 || lengthB == 0) return false;
   return ::CompareStringOrdinal(wideA, lengthA - 1, wideB, lengthB - 1, TRUE) == CSTR_EQUAL;
+}
+
+unsigned long ReadModulePath(char* path, unsigned long size) {
+  if (size == 0) return 0;
+  path[0] = '\0';
+  // Far beyond the 260 bytes any caller offers; a longer path is one no caller could use.
+  constexpr DWORD kWideRoom = 1024;
+  wchar_t wide[kWideRoom];
+  const DWORD length = sys::calls().GetModuleFileNameW(nullptr, wide, kWideRoom);
+  if (length == 0) return 0;
+  if (length >= kWideRoom) {
+    ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  // Each UTF-16 unit takes at most two bytes of a double-byte code page.
+  char ansi[2 * kWideRoom];
+  // Where the ANSI code page is UTF-8 every character has its exact form, and the call takes neither
+  // the flag nor the question.
+  const bool utf8 = ::GetACP() == CP_UTF8;
+  BOOL usedDefault = FALSE;
+  const int bytes = ::WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, wide, static_cast<int>(length),
+                                          ansi, sizeof ansi, nullptr, utf8 ? nullptr : &usedDefault);
+  if (bytes <= 0) return 0;
+  if (usedDefault) {
+    ::SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    return 0;
+  }
+  if (static_cast<unsigned long>(bytes) >= size) {
+    std::memcpy(path, ansi, size - 1);
+    path[size - 1] = '\0';
+    ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return size;
+  }
+  std::memcpy(path, ansi, static_cast<size_t>(bytes));
+  path[bytes] = '\0';
+  return static_cast<unsigned long>(bytes);
 }

@@ -11,3 +11,11 @@ int LastPathSeparator(const char* path);
 // would take the second byte of a double-byte character for a letter. False when either cannot be
 // converted.
 bool SameFilePath(const char* a, const char* b);
+
+// This executable's path in the ANSI code page, as GetModuleFileNameA answers for `size` bytes (the
+// path and its terminator; cut to size - 1 bytes, terminated, and `size` returned when it does not
+// fit), except for a character the code page has no exact form for: then 0, with `path` empty and
+// ERROR_NO_UNICODE_TRANSLATION. The path is read in UTF-16 and converted without best-fit look-alikes,
+// which would name another file (8 for an infinity sign), and without '?' standing in silently.
+// 0 with the call's error when the path cannot be read.
+unsigned long ReadModulePath(char* path, unsigned long size);

@@ -25,7 +25,7 @@ const Calls kReal = {
     ::Sleep,
     ::PostThreadMessageA,
     ::TerminateProcess,
-    ::GetModuleFileNameA,
+    ::GetModuleFileNameW,
     ::GetStdHandle,
     ::AttachConsole,
     SetDefaultDllDirectoriesWhereAvailable,

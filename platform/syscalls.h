@@ -23,7 +23,7 @@ struct Calls {
   decltype(&::Sleep) Sleep;
   decltype(&::PostThreadMessageA) PostThreadMessageA;
   decltype(&::TerminateProcess) TerminateProcess;
-  decltype(&::GetModuleFileNameA) GetModuleFileNameA;
+  decltype(&::GetModuleFileNameW) GetModuleFileNameW;
   decltype(&::GetStdHandle) GetStdHandle;
   decltype(&::AttachConsole) AttachConsole;
 

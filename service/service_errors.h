@@ -18,6 +18,7 @@ enum class ServiceError : DWORD {
   kWorkerNotReady = 6,      // the worker thread ended, or could not be waited for, before it was ready
   kRunningReport = 7,       // the RUNNING report
   kForcedStop = 8,          // the worker thread did not end within the stop bound; the process was ended
+                            // (the process's exit code and event 103's; a stop asked for reports 0)
   kStopWait = 9,            // waiting for the stop failed
   kWorkerEnded = 10,        // the worker thread ended while the service ran, with no stop asked for
 };

@@ -24,6 +24,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "launch/console_launcher.h"
 #include "launch/mode_settings.h"
 #include "launch/program_manifest.h"
 #include "launch/user_launcher.h"
@@ -36,6 +37,7 @@
 namespace {
 
 constexpr DWORD kAcceptStopAndShutdown = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
+constexpr DWORD kAcceptWithSessionChanges = kAcceptStopAndShutdown | SERVICE_ACCEPT_SESSIONCHANGE;
 
 // How long a stop waits for the worker thread, in steps of one report each. A healthy worker ends
 // within milliseconds of WM_QUIT: its only long waits, the pauses between listing attempts, end at
@@ -50,8 +52,10 @@ struct ServiceState {
   std::mutex lock;
   std::atomic<DWORD> recorded{0};
   // What the service accepts once it is past START_PENDING: stop and shutdown, and session changes
-  // too when launching at logon is switched on. Set before RUNNING is recorded.
+  // too while launching at logon is switched on (set before RUNNING is recorded) or a launch waits for
+  // a console logon.
   std::atomic<DWORD> accepted{kAcceptStopAndShutdown};
+  bool launchAtLogon = false;
   // The latest report of the wait for the worker, repeated by the handler's closing report so that
   // the check point never goes back; 0 until that wait begins.
   DWORD stopCheckPoint = 0;
@@ -64,6 +68,7 @@ struct ServiceState {
     std::lock_guard<std::mutex> hold(lock);
     recorded = 0;
     accepted = kAcceptStopAndShutdown;
+    launchAtLogon = false;
     stopCheckPoint = stopWaitHint = 0;
     stopped = false;
     stopEvent.reset();
@@ -83,7 +88,23 @@ struct ServiceState {
     return static_cast<bool>(stopEvent);
   }
 
-  void AcceptSessionChanges() { accepted = kAcceptStopAndShutdown | SERVICE_ACCEPT_SESSIONCHANGE; }
+  void AcceptSessionChanges() {
+    std::lock_guard<std::mutex> hold(lock);
+    launchAtLogon = true;
+    accepted = kAcceptWithSessionChanges;
+  }
+
+  // Session changes accepted while `awaited` (or launching at logon is on), the change reported at
+  // once while RUNNING; a service that is stopping keeps what it accepts. True when they have just
+  // become accepted.
+  bool WatchForLogon(bool awaited) {
+    std::lock_guard<std::mutex> hold(lock);
+    const DWORD wanted = launchAtLogon || awaited ? kAcceptWithSessionChanges : kAcceptStopAndShutdown;
+    if (accepted == wanted || recorded == SERVICE_STOP_PENDING || stopped) return false;
+    accepted = wanted;
+    if (recorded == SERVICE_RUNNING) ReportServiceStatus(SERVICE_RUNNING, 0, 0);
+    return wanted == kAcceptWithSessionChanges;
+  }
 
   enum class Running { kReported, kRefused, kStopBegun };
   // Records RUNNING only if still starting, then reports it: recorded first, so a control that comes
@@ -144,7 +165,8 @@ struct ServiceState {
 
 ServiceState g_state;
 
-// A logon at the active console session, while launching at logon is on, is handed to the worker.
+// A logon at the active console session, while session changes are accepted (launching at logon is
+// on, or a launch waits for the logon), is handed to the worker.
 void PostLogon(const void* eventData) {
   if ((g_state.accepted & SERVICE_ACCEPT_SESSIONCHANGE) == 0 || eventData == nullptr) return;
   const auto& notification = *static_cast<const WTSSESSION_NOTIFICATION*>(eventData);
@@ -190,6 +212,12 @@ BOOL ReportServiceStatus(DWORD state, DWORD checkPoint, DWORD waitHint, DWORD wi
 }
 
 DWORD RecordedServiceState() { return g_state.recorded; }
+
+void FollowConsoleLogonWait() {
+  // A logon between the launch that was held back and this change is told by no control: a user
+  // found at the console now gets the decision the logon would have given.
+  if (g_state.WatchForLogon(AwaitingConsoleLogon()) && IsUserLoggedOnAtConsole()) PostToWorker(kLogonMessage);
+}
 
 HANDLE ServiceStopEvent() { return g_state.stopEvent.get(); }
 
@@ -336,11 +364,17 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
   } while (false);
 
   const bool ended = EndWorker(worker);
-  if (!ended && exit.win32 == NO_ERROR) exit = ServiceSpecific(ServiceError::kForcedStop);
+  // A stop that was asked for and had to be forced still reports 0: the administrator (or the
+  // shutdown) got what was asked, and recovery, which also acts on a non-zero STOPPED code, must not
+  // start the service again. The forced end is in the event log and in the process's exit code.
+  const bool forcedAskedStop = !ended && exit.win32 == NO_ERROR;
+  if (forcedAskedStop) ReportStopForced(static_cast<DWORD>(ServiceError::kForcedStop));
   // A worker that did not end may still use the ready event: it stays open until the process ends.
   if (!ended) static_cast<void>(ready.take());
   worker.reset();
-  const UINT exitCode = exit.win32 == ERROR_SERVICE_SPECIFIC_ERROR ? exit.specific : exit.win32;
+  const UINT exitCode = forcedAskedStop                              ? static_cast<UINT>(ServiceError::kForcedStop)
+                        : exit.win32 == ERROR_SERVICE_SPECIFIC_ERROR ? exit.specific
+                                                                     : exit.win32;
   // Before STOPPED: after it the process may end at any moment.
   ReportServiceStopped(exit.win32, exit.specific);
   const bool stoppedAccepted = g_state.ReportStopped(exit.win32, exit.specific, !ended);

@@ -8,7 +8,8 @@
 // STOPPED with that step's exit code (service/service_errors.h). At the stop, waits a bounded time
 // for the worker, reporting STOP_PENDING with a rising check point; a worker that does not end
 // (an SDK call that never returns) makes the stop forced: STOPPED, then the process is terminated.
-// The STOPPED code is that of the first failure; the forced-stop code only when nothing failed before.
+// The STOPPED code is that of the first failure, 0 when nothing failed (a forced stop that was asked
+// for writes its own warning event, and the process ends with the forced-stop code).
 void WINAPI ServiceMain(DWORD argc, LPSTR* argv);
 
 // Records and reports stop and shutdown, then signals the stop event (or, when it cannot, posts the
@@ -17,8 +18,15 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv);
 // for every control.
 DWORD WINAPI ServiceControlHandler(DWORD control, DWORD eventType, LPVOID eventData, LPVOID context);
 
+// Follows a launch's wait for a console logon (AwaitingConsoleLogon): session changes are accepted
+// while it waits, or while LaunchAtLogon=1, and a change is reported at once while RUNNING; otherwise
+// the reports are those of stop and shutdown alone. When they become accepted with a user already at
+// the console (who logged on before they were), that user gets the logon's decision. The worker
+// calls it after each response.
+void FollowConsoleLogonWait();
+
 // Reports `state` (controls accepted: none while START_PENDING, else stop and shutdown, and session
-// changes when LaunchAtLogon=1 was read at start). Nonzero when the report was accepted. Does not
+// changes when LaunchAtLogon=1 was read at start or a launch waits for a console logon). Nonzero when the report was accepted. Does not
 // change the recorded state. The service's own reports are made holding its state lock, so that they
 // take turns (service/service_main.cpp). The service-specific code goes with
 // ERROR_SERVICE_SPECIFIC_ERROR only (service/service_errors.h).

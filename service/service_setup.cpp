@@ -138,7 +138,7 @@ DWORD Reregister(SC_HANDLE service, bool& started, DWORD& serviceCode) {
 
 bool ReadQuotedModulePath(char (&command)[kQuotedPathRoom]) {
   command[0] = '"';
-  const DWORD length = sys::calls().GetModuleFileNameA(nullptr, command + 1, kModulePathRoom);
+  const DWORD length = ReadModulePath(command + 1, kModulePathRoom);
   // A path that fills the room has been cut short: registering it would name another file. One
   // whose mode file would not fit could never read it, and would silently run with the defaults.
   if (length == 0 || length >= kModulePathRoom) return false;
@@ -169,6 +169,11 @@ void ConfigureService(SC_HANDLE service) {
                          {SC_ACTION_NONE, 0}};
   SERVICE_FAILURE_ACTIONSA failure{kFailureResetSeconds, nullptr, nullptr, 3, actions};
   sys::calls().ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
+  // The actions above run when the process ends without reporting STOPPED; with this flag also when it
+  // reports STOPPED with an exit code of its own (a stop asked for reports 0). A system that refuses
+  // the flag still restarts a crashed service, so its failure, like the actions', stops nothing.
+  SERVICE_FAILURE_ACTIONS_FLAG nonCrash{TRUE};
+  sys::calls().ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &nonCrash);
 }
 
 void RegisterEventSourceFor(const char (&command)[kQuotedPathRoom]) {

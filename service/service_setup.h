@@ -8,8 +8,8 @@
 #include "platform/handles.h"
 
 inline constexpr DWORD kServiceType = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS;
-inline constexpr DWORD kModulePathRoom = MAX_PATH;  // as GetModuleFileNameA is offered it
-// Opening quote, the path as GetModuleFileNameA writes it, closing quote, terminator.
+inline constexpr DWORD kModulePathRoom = MAX_PATH;  // as ReadModulePath is offered it
+// Opening quote, the path as ReadModulePath writes it, closing quote, terminator.
 inline constexpr DWORD kQuotedPathRoom = 1 + kModulePathRoom + 2;
 // This executable's path cannot be read whole: nothing is registered.
 inline constexpr DWORD kPathUnreadable = ERROR_BAD_PATHNAME;
@@ -23,7 +23,7 @@ inline constexpr DWORD kFailureResetSeconds = 24 * 60 * 60;
 inline constexpr DWORD kStateWaitMs = 30000;
 
 // This executable's full path in double quotes; false when it cannot be read whole, or holds a
-// character outside the ANSI code page (GetModuleFileNameA gives '?' for it).
+// character with no exact form in the ANSI code page (ReadModulePath refuses it).
 bool ReadQuotedModulePath(char (&command)[kQuotedPathRoom]);
 
 // Sets what CreateServiceA cannot: the description and the failure actions. Their failure leaves a

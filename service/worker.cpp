@@ -4,6 +4,7 @@
 
 #include "launch/launch_decisions.h"
 #include "platform/syscalls.h"
+#include "service/service_main.h"
 
 namespace {
 
@@ -93,18 +94,26 @@ DWORD WINAPI WorkerThreadProc(LPVOID parameter) {
   for (;;) {
     const BOOL fetched = sys::calls().GetMessageA(&msg, nullptr, 0, 0);
     if (fetched == 0) break;
-    if (fetched == -1) continue;
+    // A failed fetch fails again at once: trying again would only spin. The worker ends, and the
+    // service stops with the code for a worker that ended on its own.
+    if (fetched == -1) {
+      if (timer != 0) sys::calls().KillTimer(nullptr, timer);
+      return 1;
+    }
     if (msg.message == WM_TIMER) {
       sys::calls().KillTimer(nullptr, kLaunchTimerId);
       // Our own timer may have been the one cancelled: polling stays on.
       if (timer == kLaunchTimerId) timer = ArmTimer(start.pollSeconds);
       OnLaunchTimer();
+      FollowConsoleLogonWait();
     } else if (msg.message == kArrivalMessage && msg.hwnd == nullptr) {
       ArrivalTaken();
       // Arrivals still queued when the service stops start nothing.
       if (!Signalled(start.stopEvent)) OnDeviceArrival(start.stopEvent);
+      FollowConsoleLogonWait();
     } else if (msg.message == kLogonMessage && msg.hwnd == nullptr) {
       if (!Signalled(start.stopEvent)) OnConsoleLogon();
+      FollowConsoleLogonWait();
     } else {
       TranslateMessage(&msg);
       DispatchMessageA(&msg);

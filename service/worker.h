@@ -56,5 +56,5 @@ struct WorkerStart {
 
 // Thread routine; `parameter` is a WorkerStart or null (no timer, no stop event). Returns 0 once it
 // has fetched WM_QUIT, or when the stop event is already signalled as it begins; 1 when it cannot
-// signal `ready`.
+// signal `ready`, or when fetching a message fails.
 DWORD WINAPI WorkerThreadProc(LPVOID parameter);

@@ -1,6 +1,7 @@
 // Stand-in for the desktop program the service starts. It shows a window that says what it is,
 // records each start (command line and session) in "Marrowbank-starts.log" beside itself, and
-// stays until closed. With "--exit" on its command line it records the start and ends at once.
+// stays until closed. With "--exit" on its command line it records the start and ends at once; with
+// "--record-folder" it also records its current folder in "Marrowbank-folders.log".
 // It keeps running without a window where no display is available.
 #include <windows.h>
 
@@ -23,8 +24,8 @@ std::string OwnDirectory() {
 
 // One line per start: "pid=<id> session=<id> cmdline=<command line>". Opened for appending with
 // sharing, so starts that overlap do not lose lines.
-void RecordStart(const std::string& line) {
-  const std::string log = OwnDirectory() + "Marrowbank-starts.log";
+void RecordLine(const char* logName, const std::string& line) {
+  const std::string log = OwnDirectory() + logName;
   HANDLE file = ::CreateFileA(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
@@ -33,6 +34,8 @@ void RecordStart(const std::string& line) {
   ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
   ::CloseHandle(file);
 }
+
+void RecordStart(const std::string& line) { RecordLine("Marrowbank-starts.log", line); }
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_DESTROY) {
@@ -70,6 +73,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   char line[64];
   std::snprintf(line, sizeof line, "pid=%lu session=%lu cmdline=", ::GetCurrentProcessId(), sessionId);
   RecordStart(line + std::string(commandLine));
+  // With "--record-folder": the folder it was started in, one line per start, apart from the starts'
+  // own log.
+  if (std::strstr(commandLine, "--record-folder") != nullptr) {
+    char folder[MAX_PATH + 1] = {};
+    const DWORD folderLength = ::GetCurrentDirectoryA(sizeof folder, folder);
+    RecordLine("Marrowbank-folders.log", folderLength > 0 && folderLength < sizeof folder ? folder : "?");
+  }
   if (std::strstr(commandLine, "--exit") != nullptr) return 0;
 
   char session[32];

@@ -120,10 +120,8 @@ TEST_F(BridgeTest, MissingEntryFailsAtItsGroup) {
 // The executable's directory ends where the file system's does: in code page 936 "\x81\x5c" is one
 // character of the executable's name, not a separator.
 std::string g_loadedPath;
-DWORD WINAPI DoubleByteModulePath(HMODULE, LPSTR buffer, DWORD size) {
-  const char path[] = "C:\\Program Files\\Bridge\\Server\x81\x5c.exe";
-  lstrcpynA(buffer, path, static_cast<int>(size));
-  return sizeof path - 1;
+DWORD WINAPI DoubleByteModulePath(HMODULE, LPWSTR buffer, DWORD size) {
+  return test_support::WideModulePath("C:\\Program Files\\Bridge\\Server\x81\x5c.exe", buffer, size);
 }
 HMODULE WINAPI RecordLoad(LPCSTR path, HANDLE, DWORD) {
   g_loadedPath = path;
@@ -133,7 +131,7 @@ HMODULE WINAPI RecordLoad(LPCSTR path, HANDLE, DWORD) {
 
 TEST_F(BridgeTest, LibraryPathKeepsADoubleByteCharacterWhole) {
   ASSERT_EQ(GetACP(), 936u);
-  sys::ScopedCall<decltype(&::GetModuleFileNameA)> path(sys::calls().GetModuleFileNameA, DoubleByteModulePath);
+  sys::ScopedCall<decltype(&::GetModuleFileNameW)> path(sys::calls().GetModuleFileNameW, DoubleByteModulePath);
   sys::ScopedCall<decltype(&::LoadLibraryExA)> load(sys::calls().LoadLibraryExA, RecordLoad);
   EXPECT_EQ(BridgeApi::Bind(), nullptr);
   EXPECT_EQ(g_loadedPath, "C:\\Program Files\\Bridge\\JMUsbDll.dll");

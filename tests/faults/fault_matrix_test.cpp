@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "device/device_manager.h"
+#include "launch/console_launcher.h"
 #include "launch/launch_decisions.h"
 #include "platform/syscalls.h"
 #include "service/command_switches.h"
@@ -100,6 +101,9 @@ struct Machine {
   // The switches' standard output: a pipe, read after the run.
   HANDLE output = nullptr;
 
+  // Nobody is logged on at the console: the console user's token is not there.
+  bool nobodyAtConsole = false;
+
   void Reset() {
     std::lock_guard<std::mutex> lock(mutex);
     exists = true;
@@ -113,6 +117,7 @@ struct Machine {
     exitCode = 0;
     boxes.clear();
     pauses = 0;
+    nobodyAtConsole = false;
   }
   template <typename Change>
   void Update(Change change) {
@@ -184,7 +189,7 @@ BOOL WINAPI ScmQueryConfig(SC_HANDLE, LPQUERY_SERVICE_CONFIGA config, DWORD, LPD
   // Read past the countdown: the scripted manager's own calls are not the product's.
   static char command[MAX_PATH + 2];
   char path[MAX_PATH] = {};
-  sys::realCalls().GetModuleFileNameA(nullptr, path, MAX_PATH);
+  ::GetModuleFileNameA(nullptr, path, MAX_PATH);
   std::snprintf(command, sizeof command, "\"%s\"", path);
   *config = QUERY_SERVICE_CONFIGA{};
   config->lpBinaryPathName = command;
@@ -291,6 +296,17 @@ BOOL WINAPI SuspendedStart(HANDLE token, LPCSTR application, LPSTR commandLine, 
                                                information);
 }
 
+BOOL WINAPI ConsoleUserToken(ULONG session, PHANDLE token) {
+  bool nobody;
+  {
+    std::lock_guard<std::mutex> lock(machine.mutex);
+    nobody = machine.nobodyAtConsole;
+  }
+  if (!nobody) return sys::realCalls().WTSQueryUserToken(session, token);
+  ::SetLastError(ERROR_NO_TOKEN);
+  return FALSE;
+}
+
 BOOL WINAPI RecordedTerminate(HANDLE process, UINT code) {
   if (process != ::GetCurrentProcess()) return sys::realCalls().TerminateProcess(process, code);
   machine.Update([code] {
@@ -317,7 +333,7 @@ void DescribeFailures() {
   fails(&sys::Calls::CreateEventA, ERROR_NO_SYSTEM_RESOURCES);
   fails(&sys::Calls::CreateThread, ERROR_TOO_MANY_TCBS);
   fails(&sys::Calls::WaitForSingleObject, ERROR_INVALID_HANDLE, WAIT_FAILED);
-  fails(&sys::Calls::GetModuleFileNameA, ERROR_INSUFFICIENT_BUFFER);
+  fails(&sys::Calls::GetModuleFileNameW, ERROR_INSUFFICIENT_BUFFER);
   fails(&sys::Calls::GetModuleHandleA, ERROR_MOD_NOT_FOUND);
   fails(&sys::Calls::LoadLibraryExA, ERROR_MOD_NOT_FOUND);
   fails(&sys::Calls::GetProcAddress, ERROR_PROC_NOT_FOUND);
@@ -489,10 +505,17 @@ void CheckServiceEnd(Run& run) {
   }
   const std::string exit = ExitCodeProblem(run, last);
   if (!exit.empty()) run.Problem(exit);
-  // A forced stop reports its code, then ends the process with it.
-  const bool forced = last.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR &&
-                      last.dwServiceSpecificExitCode == static_cast<DWORD>(ServiceError::kForcedStop);
-  if (forced != machine.terminated || (forced && machine.exitCode != last.dwServiceSpecificExitCode)) {
+  // A forced stop reports STOPPED, then ends the process: with the forced-stop code after a stop that
+  // was asked for (which reports 0), else with the code the report carried. The forced-stop code is
+  // never a STOPPED code: recovery would restart a service an administrator stopped.
+  if (last.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR &&
+      last.dwServiceSpecificExitCode == static_cast<DWORD>(ServiceError::kForcedStop)) {
+    run.Problem("STOPPED with the forced-stop code");
+  }
+  const DWORD endCode = last.dwWin32ExitCode == NO_ERROR ? static_cast<DWORD>(ServiceError::kForcedStop)
+                        : last.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR ? last.dwServiceSpecificExitCode
+                                                                               : last.dwWin32ExitCode;
+  if (machine.terminated && machine.exitCode != endCode) {
     run.Problem("the process end does not match the STOPPED report");
   }
 }
@@ -608,7 +631,7 @@ DWORD ExpectedSwitchesCode(const Scenario& scenario, const Target& target) {
   const std::string arguments = scenario.switches;
   // /status shows "?" for an image path it cannot read.
   if (row == "QueryServiceConfigA" && arguments == "/status") return scenario.switchesCode;
-  if (row == "GetModuleFileNameA") return kPathUnreadable;
+  if (row == "GetModuleFileNameW") return kPathUnreadable;
   // A service marked for deletion is as good as deleted; one that is gone needs no uninstalling.
   if (row == "DeleteService" && target.error == ERROR_SERVICE_MARKED_FOR_DELETE) return scenario.switchesCode;
   const bool present = std::strcmp(scenario.name, "switch_reinstall") == 0;
@@ -684,6 +707,7 @@ std::vector<std::string> RunOnce(const Scenario& scenario, Countdown& countdown,
   machine.Reset();
   fault::ClearLedger();
   LaunchedFlag = 0;
+  EndConsoleLogonWait();
   SimLoadScenario(service_test::kOneDisk);
   SetModeFile(scenario.modeFile);
 
@@ -784,6 +808,15 @@ void Logons(Run& run) {
   }
 }
 
+// An arrival while nobody is logged on at the console, then that user's logons.
+void ArrivalThenLogons(Run& run) {
+  machine.Update([] { machine.nobodyAtConsole = true; });
+  run.Control(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEARRIVAL);
+  run.Settle();
+  machine.Update([] { machine.nobodyAtConsole = false; });
+  Logons(run);
+}
+
 void Stop(Run& run) {
   run.Control(SERVICE_CONTROL_STOP);
   machine.WaitFor("the stop", [] { return machine.mainEnded; });
@@ -807,6 +840,8 @@ const Scenario kScenarios[] = {
     // Started with a user logged on: the program is started at once; then logons at the console.
     {"logon_start", Nothing, StartUp, false, false, "[Fields]\r\nLaunchAtLogon=1\r\n"},
     {"logon", Running, Logons, false, false, "[Fields]\r\nLaunchAtLogon=1\r\nLaunchAs=user\r\n"},
+    // The service's own token with nobody at the console: held until the logon, which starts it.
+    {"arrival_before_logon", Running, ArrivalThenLogons, false, false, nullptr},
     // The administrator's switches, against a scripted service control manager.
     {"switch_install", [](Run&) { machine.exists = false, machine.state = 0; }, Switches, true, false, nullptr,
      "/install", 0},
@@ -891,6 +926,7 @@ class FaultMatrixBase : public ::testing::Test {
   sys::ScopedCall<decltype(c_.DeleteService)> r26_{c_.DeleteService, ScmDelete};
   sys::ScopedCall<decltype(c_.GetStdHandle)> r27_{c_.GetStdHandle, ScriptedStdHandle};
   sys::ScopedCall<decltype(c_.AttachConsole)> r28_{c_.AttachConsole, NoConsole};
+  sys::ScopedCall<decltype(c_.WTSQueryUserToken)> r29_{c_.WTSQueryUserToken, ConsoleUserToken};
   Countdown countdown_;
 };
 

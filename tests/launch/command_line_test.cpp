@@ -9,24 +9,15 @@
 
 namespace {
 
-// What the fake module-path call reports: `path` cut to the size offered, as Windows does, or a
-// failure when `path` is null.
+// What the fake module-path call reports: `path` (code page 936) in UTF-16, cut to the size offered
+// as Windows does, or a failure when `path` is null.
 const char* g_modulePath = nullptr;
 HMODULE g_askedModule = reinterpret_cast<HMODULE>(1);
-DWORD g_askedSize = 0;
 
-DWORD WINAPI FakeModuleFileName(HMODULE module, LPSTR buffer, DWORD size) {
+DWORD WINAPI FakeModuleFileName(HMODULE module, LPWSTR buffer, DWORD size) {
   g_askedModule = module;
-  g_askedSize = size;
   if (g_modulePath == nullptr) return 0;
-  const size_t length = std::strlen(g_modulePath);
-  if (length >= size) {
-    std::memcpy(buffer, g_modulePath, size - 1);
-    buffer[size - 1] = '\0';
-    return size;
-  }
-  std::memcpy(buffer, g_modulePath, length + 1);
-  return static_cast<DWORD>(length);
+  return test_support::WideModulePath(g_modulePath, buffer, size);
 }
 
 struct Case {
@@ -56,7 +47,7 @@ TEST(CommandLine, QuotedPathOfTheProgramBesideTheExecutableOrNothing) {
       {"path cannot be read", nullptr, ""},
   };
 
-  sys::ScopedCall<decltype(&::GetModuleFileNameA)> fake(sys::calls().GetModuleFileNameA, FakeModuleFileName);
+  sys::ScopedCall<decltype(&::GetModuleFileNameW)> fake(sys::calls().GetModuleFileNameW, FakeModuleFileName);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     g_modulePath = c.modulePath;
@@ -64,7 +55,6 @@ TEST(CommandLine, QuotedPathOfTheProgramBesideTheExecutableOrNothing) {
     std::memset(buffer, 'z', sizeof buffer);
     const bool built = BuildDesktopAppCommandLine(buffer);
     EXPECT_EQ(g_askedModule, nullptr);
-    EXPECT_EQ(g_askedSize, 260u);
     if (!c.expected.empty()) {
       EXPECT_TRUE(built);
       EXPECT_EQ(std::string(buffer), c.expected);
@@ -79,6 +69,41 @@ TEST(CommandLine, NamesTheProgramBesideThisExecutable) {
   char buffer[kCommandLineBufferSize];
   ASSERT_TRUE(BuildDesktopAppCommandLine(buffer));
   EXPECT_EQ(std::string(buffer), "\"" + test_support::OwnDirectory() + "Marrowbank.exe\"");
+}
+
+// The folder the program starts in, read from the command line the way the file system reads the
+// path; a line that names no folder gives none.
+TEST(CommandLine, ProgramFolderIsTheQuotedPathsFolder) {
+  ASSERT_EQ(::GetACP(), 936u) << "the double-byte case needs code page 936";
+  const std::string longest = "\"C:\\" + std::string(239, 'd') + "\\Marrowbank.exe\"";  // 260 with its end
+  const struct {
+    const char* name;
+    std::string commandLine;
+    std::string folder;  // empty: none
+  } cases[] = {
+      {"plain", "\"C:\\Program Files\\Marrowbank\\Marrowbank.exe\"", "C:\\Program Files\\Marrowbank"},
+      {"arguments after it", "\"C:\\Tools\\Marrowbank.exe\" --exit \"D:\\x\\y\"", "C:\\Tools"},
+      {"a drive's root", "\"C:\\Marrowbank.exe\"", "C:\\"},
+      {"double-byte trail 0x5C in the folder", "\"C:\\\x81\x5C\\Marrowbank.exe\"", "C:\\\x81\x5C"},
+      {"double-byte trail 0x5C in the file name", "\"C:\\T\\\x81\x5C.exe\"", "C:\\T"},
+      {"the longest command line", longest, "C:\\" + std::string(239, 'd')},
+      {"unquoted", "C:\\Tools\\Marrowbank.exe", ""},
+      {"no closing quote", "\"C:\\Tools\\Marrowbank.exe", ""},
+      {"no separator", "\"Marrowbank.exe\"", ""},
+      {"empty", "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    char folder[kCommandLineBufferSize];
+    std::memset(folder, 'z', sizeof folder);
+    const bool found = ProgramFolderOf(c.commandLine.c_str(), folder);
+    EXPECT_EQ(found, !c.folder.empty());
+    if (found) {
+      EXPECT_EQ(std::string(folder), c.folder);
+    } else {
+      EXPECT_EQ(folder[0], '\0');
+    }
+  }
 }
 
 }  // namespace

@@ -142,7 +142,7 @@ struct Record {
   BOOL inheritHandles = TRUE;
   DWORD flags = 0;
   void* createEnvironment = nullptr;
-  const char* currentDirectory = "unset";
+  std::string currentDirectory = "unset";  // "(none)" for a null one
   STARTUPINFOA startup{};
   std::string desktop;
   std::string debugOutput;
@@ -219,7 +219,7 @@ BOOL WINAPI WatchCreateProcessAsUserA(HANDLE token, LPCSTR applicationName, LPST
   g.inheritHandles = inheritHandles;
   g.flags = flags;
   g.createEnvironment = environment;
-  g.currentDirectory = currentDirectory;
+  g.currentDirectory = currentDirectory != nullptr ? currentDirectory : "(none)";
   g.startup = *startup;
   g.desktop = startup->lpDesktop != nullptr ? startup->lpDesktop : "";
   if (Fails("CreateProcessAsUserA")) return FALSE;
@@ -235,10 +235,11 @@ void WINAPI WatchOutputDebugString(LPCSTR text) {
   sys::realCalls().OutputDebugStringA(text);
 }
 BOOL WINAPI WatchCloseHandle(HANDLE handle) {
+  // The service's road closes the user's token before it opens its own, which may get the same value.
   std::string what = "close ?";
+  if (handle == g.userToken) what = "close user token";
   if (handle == g.processToken) what = "close process token";
   if (handle == g.newToken) what = "close new token";
-  if (handle == g.userToken) what = "close user token";
   if (handle == g.process.hProcess) what = "close process";
   if (handle == g.process.hThread) what = "close thread";
   g.events.push_back(what);
@@ -297,11 +298,19 @@ int OpenHandleCount() {
   return open;
 }
 
+// The folder the program starts in: its own, without the trailing separator.
+std::string ProgramFolder() {
+  const std::string own = OwnDirectory();
+  return own.substr(0, own.size() - 1);
+}
+
 class Launcher : public ::testing::Test {
  protected:
   void SetUp() override {
     log_ = OwnDirectory() + "Marrowbank-starts.log";
+    folders_ = OwnDirectory() + "Marrowbank-folders.log";
     ::DeleteFileA(log_.c_str());
+    ::DeleteFileA(folders_.c_str());
   }
   void TearDown() override { test_support::EndStartedStandIns(test_support::ReadText(log_)); }
 
@@ -313,11 +322,12 @@ class Launcher : public ::testing::Test {
   }
 
   std::string log_;
+  std::string folders_;  // the folder of each start, as the stand-in saw it
 };
 
 TEST_F(Launcher, StartsTheProgramInTheConsoleSessionAndKeepsNoHandleOfIt) {
   const std::string quoted = "\"" + OwnDirectory() + "Marrowbank.exe\"";
-  std::string commandLine = quoted + " --exit";
+  std::string commandLine = quoted + " --exit --record-folder";
   const DWORD consoleSession = ::WTSGetActiveConsoleSessionId();
 
   // The first launch in a process leaves handles the platform caches for good (registry keys and
@@ -338,11 +348,14 @@ TEST_F(Launcher, StartsTheProgramInTheConsoleSessionAndKeepsNoHandleOfIt) {
   EXPECT_GT(handlesBefore, 0);
   EXPECT_EQ(handlesAfter, handlesBefore) << "a handle of the new process, its thread or a token stayed open";
 
-  EXPECT_EQ(g.events, (std::vector<std::string>{"WTSGetActiveConsoleSessionId", "OpenProcessToken", "DuplicateTokenEx",
-                                                "SetTokenInformation", "CreateEnvironmentBlock",
-                                                "CreateProcessAsUserA", "OutputDebugStringA", "close new token",
-                                                "close process token", "destroy environment", "close process",
-                                                "close thread"}));
+  // The user's token only says that somebody is at the console: closed before the service's is made.
+  EXPECT_EQ(g.events, (std::vector<std::string>{"WTSGetActiveConsoleSessionId", "WTSQueryUserToken", "close user token",
+                                                "OpenProcessToken", "DuplicateTokenEx", "SetTokenInformation",
+                                                "CreateEnvironmentBlock", "CreateProcessAsUserA",
+                                                "OutputDebugStringA", "close new token", "close process token",
+                                                "destroy environment", "close process", "close thread"}));
+  EXPECT_EQ(g.querySession, consoleSession);
+  EXPECT_FALSE(AwaitingConsoleLogon());
   EXPECT_EQ(g.debugOutput, "CreateProcessAsUser OK!\r\n");
   EXPECT_EQ(events, std::vector<std::string>{"info 0x400000C8: " + std::to_string(g.process.dwProcessId) + " | " +
                                              std::to_string(consoleSession) + " | " + commandLine});
@@ -367,7 +380,7 @@ TEST_F(Launcher, StartsTheProgramInTheConsoleSessionAndKeepsNoHandleOfIt) {
   EXPECT_EQ(g.inheritHandles, FALSE);
   EXPECT_EQ(g.flags, 0x430u);
   EXPECT_EQ(g.createEnvironment, g.environment);
-  EXPECT_EQ(g.currentDirectory, nullptr);
+  EXPECT_EQ(g.currentDirectory, ProgramFolder());
   EXPECT_EQ(g.startup.cb, sizeof(void*) == 4 ? 68u : 104u);  // the record's size on i686; x86_64 test build
   EXPECT_EQ(g.desktop, "winsta0\\default");
   STARTUPINFOA rest = g.startup;
@@ -376,11 +389,14 @@ TEST_F(Launcher, StartsTheProgramInTheConsoleSessionAndKeepsNoHandleOfIt) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(&rest), sizeof rest), std::string(sizeof rest, '\0'))
       << "every other member of the start-up record is zero";
 
-  // The stand-in itself says it ran, with that command line, in the console session.
+  // The stand-in itself says it ran, with that command line, in the console session, in its folder.
   const std::string logged = WaitForLoggedStarts(2);  // the warm-up launch and this one
   EXPECT_NE(logged.find(" session=" + std::to_string(consoleSession) + " cmdline=" + commandLine + "\r\n"),
             std::string::npos)
       << logged;
+  std::string folders;
+  test_support::WaitUntil([&] { return test_support::CountOf(folders = test_support::ReadText(folders_), "\r\n") >= 2; });
+  EXPECT_EQ(folders, ProgramFolder() + "\r\n" + ProgramFolder() + "\r\n");
 }
 
 TEST_F(Launcher, EachFailingStepReturnsFalseAndReleasesWhatItObtained) {
@@ -389,6 +405,8 @@ TEST_F(Launcher, EachFailingStepReturnsFalseAndReleasesWhatItObtained) {
     std::vector<std::string> after;  // events after the failing call
   };
   const Case cases[] = {
+      // Not knowing whether anybody is at the console starts nothing.
+      {"WTSQueryUserToken", {}},
       {"OpenProcessToken", {}},
       {"DuplicateTokenEx", {"close process token"}},
       {"SetTokenInformation", {"close new token", "close process token"}},
@@ -396,8 +414,9 @@ TEST_F(Launcher, EachFailingStepReturnsFalseAndReleasesWhatItObtained) {
       {"CreateProcessAsUserA",
        {"OutputDebugStringA", "close new token", "close process token", "destroy environment"}},
   };
-  const std::vector<std::string> steps = {"WTSGetActiveConsoleSessionId", "OpenProcessToken", "DuplicateTokenEx",
-                                          "SetTokenInformation", "CreateEnvironmentBlock", "CreateProcessAsUserA"};
+  const std::vector<std::string> steps = {"WTSGetActiveConsoleSessionId", "WTSQueryUserToken", "close user token",
+                                          "OpenProcessToken", "DuplicateTokenEx", "SetTokenInformation",
+                                          "CreateEnvironmentBlock", "CreateProcessAsUserA"};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.failing);
     std::string commandLine = "\"" + OwnDirectory() + "Marrowbank.exe\" --exit";
@@ -424,6 +443,40 @@ TEST_F(Launcher, EachFailingStepReturnsFalseAndReleasesWhatItObtained) {
   EXPECT_FALSE(IsDesktopAppRunning()) << "a failed launch started the program";
 }
 
+// Nobody logged on at the console (WTSQueryUserToken: ERROR_NO_TOKEN): the service's token would put
+// a LocalSystem program on the logon screen. Nothing is made or started, one warning says so for a
+// run of such launches, and the launch waits for a console logon until one finds a user there.
+TEST_F(Launcher, NobodyAtTheConsoleHoldsTheServiceTokenLaunchForALogon) {
+  const DWORD consoleSession = ::WTSGetActiveConsoleSessionId();
+  std::vector<std::string> events;
+  const auto launch = [&](const char* failing) {
+    std::string commandLine = "\"" + OwnDirectory() + "Marrowbank.exe\" --exit";
+    WatchLauncher watch(failing, ERROR_NO_TOKEN);
+    const bool launched = LaunchInConsoleSession(&commandLine[0]);
+    for (const std::string& e : watch.Events()) events.push_back(e.substr(0, e.find(':')));
+    return launched;
+  };
+  EXPECT_FALSE(launch("WTSQueryUserToken"));
+  EXPECT_EQ(g.events, (std::vector<std::string>{"WTSGetActiveConsoleSessionId", "WTSQueryUserToken"}));
+  EXPECT_EQ(g.debugOutput, "");
+  EXPECT_TRUE(AwaitingConsoleLogon());
+  EXPECT_FALSE(launch("WTSQueryUserToken"));  // the same run: not reported again
+  EXPECT_TRUE(AwaitingConsoleLogon());
+  EXPECT_EQ(test_support::ReadText(log_), "") << "a held launch started the program";
+
+  EXPECT_TRUE(launch(""));  // a user is there now
+  EXPECT_FALSE(AwaitingConsoleLogon());
+  EXPECT_EQ(events, (std::vector<std::string>{"warning 0x800000CC", "info 0x400000C8"}));
+  WaitForLoggedStarts(1);
+
+  // The warning's own text names the session.
+  std::string commandLine = "\"" + OwnDirectory() + "Marrowbank.exe\" --exit";
+  WatchLauncher watch("WTSQueryUserToken", ERROR_NO_TOKEN);
+  EXPECT_FALSE(LaunchInConsoleSession(&commandLine[0]));
+  EXPECT_EQ(watch.Events(), std::vector<std::string>{"warning 0x800000CC: " + std::to_string(consoleSession)});
+  EndConsoleLogonWait();
+}
+
 TEST_F(Launcher, NullCommandLineMakesNoCall) {
   WatchLauncher watch;
   EXPECT_FALSE(LaunchInConsoleSession(nullptr));
@@ -433,7 +486,7 @@ TEST_F(Launcher, NullCommandLineMakesNoCall) {
 // ---- The launch as the console user -----------------------------------------------------------
 
 TEST_F(Launcher, AsUserStartsWithTheConsoleUsersTokenAndKeepsNoHandle) {
-  std::string commandLine = "\"" + OwnDirectory() + "Marrowbank.exe\" --exit";
+  std::string commandLine = "\"" + OwnDirectory() + "Marrowbank.exe\" --exit --record-folder";
   const DWORD consoleSession = ::WTSGetActiveConsoleSessionId();
   std::string warmUp = commandLine;
   ASSERT_TRUE(LaunchAsConsoleUser(&warmUp[0]));
@@ -463,7 +516,7 @@ TEST_F(Launcher, AsUserStartsWithTheConsoleUsersTokenAndKeepsNoHandle) {
   EXPECT_EQ(g.inheritHandles, FALSE);
   EXPECT_EQ(g.flags, 0x430u);
   EXPECT_EQ(g.createEnvironment, g.environment);
-  EXPECT_EQ(g.currentDirectory, nullptr);
+  EXPECT_EQ(g.currentDirectory, ProgramFolder());
   EXPECT_EQ(g.desktop, "winsta0\\default");
   EXPECT_EQ(g.debugOutput, "CreateProcessAsUser OK!\r\n");
   EXPECT_EQ(events, std::vector<std::string>{"info 0x400000C8: " + std::to_string(g.process.dwProcessId) + " | " +
@@ -473,6 +526,9 @@ TEST_F(Launcher, AsUserStartsWithTheConsoleUsersTokenAndKeepsNoHandle) {
   EXPECT_NE(logged.find(" session=" + std::to_string(consoleSession) + " cmdline=" + commandLine + "\r\n"),
             std::string::npos)
       << logged;
+  std::string folders;
+  test_support::WaitUntil([&] { return test_support::CountOf(folders = test_support::ReadText(folders_), "\r\n") >= 2; });
+  EXPECT_EQ(folders, ProgramFolder() + "\r\n" + ProgramFolder() + "\r\n");
 }
 
 // Each failing step releases what was obtained; no user at the console starts nothing and says so.

@@ -72,11 +72,11 @@ BOOL WINAPI CatchCreation(HANDLE, LPCSTR, LPSTR commandLine, LPSECURITY_ATTRIBUT
   *process = PROCESS_INFORMATION{};
   return g_creationFails ? FALSE : TRUE;
 }
-DWORD WINAPI WatchModulePath(HMODULE module, LPSTR buffer, DWORD size) {
+DWORD WINAPI WatchModulePath(HMODULE module, LPWSTR buffer, DWORD size) {
   ++g_modulePathCalls;
   if (g_onModulePath) g_onModulePath(g_modulePathCalls);
   if (g_modulePathFails) return 0;
-  return sys::realCalls().GetModuleFileNameA(module, buffer, size);
+  return sys::realCalls().GetModuleFileNameW(module, buffer, size);
 }
 
 class Decisions : public ::testing::Test {
@@ -116,7 +116,7 @@ class Decisions : public ::testing::Test {
   sys::ScopedCall<decltype(&::Sleep)> sleep_{sys::calls().Sleep, CountSleep};
   sys::ScopedCall<decltype(&::WaitForSingleObject)> wait_{sys::calls().WaitForSingleObject, CountWait};
   sys::ScopedCall<decltype(&::CreateProcessAsUserA)> create_{sys::calls().CreateProcessAsUserA, CatchCreation};
-  sys::ScopedCall<decltype(&::GetModuleFileNameA)> modulePath_{sys::calls().GetModuleFileNameA, WatchModulePath};
+  sys::ScopedCall<decltype(&::GetModuleFileNameW)> modulePath_{sys::calls().GetModuleFileNameW, WatchModulePath};
 };
 
 // ---- Arrival -----------------------------------------------------------------------------------
@@ -386,35 +386,38 @@ TEST_F(Decisions, LogonDecidesOnOneListingWithoutWaiting) {
 
 // ---- Which launcher ----------------------------------------------------------------------------
 
-int g_userTokenQueries = 0;
-BOOL WINAPI CountUserToken(ULONG session, PHANDLE token) {
-  ++g_userTokenQueries;
-  return sys::realCalls().WTSQueryUserToken(session, token);
+// The service's own road opens its process token; the console user's never does.
+int g_serviceTokens = 0;
+BOOL WINAPI CountServiceToken(HANDLE process, DWORD access, PHANDLE token) {
+  ++g_serviceTokens;
+  return sys::realCalls().OpenProcessToken(process, access, token);
 }
 
-// LaunchAs=user (any letter case), read at each launch, takes the console user's token; anything
-// else keeps the service's own launch.
+// LaunchAs=user (any letter case), read at each launch, takes the console user's token, and so does
+// any value not understood; only an absent or empty key, or service, keeps the service's own launch.
 TEST_F(Decisions, LaunchAsUserChoosesTheConsoleUsersToken) {
   struct Case {
     const char* modeFile;
-    int userTokenQueries;
+    bool serviceToken;
   };
   const Case cases[] = {
-      {nullptr, 0},
-      {"[Fields]\r\nLaunchAs=user\r\n", 1},
-      {"[Fields]\r\nLaunchAs=User\r\n", 1},
-      {"[Fields]\r\nLaunchAs=service\r\n", 0},
-      {"[Fields]\r\nLaunchAs=users\r\n", 0},
+      {nullptr, true},
+      {"[Fields]\r\nLaunchAs=user\r\n", false},
+      {"[Fields]\r\nLaunchAs=User\r\n", false},
+      {"[Fields]\r\nLaunchAs=service\r\n", true},
+      {"[Fields]\r\nLaunchAs=users\r\n", false},
+      {"[Fields]\r\nLaunchAs=user ; for the lab\r\n", false},
+      {"[Fields]\r\nLaunchAs=\r\n", true},
   };
-  sys::ScopedCall<decltype(&::WTSQueryUserToken)> query(sys::calls().WTSQueryUserToken, CountUserToken);
+  sys::ScopedCall<decltype(&::OpenProcessToken)> open(sys::calls().OpenProcessToken, CountServiceToken);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.modeFile ? c.modeFile : "no file");
     Reset();
-    g_userTokenQueries = 0;
+    g_serviceTokens = 0;
     SetModeFile(c.modeFile);
     Load(Disks(1, 1));
     OnDeviceArrival();
     EXPECT_EQ(Launches(), 1);
-    EXPECT_EQ(g_userTokenQueries, c.userTokenQueries);
+    EXPECT_EQ(g_serviceTokens, c.serviceToken ? 1 : 0);
   }
 }

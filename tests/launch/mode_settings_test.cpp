@@ -32,8 +32,13 @@ class StartSettingsTest : public ::testing::Test {
 };
 
 // Each key's accepted values, and one warning for each value that is not accepted (absent and
-// empty keys are no warning).
+// empty keys are no warning), saying what the key does instead.
 TEST_F(StartSettingsTest, ValuesAndWarnings) {
+  const std::string kPollDefault = "PollSeconds takes its default.";
+  const std::string kLogonDefault = "LaunchAtLogon takes its default.";
+  const std::string kAsUser =
+      "LaunchAs is taken as user, the lower privilege: the program starts with the token of the user logged on at "
+      "the console, never as LocalSystem. Write LaunchAs=service for the service's own token.";
   struct Case {
     const char* file;  // nullptr: no file
     unsigned pollSeconds;
@@ -47,10 +52,17 @@ TEST_F(StartSettingsTest, ValuesAndWarnings) {
       {"[Fields]\r\nPollSeconds=0\r\nLaunchAtLogon=0\r\nLaunchAs=service\r\n", 0, false, false, {}},
       {"[Fields]\r\nPollSeconds=00\r\nLaunchAs=USER\r\n", 0, false, true, {}},
       {"[Fields]\r\nPollSeconds=\r\nLaunchAtLogon=\r\nLaunchAs=\r\n", 0, false, false, {}},
-      {"[Fields]\r\nPollSeconds=soon\r\nLaunchAtLogon=yes\r\nLaunchAs=admin\r\n", 0, false, false,
-       {"PollSeconds | soon", "LaunchAtLogon | yes", "LaunchAs | admin"}},
+      {"[Fields]\r\nPollSeconds=soon\r\nLaunchAtLogon=yes\r\nLaunchAs=admin\r\n", 0, false, true,
+       {"PollSeconds | soon | " + kPollDefault, "LaunchAtLogon | yes | " + kLogonDefault, "LaunchAs | admin | " + kAsUser}},
       {"[Fields]\r\nPollSeconds=86401\r\nLaunchAtLogon=2\r\n", 0, false, false,
-       {"PollSeconds | 86401", "LaunchAtLogon | 2"}},
+       {"PollSeconds | 86401 | " + kPollDefault, "LaunchAtLogon | 2 | " + kLogonDefault}},
+      // A value not understood is a request that was meant: the lower privilege, never LocalSystem. The
+      // profile functions keep an inline comment as part of the value.
+      {"[Fields]\r\nLaunchAs=user ; for the lab\r\n", 0, false, true, {"LaunchAs | user ; for the lab | " + kAsUser}},
+      {"[Fields]\r\nLaunchAs=service ; default\r\n", 0, false, true,
+       {"LaunchAs | service ; default | " + kAsUser}},
+      {"[Fields]\r\nLaunchAs=SERVICE\r\n", 0, false, false, {}},
+      {"[Fields]\r\nLaunchAs=\"service\"\r\n", 0, false, false, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file ? c.file : "no file");
@@ -60,6 +72,7 @@ TEST_F(StartSettingsTest, ValuesAndWarnings) {
     EXPECT_EQ(settings.pollSeconds, c.pollSeconds);
     EXPECT_EQ(settings.launchAtLogon, c.launchAtLogon);
     EXPECT_EQ(settings.launchAsUser, c.launchAsUser);
+    EXPECT_EQ(ReadLaunchAsUser(), c.launchAsUser) << "each launch reads it as the start did";
     std::vector<std::string> expected;
     for (const std::string& r : c.rejected) expected.push_back("warning 0x8000012D: " + path_ + " | " + r);
     EXPECT_EQ(events.Events(), expected);

@@ -29,15 +29,14 @@ TEST(ProgramManifest, TheRequestedExecutionLevelIsReadWithoutRunningTheProgram) 
 
 // The service's own path decides which program is read: here one beside each stand-in.
 std::string g_modulePath;
-DWORD WINAPI ModulePath(HMODULE, LPSTR buffer, DWORD size) {
-  lstrcpynA(buffer, g_modulePath.c_str(), static_cast<int>(size));
-  return static_cast<DWORD>(g_modulePath.size());
+DWORD WINAPI ModulePath(HMODULE, LPWSTR buffer, DWORD size) {
+  return test_support::WideModulePath(g_modulePath, buffer, size);
 }
 
 // One warning naming the program, its level and the remedy when the manifest asks for administrator
 // rights; nothing for the ordinary program.
 TEST(ProgramManifest, AProgramThatNeedsAdministratorRightsIsOneWarning) {
-  sys::ScopedCall<decltype(&::GetModuleFileNameA)> path(sys::calls().GetModuleFileNameA, ModulePath);
+  sys::ScopedCall<decltype(&::GetModuleFileNameW)> path(sys::calls().GetModuleFileNameW, ModulePath);
   const struct {
     std::string folder;
     std::vector<std::string> events;

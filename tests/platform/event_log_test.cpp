@@ -29,6 +29,7 @@ TEST(EventLog, EachHelperWritesItsEventWithItsStrings) {
        "info 0x40000064: 5 | 1 | service"},
       {"started, defaults", [] { ReportServiceStarted(0, false, true); }, "info 0x40000064: 0 | 0 | user"},
       {"stopped", [] { ReportServiceStopped(1066, 3); }, "info 0x40000065: 1066 | 3"},
+      {"stop forced", [] { ReportStopForced(8); }, "warning 0x80000067: 8"},
       {"start-up step failed", [] { ReportStartStepFailed("Could not create the thread.", ERROR_ACCESS_DENIED, 0); },
        "error 0xC0000066: Could not create the thread. | 5 | " + denied + " | 0"},
       {"program started", [] { ReportProgramStarted(4242, 1, "\"C:\\P Q\\Marrowbank.exe\""); },
@@ -36,10 +37,12 @@ TEST(EventLog, EachHelperWritesItsEventWithItsStrings) {
       {"program failed", [] { ReportProgramFailed("WTSQueryUserToken", ERROR_ACCESS_DENIED); },
        "error 0xC00000C9: WTSQueryUserToken | 5 | " + denied},
       {"no console user", [] { ReportNoConsoleUser(1); }, "warning 0x800000CA: 1"},
+      {"launch waits for a logon", [] { ReportLaunchWaitsForLogon(1); }, "warning 0x800000CC: 1"},
       {"mode file unreadable", [] { ReportModeFileUnreadable("C:\\a\\ModeConfig.ini", ERROR_ACCESS_DENIED); },
        "warning 0x8000012C: C:\\a\\ModeConfig.ini | 5 | " + denied},
-      {"value rejected", [] { ReportModeValueRejected("C:\\a\\ModeConfig.ini", "PollSeconds", "soon"); },
-       "warning 0x8000012D: C:\\a\\ModeConfig.ini | PollSeconds | soon"},
+      {"value rejected",
+       [] { ReportModeValueRejected("C:\\a\\ModeConfig.ini", "PollSeconds", "soon", "PollSeconds takes its default."); },
+       "warning 0x8000012D: C:\\a\\ModeConfig.ini | PollSeconds | soon | PollSeconds takes its default."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -74,9 +77,10 @@ std::string EventText(DWORD id, std::vector<const char*> inserts, DWORD* error =
 
 // The table is linked, and Event Viewer reads a message of it whole with its insert strings.
 TEST(EventLog, MessageTableIsLinked) {
-  EXPECT_EQ(EventText(MSG_MODE_VALUE_REJECTED, {"C:\\M\\language\\ModeConfig.ini", "LaunchAs", "admin"}),
+  EXPECT_EQ(EventText(MSG_MODE_VALUE_REJECTED,
+                      {"C:\\M\\language\\ModeConfig.ini", "LaunchAs", "admin", "LaunchAs is taken as user."}),
             "In the mode file C:\\M\\language\\ModeConfig.ini, the value \"admin\" of key LaunchAs is not accepted. "
-            "LaunchAs takes its default.\r\n");
+            "LaunchAs is taken as user.\r\n");
 }
 
 // Its edges: the first and last identifier of each range are there, their neighbours are not; an
@@ -87,8 +91,9 @@ TEST(EventLog, MessageTableBoundaries) {
     bool present;
   } cases[] = {
       {MSG_SERVICE_STARTED - 1, false},  {MSG_SERVICE_STARTED, true},   {MSG_START_STEP_FAILED, true},
-      {MSG_START_STEP_FAILED + 1, false}, {MSG_PROGRAM_STARTED - 1, false}, {MSG_PROGRAM_STARTED, true},
-      {MSG_PROGRAM_NEEDS_ELEVATION, true}, {MSG_PROGRAM_NEEDS_ELEVATION + 1, false},
+      {MSG_STOP_FORCED, true},           {MSG_STOP_FORCED + 1, false}, {MSG_PROGRAM_STARTED - 1, false}, {MSG_PROGRAM_STARTED, true},
+      {MSG_PROGRAM_NEEDS_ELEVATION, true}, {MSG_LAUNCH_WAITS_FOR_LOGON, true},
+      {MSG_LAUNCH_WAITS_FOR_LOGON + 1, false},
       {MSG_MODE_FILE_UNREADABLE - 1, false}, {MSG_MODE_FILE_UNREADABLE, true},
       {MSG_MODE_FILE_MARKED, true},      {MSG_MODE_FILE_MARKED + 1, false},
   };

@@ -87,16 +87,11 @@ BOOL WINAPI FakeDispatcher(const SERVICE_TABLE_ENTRYA* table) {
   return FALSE;
 }
 
-DWORD WINAPI FakeGetModuleFileName(HMODULE module, LPSTR buffer, DWORD size) {
-  scm->log.push_back("GetModuleFileNameA(" + std::to_string(size) + ")");
+DWORD WINAPI FakeGetModuleFileName(HMODULE module, LPWSTR buffer, DWORD size) {
+  scm->log.push_back("GetModuleFileNameW");
   if (module != nullptr) return 0;
   if (scm->modulePathResult == 0) return 0;
-  // As the system does: truncated to the room, and then reporting the room's size.
-  const DWORD length = static_cast<DWORD>(scm->modulePath.size());
-  const DWORD copied = length < size ? length : size - 1;
-  std::memcpy(buffer, scm->modulePath.data(), copied);
-  buffer[copied] = '\0';
-  return length < size ? length : size;
+  return test_support::WideModulePath(scm->modulePath, buffer, size);
 }
 
 std::string Text(const char* text) { return text == nullptr ? "(null)" : text; }
@@ -142,7 +137,11 @@ BOOL WINAPI FakeChangeServiceConfig2(SC_HANDLE service, DWORD level, LPVOID info
                              std::to_string(failure->lpsaActions[i].Delay);
     }
   }
-  return !Fails("ChangeServiceConfig2A");
+  if (service == kService && level == SERVICE_CONFIG_FAILURE_ACTIONS_FLAG) {
+    scm->failureActions +=
+        ", non-crash " + std::to_string(static_cast<SERVICE_FAILURE_ACTIONS_FLAG*>(info)->fFailureActionsOnNonCrashFailures);
+  }
+  return !Fails("ChangeServiceConfig2A") && !Fails("ChangeServiceConfig2A:" + std::to_string(level));
 }
 
 BOOL WINAPI FakeStartService(SC_HANDLE service, DWORD argc, LPCSTR* argv) {
@@ -221,7 +220,7 @@ class ControllerTest : public ::testing::Test {
   sys::ScopedCall<decltype(c_.QueryServiceStatus)> r3_{c_.QueryServiceStatus, FakeQueryServiceStatus};
   sys::ScopedCall<decltype(c_.CloseServiceHandle)> r4_{c_.CloseServiceHandle, FakeCloseServiceHandle};
   sys::ScopedCall<decltype(c_.StartServiceCtrlDispatcherA)> r5_{c_.StartServiceCtrlDispatcherA, FakeDispatcher};
-  sys::ScopedCall<decltype(c_.GetModuleFileNameA)> r6_{c_.GetModuleFileNameA, FakeGetModuleFileName};
+  sys::ScopedCall<decltype(c_.GetModuleFileNameW)> r6_{c_.GetModuleFileNameW, FakeGetModuleFileName};
   sys::ScopedCall<decltype(c_.CreateServiceA)> r7_{c_.CreateServiceA, FakeCreateService};
   sys::ScopedCall<decltype(c_.ChangeServiceConfig2A)> r8_{c_.ChangeServiceConfig2A, FakeChangeServiceConfig2};
   sys::ScopedCall<decltype(c_.StartServiceA)> r9_{c_.StartServiceA, FakeStartService};
@@ -250,8 +249,8 @@ const Log kEventSourceOk = {
     "RegCreateKeyExA(HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\MarrowbankServer)",
     "RegSetValueExA(EventMessageFile, REG_EXPAND_SZ C:\\Tools\\Svc\\MarrowbankServer.exe)",
     "RegSetValueExA(TypesSupported, REG_DWORD 7)", "RegCloseKey"};
-const Log kInstallOk = Join({{"OpenSCManagerA(0x2)", "GetModuleFileNameA(260)", "CreateServiceA",
-                              "ChangeServiceConfig2W(1)", "ChangeServiceConfig2A(2)"},
+const Log kInstallOk = Join({{"OpenSCManagerA(0x2)", "GetModuleFileNameW", "CreateServiceA",
+                              "ChangeServiceConfig2W(1)", "ChangeServiceConfig2A(2)", "ChangeServiceConfig2A(4)"},
                              kEventSourceOk,
                              {"Close(service)", "Close(manager)"}});
 
@@ -303,21 +302,24 @@ TEST_F(ControllerTest, EachStateAndFailureTakesItsBranch) {
       {"absent: installed and started", false, 0, {}, IDNO,
        Join({{"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)=null", "Close(manager)"}, kInstallOk, kStartOk}), {}},
       {"query connect fails: install attempted", true, 0, {"OpenSCManagerA:0x1", "CreateServiceA"}, IDNO,
-       {"OpenSCManagerA(0x1)=null", "OpenSCManagerA(0x2)", "GetModuleFileNameA(260)", "CreateServiceA",
+       {"OpenSCManagerA(0x1)=null", "OpenSCManagerA(0x2)", "GetModuleFileNameW", "CreateServiceA",
         "Close(manager)"},
        {}},
       {"opening for reading fails: install, exists, no message", true, 0,
        {"OpenServiceA:0x80000000", "CreateServiceA"}, IDNO,
        {"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)=null", "Close(manager)", "OpenSCManagerA(0x2)",
-        "GetModuleFileNameA(260)", "CreateServiceA", "Close(manager)"},
+        "GetModuleFileNameW", "CreateServiceA", "Close(manager)"},
        {}},
       {"manager for creation fails: no message", false, 0, {"OpenSCManagerA:0x2"}, IDNO,
        {"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)=null", "Close(manager)", "OpenSCManagerA(0x2)=null"}, {}},
+      // An old system that does not know the flag refuses it with 87: recovery from a crash stays.
+      {"failure-actions flag refused: started all the same", false, 0, {"ChangeServiceConfig2A:4"}, IDNO,
+       Join({{"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)=null", "Close(manager)"}, kInstallOk, kStartOk}), {}},
       {"description fails: started all the same", false, 0, {"ChangeServiceConfig2W"}, IDNO,
        Join({{"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)=null", "Close(manager)"}, kInstallOk, kStartOk}), {}},
       {"event source fails: started all the same", false, 0, {"RegCreateKeyExA"}, IDNO,
        Join({{"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)=null", "Close(manager)", "OpenSCManagerA(0x2)",
-              "GetModuleFileNameA(260)", "CreateServiceA", "ChangeServiceConfig2W(1)", "ChangeServiceConfig2A(2)",
+              "GetModuleFileNameW", "CreateServiceA", "ChangeServiceConfig2W(1)", "ChangeServiceConfig2A(2)", "ChangeServiceConfig2A(4)",
               "RegCreateKeyExA(HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\MarrowbankServer)",
               "Close(service)", "Close(manager)"},
              kStartOk}),
@@ -396,16 +398,17 @@ TEST_F(ControllerTest, InstallsWithExactParametersAndDescription) {
             L"\u5982\u679c\u505c\u6b62\u6b64\u670d\u52a1\uff0cKOLVA\u7684\u8bbe\u5907\u5c06\u4e0d\u4f1a\u88ab"
             L"\u53d1\u73b0\u3002\u5982\u679c\u7981\u7528\u6b64\u670d\u52a1\uff0c\u4efb\u4f55\u4f9d\u8d56\u6b64"
             L"\u670d\u52a1\u7684\u670d\u52a1\u90fd\u65e0\u6cd5\u6b63\u5e38\u542f\u52a8\u3002");
-  // Restart after five seconds, twice, then nothing; the failure count resets after a day.
-  // Wine stores these but cannot read them back, so only this call shows them.
-  EXPECT_EQ(scm_.failureActions, "reset 86400, 1/5000, 1/5000, 0/0");
+  // Restart after five seconds, twice, then nothing; the failure count resets after a day; and so
+  // also for a STOPPED report with the service's own exit code. Wine stores the actions but cannot
+  // read them back, and refuses the flag (87), so only these calls show them.
+  EXPECT_EQ(scm_.failureActions, "reset 86400, 1/5000, 1/5000, 0/0, non-crash 1");
 }
 
 // The quoted path is registered whole while "language\ModeConfig.ini" beside it fits in 259
 // characters: for "MarrowbankServer.exe" up to 256, for a long file name up to 259. A path that fills
 // the room (the system cut it short), leaves no room for the mode file, or cannot be read is not
 // registered at all; nor is one that holds a character outside the ANSI code page, which
-// GetModuleFileNameA gives as '?'.
+// has no exact form in it (here '?' itself, which no file name holds).
 TEST_F(ControllerTest, ExecutablePathLengths) {
   struct PathCase {
     size_t length;
@@ -432,7 +435,7 @@ TEST_F(ControllerTest, ExecutablePathLengths) {
       EXPECT_TRUE(scm_.boxTexts.empty());
     } else {
       EXPECT_EQ(log, Join({{"OpenSCManagerA(0x1)", "OpenServiceA(0x80000000)=null", "Close(manager)",
-                            "OpenSCManagerA(0x2)", "GetModuleFileNameA(260)", "Close(manager)", "MessageBoxW(0x10)"}}));
+                            "OpenSCManagerA(0x2)", "GetModuleFileNameW", "Close(manager)", "MessageBoxW(0x10)"}}));
       EXPECT_EQ(scm_.boxTexts, std::vector<std::string>{kNoPathText});
     }
   }

@@ -476,17 +476,21 @@ TEST_F(ServiceMainTest, ABurstOfArrivalsIsServedByOneMoreListing) {
 }
 
 // A worker that does not end (an SDK call that never returns): STOP_PENDING with check points 2, 3
-// and 4 a second apart, a control meanwhile repeats the latest, then STOPPED with the forced-stop
-// code (service-specific 8) and the process terminated with it.
+// and 4 a second apart, a control meanwhile repeats the latest, then STOPPED. The stop was asked
+// for, so STOPPED carries 0 (recovery must not start the service again); the forced end is a
+// warning event before the stop's own, and the process is terminated with the forced-stop code.
 TEST_F(ServiceMainTest, StopOfAHungWorkerIsForcedAfterThreeSeconds) {
+  event_test::ScopedEventCapture events;
   StartRunning();
   platform_.workerHangs = true;
   StopAndJoin_Forced();
   EXPECT_EQ(platform_.Reports(),
             (std::vector<Report>{kStart1, kStart2, kRunning, kStopPending1, kStopPending0, WaitingForWorker(2),
                                  WaitingForWorker(2), WaitingForWorker(3), WaitingForWorker(3), WaitingForWorker(4),
-                                 WaitingForWorker(4), StoppedWithOwnCode(8)}));
+                                 WaitingForWorker(4), kStopped}));
   EXPECT_EQ(platform_.terminations, std::vector<std::string>{"self 8"});
+  EXPECT_EQ(events.Events(), (std::vector<std::string>{"info 0x40000064: 0 | 0 | service", "warning 0x80000067: 8",
+                                                       "info 0x40000065: 0 | 0"}));
   EXPECT_TRUE(platform_.reportsWellFormed);
 }
 
@@ -499,7 +503,7 @@ TEST_F(ServiceMainTest, StopWhenQuitCannotBePostedWaitsTheBound) {
   EXPECT_EQ(platform_.Reports(),
             (std::vector<Report>{kStart1, kStart2, kRunning, kStopPending1, kStopPending0, WaitingForWorker(2),
                                  WaitingForWorker(2), WaitingForWorker(3), WaitingForWorker(3), WaitingForWorker(4),
-                                 WaitingForWorker(4), StoppedWithOwnCode(8)}));
+                                 WaitingForWorker(4), kStopped}));
   EXPECT_EQ(platform_.terminations, std::vector<std::string>{"self 8"});
 }
 
@@ -683,6 +687,21 @@ TEST_F(ServiceMainTest, StartUpFailures) {
   }
 }
 
+// The worker's fetch fails (GetMessageA answers -1): the worker ends rather than spin, and the
+// service stops with the code for a worker that ended with no stop asked for.
+BOOL WINAPI FetchFails(LPMSG, HWND, UINT, UINT) {
+  SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+  return -1;
+}
+
+TEST_F(ServiceMainTest, AFailedFetchStopsTheServiceWithTheWorkerEndedCode) {
+  sys::ScopedCall<decltype(c_.GetMessageA)> fails{c_.GetMessageA, FetchFails};
+  ServiceMain(0, nullptr);
+  EXPECT_EQ(platform_.Reports(),
+            (std::vector<Report>{kStart1, kStart2, kRunning, WaitingForWorker(2), StoppedWithOwnCode(10)}));
+  EXPECT_TRUE(platform_.terminations.empty());
+}
+
 // "PollSeconds" is read when the service starts and becomes the worker's timer period.
 TEST_F(ServiceMainTest, PollSecondsArmsTheWorkersTimer) {
   const std::string directory = test_support::OwnDirectory() + "language";
@@ -716,11 +735,9 @@ TEST_F(ServiceMainTest, StartAndStopAreTheOnlyEventsOfAnIdleService) {
 // stand-in in "requires-administrator", where this service's path is said to be), the start names
 // the program once; the launches that follow (refused here) add no second warning.
 std::string g_adminFolder;
-DWORD WINAPI ServiceInAdminFolder(HMODULE module, LPSTR buffer, DWORD size) {
-  if (module != nullptr) return sys::realCalls().GetModuleFileNameA(module, buffer, size);
-  const std::string path = g_adminFolder + "MarrowbankServer.exe";
-  lstrcpynA(buffer, path.c_str(), static_cast<int>(size));
-  return static_cast<DWORD>(path.size());
+DWORD WINAPI ServiceInAdminFolder(HMODULE module, LPWSTR buffer, DWORD size) {
+  if (module != nullptr) return sys::realCalls().GetModuleFileNameW(module, buffer, size);
+  return test_support::WideModulePath(g_adminFolder + "MarrowbankServer.exe", buffer, size);
 }
 
 TEST_F(ServiceMainTest, AProgramThatNeedsAdministratorRightsIsNamedOnceAtStart) {
@@ -728,7 +745,7 @@ TEST_F(ServiceMainTest, AProgramThatNeedsAdministratorRightsIsNamedOnceAtStart) 
   ::CreateDirectoryA((g_adminFolder + "language").c_str(), nullptr);
   const std::string modeFile = g_adminFolder + "language\\ModeConfig.ini";
   ASSERT_TRUE(test_support::WriteText(modeFile, "[Fields]\r\nLaunchAs=user\r\n"));
-  sys::ScopedCall<decltype(c_.GetModuleFileNameA)> path{c_.GetModuleFileNameA, ServiceInAdminFolder};
+  sys::ScopedCall<decltype(c_.GetModuleFileNameW)> path{c_.GetModuleFileNameW, ServiceInAdminFolder};
   Scenario(service_test::kOneDisk);
   event_test::ScopedEventCapture events;
   StartRunning();
@@ -790,6 +807,19 @@ BOOL WINAPI NoUserToken(ULONG, PHANDLE) {
   return FALSE;
 }
 
+// Nobody at the console for the next `g_nobodyFor` questions (all of them while negative); then the
+// real answer, a user.
+std::atomic<int> g_nobodyFor{0};
+std::atomic<int> g_tokenQueries{0};
+BOOL WINAPI UserTokenAfterNobody(ULONG session, PHANDLE token) {
+  ++g_tokenQueries;
+  if (g_nobodyFor != 0) {
+    if (g_nobodyFor > 0) --g_nobodyFor;
+    return NoUserToken(session, token);
+  }
+  return sys::realCalls().WTSQueryUserToken(session, token);
+}
+
 class LaunchAtLogonTest : public ServiceMainTest {
  protected:
   void TearDown() override {
@@ -816,13 +846,17 @@ const Report kRunningWithLogon{SERVICE_RUNNING, 0x85, 0, 0};
 TEST_F(LaunchAtLogonTest, ALogonAtTheConsoleRunsTheDecisionOnce) {
   SetModeFile("[Fields]\r\nLaunchAtLogon=1\r\n");
   Scenario(service_test::kOneDisk);
-  sys::ScopedCall<decltype(c_.WTSQueryUserToken)> noUser{c_.WTSQueryUserToken, NoUserToken};
+  g_nobodyFor = -1;
+  g_tokenQueries = 0;
+  sys::ScopedCall<decltype(c_.WTSQueryUserToken)> noUser{c_.WTSQueryUserToken, UserTokenAfterNobody};
   StartService();
   ASSERT_EQ(::WaitForSingleObject(platform_.running, INFINITE), WAIT_OBJECT_0);
   EXPECT_EQ(platform_.Reports(), (std::vector<Report>{kStart1, kStart2, kRunningWithLogon}));
+  ASSERT_TRUE(WaitUntil([] { return g_tokenQueries >= 1; })) << "the look for a user at start";
 
   EXPECT_EQ(SessionChange(WTS_SESSION_LOGON, console_ + 1), std::vector<Report>{kRunningWithLogon});
   EXPECT_EQ(SessionChange(WTS_SESSION_LOGOFF, console_), std::vector<Report>{kRunningWithLogon});
+  g_nobodyFor = 0;  // the user who logs on
   EXPECT_EQ(SessionChange(WTS_SESSION_LOGON, console_), std::vector<Report>{kRunningWithLogon});
   ASSERT_TRUE(WaitUntil([] { return !Events().Lines().empty(); }));
 
@@ -831,6 +865,65 @@ TEST_F(LaunchAtLogonTest, ALogonAtTheConsoleRunsTheDecisionOnce) {
   main_.join();
   EXPECT_EQ(platform_.Reports().back(), (Report{SERVICE_STOPPED, 0x85, 0, 0}));
   EXPECT_EQ(Events().Lines(), std::vector<std::string>{ExpectedLaunch()});
+}
+
+// LaunchAs=service (the default), LaunchAtLogon off: an arrival while nobody is logged on at the
+// console starts nothing (a LocalSystem program would wait on the logon screen) and writes one
+// warning for the run; session changes are accepted (0x85, reported at once) only while the launch
+// waits, a logon at the console runs the decision once, and the reports go back to 5.
+TEST_F(LaunchAtLogonTest, AnArrivalWithNobodyAtTheConsoleWaitsForTheLogon) {
+  Scenario(service_test::kOneDisk);
+  g_nobodyFor = -1;
+  g_tokenQueries = 0;
+  sys::ScopedCall<decltype(c_.WTSQueryUserToken)> noUser{c_.WTSQueryUserToken, UserTokenAfterNobody};
+  StartRunning();
+  event_test::ScopedEventCapture events;
+  const auto reportsFrom = [this](size_t from) {
+    const std::vector<Report> all = platform_.Reports();
+    return std::vector<Report>(all.begin() + static_cast<long>(from), all.end());
+  };
+  const size_t running = platform_.Reports().size();
+
+  EXPECT_EQ(Control(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEARRIVAL), std::vector<Report>{kRunning});
+  // The held launch, then the look for a user once session changes are accepted.
+  ASSERT_TRUE(WaitUntil([] { return g_tokenQueries >= 2; }));
+  ASSERT_TRUE(WaitUntil([&] { return reportsFrom(running).size() >= 2; }));
+  EXPECT_EQ(Control(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEARRIVAL), std::vector<Report>{kRunningWithLogon});
+  ASSERT_TRUE(WaitUntil([] { return g_tokenQueries >= 3; }));
+  EXPECT_EQ(SessionChange(WTS_SESSION_LOGON, console_ + 1), std::vector<Report>{kRunningWithLogon});
+  EXPECT_EQ(reportsFrom(running), (std::vector<Report>{kRunning, kRunningWithLogon, kRunningWithLogon,
+                                                       kRunningWithLogon}));
+  EXPECT_TRUE(Events().Lines().empty()) << "nothing started while nobody is at the console";
+  EXPECT_EQ(events.Events(), std::vector<std::string>{"warning 0x800000CC: " + std::to_string(console_)});
+
+  g_nobodyFor = 0;  // the user who logs on
+  const size_t logon = platform_.Reports().size();
+  EXPECT_EQ(SessionChange(WTS_SESSION_LOGON, console_), std::vector<Report>{kRunningWithLogon});
+  ASSERT_TRUE(WaitUntil([&] { return reportsFrom(logon).size() >= 2; }));
+  EXPECT_EQ(reportsFrom(logon), (std::vector<Report>{kRunningWithLogon, kRunning}));
+  EXPECT_EQ(Events().Lines(), std::vector<std::string>{ExpectedLaunch()});
+  // Nothing waits any more: a logon is not even accepted.
+  EXPECT_EQ(Control(SERVICE_CONTROL_SESSIONCHANGE, WTS_SESSION_LOGON), std::vector<Report>{kRunning});
+  StopAndJoin();
+  EXPECT_EQ(Events().Lines(), std::vector<std::string>{ExpectedLaunch()});
+}
+
+// A user who logs on between the held launch and the change of the accepted controls is told of by
+// no control: found at the console then, that user gets the decision at once.
+TEST_F(LaunchAtLogonTest, ALogonBeforeSessionChangesWereAcceptedIsNotMissed) {
+  Scenario(service_test::kOneDisk);
+  g_nobodyFor = 1;
+  g_tokenQueries = 0;
+  sys::ScopedCall<decltype(c_.WTSQueryUserToken)> noUser{c_.WTSQueryUserToken, UserTokenAfterNobody};
+  StartRunning();
+  const size_t running = platform_.Reports().size();
+  EXPECT_EQ(Control(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEARRIVAL), std::vector<Report>{kRunning});
+  ASSERT_TRUE(WaitUntil([&] { return platform_.Reports().size() >= running + 3; }));
+  const std::vector<Report> all = platform_.Reports();
+  EXPECT_EQ(std::vector<Report>(all.begin() + static_cast<long>(running), all.end()),
+            (std::vector<Report>{kRunning, kRunningWithLogon, kRunning}));
+  EXPECT_EQ(Events().Lines(), std::vector<std::string>{ExpectedLaunch()});
+  StopAndJoin();
 }
 
 // A user already logged on at the console when the service starts gets the decision at once.

@@ -212,6 +212,30 @@ TEST_F(WorkerTest, OwnTimerCancelledAs111IsArmedAgain) {
             (Lines{"set timer 2000", "kill 111", "set timer 2000", "kill 111", "kill 4242"}));
 }
 
+// GetMessageA answering -1 (what Windows documents for an invalid window handle or message
+// pointer) would answer it again at once: the worker ends with 1 on the first such answer, cancels
+// its timer, and fetches nothing more, rather than spinning a core.
+int g_fetches = 0;
+BOOL WINAPI FetchFails(LPMSG, HWND, UINT, UINT) {
+  ++g_fetches;
+  SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+  return -1;
+}
+
+TEST_F(WorkerTest, AFailedFetchEndsTheWorker) {
+  g_fakeTimerIds = {4242};
+  g_fetches = 0;
+  sys::ScopedCall<decltype(c_.GetMessageA)> fails{c_.GetMessageA, FetchFails};
+  Start(2);
+  ASSERT_EQ(::WaitForSingleObject(thread_.get(), INFINITE), WAIT_OBJECT_0);
+  DWORD result = 0;
+  ::GetExitCodeThread(thread_.get(), &result);
+  thread_.reset();
+  EXPECT_EQ(result, 1u);
+  EXPECT_EQ(g_fetches, 1);
+  EXPECT_EQ(Events().Lines(), (Lines{"set timer 2000", "kill 4242"}));
+}
+
 // The thread routine in its plain form: a null parameter, no timer, no stop event.
 TEST_F(WorkerTest, NullParameterRunsTheLoop) {
   Scenario(service_test::kOneDisk);

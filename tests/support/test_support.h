@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -16,6 +17,21 @@ inline std::string ModulePath(HMODULE module = nullptr) {
   char path[MAX_PATH + 1] = {};
   const DWORD length = ::GetModuleFileNameA(module, path, MAX_PATH);
   return length > 0 && length < MAX_PATH ? std::string(path, length) : std::string();
+}
+
+// What GetModuleFileNameW writes for the path `ansi` (bytes of the ANSI code page) into `size`
+// units: cut to size - 1 and terminated when it does not fit, which the answer `size` then says, as
+// the system does.
+inline DWORD WideModulePath(const std::string& ansi, LPWSTR buffer, DWORD size) {
+  std::wstring wide(ansi.size() + 1, L'\0');
+  const int converted = ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), &wide[0],
+                                              static_cast<int>(wide.size()));
+  wide.resize(converted > 0 ? static_cast<size_t>(converted) : 0);
+  const DWORD length = static_cast<DWORD>(wide.size());
+  const DWORD copied = length < size ? length : size - 1;
+  std::copy(wide.begin(), wide.begin() + copied, buffer);
+  buffer[copied] = L'\0';
+  return length < size ? length : size;
 }
 
 // This test binary's directory, with its trailing backslash. Test binaries live in ASCII folders of
