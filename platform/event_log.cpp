@@ -108,3 +108,7 @@ void ReportModeValueRejected(const char* path, const char* key, const char* valu
 void ReportModeFileMarked(const char* path, const char* mark, const char* consequence) {
   WriteEvent(EVENTLOG_WARNING_TYPE, MSG_MODE_FILE_MARKED, {path, mark, consequence});
 }
+
+void ReportFolderWritable(const char* path, const char* account, const char* folder) {
+  WriteEvent(EVENTLOG_WARNING_TYPE, MSG_FOLDER_WRITABLE, {path, account, folder});
+}

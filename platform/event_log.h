@@ -57,3 +57,6 @@ void ReportModeFileUnreadable(const char* path, DWORD error);
 void ReportModeValueRejected(const char* path, const char* key, const char* value);
 // `mark` names the byte-order mark, `consequence` says what it does to the reading.
 void ReportModeFileMarked(const char* path, const char* mark, const char* consequence);
+// `path` (in `folder`, or the folder itself) can be changed by `account`, which is none of SYSTEM,
+// Administrators and TrustedInstaller.
+void ReportFolderWritable(const char* path, const char* account, const char* folder);

@@ -82,10 +82,15 @@ const Calls kReal = {
     ::OpenProcess,
     ::RegGetValueA,
     ::GetPrivateProfileStringA,
+    ::GetNamedSecurityInfoA,
+    ::LookupAccountSidA,
+    ::QueryServiceConfig2A,
+    ::WinVerifyTrust,
+    ::WTSQuerySessionInformationA,
 };
 
 // Every row is a function pointer: a row added to Calls but not to kReal would be left null.
-static_assert(sizeof(Calls) == 63 * sizeof(void*), "keep kReal in step with Calls");
+static_assert(sizeof(Calls) == 68 * sizeof(void*), "keep kReal in step with Calls");
 
 Calls g_calls = kReal;
 

@@ -90,7 +90,7 @@ TEST(EventLog, MessageTableBoundaries) {
       {MSG_START_STEP_FAILED + 1, false}, {MSG_PROGRAM_STARTED - 1, false}, {MSG_PROGRAM_STARTED, true},
       {MSG_PROGRAM_NEEDS_ELEVATION, true}, {MSG_PROGRAM_NEEDS_ELEVATION + 1, false},
       {MSG_MODE_FILE_UNREADABLE - 1, false}, {MSG_MODE_FILE_UNREADABLE, true},
-      {MSG_MODE_FILE_MARKED, true},      {MSG_MODE_FILE_MARKED + 1, false},
+      {MSG_MODE_FILE_MARKED, true},      {MSG_FOLDER_WRITABLE, true},     {MSG_FOLDER_WRITABLE + 1, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.id);
