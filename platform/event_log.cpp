@@ -34,9 +34,11 @@ bool RemoveEventSource() {
 bool ReadEventSourceMessageFile(std::string& path) {
   char value[1024];
   DWORD size = sizeof value;
-  if (sys::calls().RegGetValueA(HKEY_LOCAL_MACHINE, kEventSourceKey, "EventMessageFile",
-                                RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, value,
-                                &size) != ERROR_SUCCESS) {
+  const LONG result = sys::calls().RegGetValueA(HKEY_LOCAL_MACHINE, kEventSourceKey, "EventMessageFile",
+                                                 RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, value,
+                                                 &size);
+  if (result != ERROR_SUCCESS) {
+    ::SetLastError(static_cast<DWORD>(result));
     return false;
   }
   path.assign(value);

@@ -27,7 +27,7 @@ bool InstallEventSource(const char* executablePath);
 bool RemoveEventSource();
 
 // The registered source's message file, unexpanded, in `path`; false when no source is registered
-// (or its value cannot be read).
+// (last error ERROR_FILE_NOT_FOUND) or its value cannot be read (last error: why).
 bool ReadEventSourceMessageFile(std::string& path);
 
 // Writes one event with its insert strings, in the message's order.

@@ -200,8 +200,12 @@ CheckResult EventSource(const std::string& own) {
   std::string registered;
   const std::string reinstall = "Run MarrowbankServer.exe /install from the service's folder.";
   if (!ReadEventSourceMessageFile(registered)) {
-    f.Add(CheckLevel::kWarn, "no event source is registered (or its message file cannot be read): the events show "
-          "without their texts", reinstall);
+    const DWORD error = GetLastError();
+    f.Add(CheckLevel::kWarn,
+          (error == ERROR_FILE_NOT_FOUND ? std::string("no event source is registered")
+                                         : "its message file cannot be read: " + ErrorText(error)) +
+              ": the events show without their texts",
+          error == ERROR_FILE_NOT_FOUND ? reinstall : kAsAdministrator);
   } else if (own.empty() || !SameFilePath(registered.c_str(), own.c_str())) {
     f.Add(CheckLevel::kWarn, "its message file is " + registered + ", not this executable: the events may show "
           "without their texts", reinstall);
@@ -340,7 +344,7 @@ CheckResult Sdk(const std::string& prefix) {
                                                           ".");
     }
   }
-  return f.Result("sdk", module != nullptr && path[0] != '\0' ? path : kSdkLibraryName);
+  return f.Result("sdk", prefix + kSdkLibraryName);
 }
 
 CheckResult Bridge(const std::string& prefix) {
