@@ -479,11 +479,10 @@ CheckResult Program() {
 std::vector<CheckResult> RunSelfTestChecks() {
   std::vector<CheckResult> results;
   const std::string own = OwnPath();
-  const std::string folder = ServiceFolder();
+  const std::string prefix = ServiceFolderPrefix();
   ServiceChecks(results, own);
   results.push_back(EventSource(own));
   Permissions(results);
-  const std::string prefix = folder.empty() || folder.back() == '\\' ? folder : folder + "\\";
   const std::string signedFiles[] = {own.empty() ? std::string("MarrowbankServer.exe") : own,
                                      prefix + kSdkLibraryName, prefix + BridgeApi::kLibraryName};
   for (size_t i = 0; i < 3; ++i) results.push_back(Signature(signedFiles[i], i == 0));

@@ -23,13 +23,13 @@ const char* LevelName(CheckLevel level) {
 // beyond ASCII as \u escapes of its UTF-16 units, so that the output reads the same whatever the
 // console's code page. Bytes that are no text of the ANSI code page are escaped one by one.
 std::string JsonString(const std::string& text) {
-  std::wstring wide;
+  std::vector<wchar_t> wide;
   if (!text.empty()) {
     const int length = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(),
                                              static_cast<int>(text.size()), nullptr, 0);
     if (length > 0) {
       wide.resize(static_cast<size_t>(length));
-      ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), &wide[0],
+      ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), wide.data(),
                             length);
     } else {
       for (char c : text) wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));

@@ -23,20 +23,24 @@ std::string ModulePath() {
 
 }  // namespace
 
-std::string ServiceFolder() {
+std::string ServiceFolderPrefix() {
   const std::string module = ModulePath();
   const int separator = LastPathSeparator(module.c_str());
-  if (separator < 0) return "";
+  return separator < 0 ? std::string() : module.substr(0, static_cast<size_t>(separator) + 1);
+}
+
+std::string ServiceFolder() {
+  const std::string prefix = ServiceFolderPrefix();
+  if (prefix.empty()) return "";
   // A drive's root keeps its separator: "C:" alone names the current folder of that drive.
-  return module.substr(0, separator == 2 && module[1] == ':' ? 3 : static_cast<size_t>(separator));
+  return prefix.size() == 3 && prefix[1] == ':' ? prefix : prefix.substr(0, prefix.size() - 1);
 }
 
 std::vector<std::string> ProtectedPaths() {
   const std::string module = ModulePath();
-  const int separator = LastPathSeparator(module.c_str());
-  if (separator < 0) return {};
+  const std::string prefix = ServiceFolderPrefix();
+  if (module.empty() || prefix.empty()) return {};
   const std::string folder = ServiceFolder();
-  const std::string prefix = module.substr(0, static_cast<size_t>(separator) + 1);
   std::vector<std::string> paths = {folder, module, prefix + kSdkLibraryName, prefix + BridgeApi::kLibraryName};
   const std::string modeFile = prefix + kModeFileName;
   const std::string name = kModeFileName;

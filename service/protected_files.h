@@ -11,8 +11,13 @@
 // path cannot be read.
 std::vector<std::string> ProtectedPaths();
 
-// The folder of ProtectedPaths(), as its first entry is written.
+// The folder of ProtectedPaths(), as its first entry is written; "" when this executable's path
+// cannot be read.
 std::string ServiceFolder();
+
+// This executable's path up to and including its last separator, for the names of the files beside
+// it. The folder's last byte is no guide: a double-byte character may end in 0x5C.
+std::string ServiceFolderPrefix();
 
 // One warning event, for the first of ProtectedPaths() that such an account can change, naming it,
 // the account and what to do. A file that is missing or whose access list cannot be read is passed
