@@ -5,6 +5,8 @@
 #include <wintrust.h>
 #include <wtsapi32.h>
 
+#include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -29,26 +31,37 @@
 namespace {
 
 constexpr char kAsAdministrator[] = "Run the self-test as an administrator (elevated).";
+constexpr char kReinstall[] = "Run MarrowbankServer.exe /install from the folder the service is to run from.";
+constexpr char kPutInFolder[] = "Put it in the service's folder.";
+constexpr char kReplace[] = "Replace it with the original file.";
 
+// "error N (the system's text)".
 std::string ErrorText(DWORD error) {
   const std::string text = Win32ErrorText(error);
-  return "error " + std::to_string(error) + (text.empty() ? "" : " (" + text + ")");
+  char head[32];
+  std::snprintf(head, sizeof head, "error %lu", static_cast<unsigned long>(error));
+  return text.empty() ? std::string(head) : std::string(head) + " (" + text + ")";
 }
 
-std::string Hex(unsigned long value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08lX", value);
-  return text;
-}
-
-// Gathers the findings of one check: the worst level, what was seen and what to do, in order.
+// The findings of one check: the worst level, what was seen and what to do, in order. The texts are
+// formatted in place: one call per finding keeps the executable small.
 struct Findings {
   CheckLevel level = CheckLevel::kOk;
   std::string saw, fix;
-  void Add(CheckLevel atLevel, const std::string& seen, const std::string& todo = "") {
+
+  __attribute__((format(printf, 4, 5))) void Add(CheckLevel atLevel, const char* todo, const char* format, ...) {
     if (atLevel > level) level = atLevel;
-    saw += (saw.empty() ? "" : "; ") + seen;
-    if (!todo.empty()) fix += (fix.empty() ? "" : " ") + todo;
+    char text[1536];
+    va_list arguments;
+    va_start(arguments, format);
+    const int length = std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    if (!saw.empty()) saw += "; ";
+    if (length > 0) saw.append(text, std::min(static_cast<size_t>(length), sizeof text - 1));
+    if (todo != nullptr && fix.find(todo) == std::string::npos) {
+      if (!fix.empty()) fix += ' ';
+      fix += todo;
+    }
   }
   CheckResult Result(const char* check, const std::string& subject) const {
     return CheckResult{check, subject, level, saw, fix};
@@ -64,11 +77,6 @@ std::string OwnPath() {
   return path;
 }
 
-std::string Directory(const std::string& path) {
-  const int separator = LastPathSeparator(path.c_str());
-  return separator < 0 ? std::string() : path.substr(0, static_cast<size_t>(separator));
-}
-
 bool Exists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // ---- The service's registration ---------------------------------------------------------------
@@ -78,103 +86,109 @@ CheckResult Registration(SC_HANDLE service, const std::string& own) {
   alignas(QUERY_SERVICE_CONFIGA) BYTE buffer[kServiceConfigRoom];
   const QUERY_SERVICE_CONFIGA* config = ReadServiceConfig(service, buffer);
   if (config == nullptr) {
-    f.Add(CheckLevel::kFail, "its configuration cannot be read: " + ErrorText(GetLastError()), kAsAdministrator);
+    f.Add(CheckLevel::kFail, kAsAdministrator, "its configuration cannot be read: %s", ErrorText(GetLastError()).c_str());
     return f.Result("registration", g_serviceHost->serviceName);
   }
   const std::string image = config->lpBinaryPathName != nullptr ? config->lpBinaryPathName : "";
-  const bool quoted = image.size() > 1 && image[0] == '"' && image.find('"', 1) != std::string::npos;
-  const std::string file = quoted ? image.substr(1, image.find('"', 1) - 1) : image;
-  const std::string reinstall = "Run MarrowbankServer.exe /install from the folder the service is to run from.";
+  const size_t close = image.size() > 1 && image[0] == '"' ? image.find('"', 1) : std::string::npos;
+  const std::string file = close != std::string::npos ? image.substr(1, close - 1) : image;
+  const char* path = image.c_str();
   if (own.empty()) {
-    f.Add(CheckLevel::kWarn, "image path " + image + "; this executable's path cannot be read to compare");
+    f.Add(CheckLevel::kWarn, nullptr, "image path %s; this executable's path cannot be read to compare", path);
   } else if (!SameFilePath(file.c_str(), own.c_str())) {
-    f.Add(CheckLevel::kFail, "image path " + image + " is another executable than this one (" + own + ")", reinstall);
-  } else if (!quoted) {
-    f.Add(CheckLevel::kWarn,
-          "image path " + image + " is not in double quotes: a program at a shorter path that ends at a blank "
+    f.Add(CheckLevel::kFail, kReinstall, "image path %s is another executable than this one (%s)", path, own.c_str());
+  } else if (close == std::string::npos) {
+    f.Add(CheckLevel::kWarn, kReinstall,
+          "image path %s is not in double quotes: a program at a shorter path that ends at a blank "
           "(C:\\Program.exe) would run in its place",
-          reinstall);
+          path);
   } else {
-    f.Add(CheckLevel::kOk, "image path " + image + " (this executable)");
+    f.Add(CheckLevel::kOk, nullptr, "image path %s (this executable)", path);
   }
-  switch (config->dwStartType) {
-    case SERVICE_AUTO_START: f.Add(CheckLevel::kOk, "automatic start"); break;
-    case SERVICE_DISABLED:
-      f.Add(CheckLevel::kFail, "disabled", "sc config MarrowbankServer start= auto");
-      break;
-    default:
-      f.Add(CheckLevel::kWarn, "start type " + std::to_string(config->dwStartType) + ", not automatic (2): it does "
-            "not start with Windows", "sc config MarrowbankServer start= auto");
+  const char* autoStart = "sc config MarrowbankServer start= auto";
+  const unsigned long start = config->dwStartType;
+  if (start == SERVICE_AUTO_START) {
+    f.Add(CheckLevel::kOk, nullptr, "automatic start");
+  } else if (start == SERVICE_DISABLED) {
+    f.Add(CheckLevel::kFail, autoStart, "disabled");
+  } else {
+    f.Add(CheckLevel::kWarn, autoStart, "start type %lu, not automatic (2): it does not start with Windows", start);
   }
   const char* account = config->lpServiceStartName != nullptr ? config->lpServiceStartName : "";
   if (::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, account, -1, "LocalSystem", -1) == CSTR_EQUAL) {
-    f.Add(CheckLevel::kOk, "account LocalSystem");
+    f.Add(CheckLevel::kOk, nullptr, "account LocalSystem");
   } else {
-    f.Add(CheckLevel::kFail,
-          std::string("account ") + account + ", not LocalSystem: only LocalSystem can start the program in the "
-          "console user's session",
-          "sc config MarrowbankServer obj= LocalSystem type= own type= interact");
+    f.Add(CheckLevel::kFail, "sc config MarrowbankServer obj= LocalSystem type= own type= interact",
+          "account %s, not LocalSystem: only LocalSystem can start the program in the console user's session",
+          account);
   }
   if ((config->dwServiceType & ~static_cast<DWORD>(SERVICE_INTERACTIVE_PROCESS)) != SERVICE_WIN32_OWN_PROCESS) {
-    f.Add(CheckLevel::kWarn, "service type " + Hex(config->dwServiceType) + ", not its own process", reinstall);
+    f.Add(CheckLevel::kWarn, kReinstall, "service type 0x%08lX, not its own process",
+          static_cast<unsigned long>(config->dwServiceType));
   }
   if (config->dwErrorControl == SERVICE_ERROR_NORMAL) {
-    f.Add(CheckLevel::kOk, "error control normal");
+    f.Add(CheckLevel::kOk, nullptr, "error control normal");
   } else {
-    f.Add(CheckLevel::kWarn, "error control " + std::to_string(config->dwErrorControl) + ", not normal (1)",
-          reinstall);
+    f.Add(CheckLevel::kWarn, kReinstall, "error control %lu, not normal (1)",
+          static_cast<unsigned long>(config->dwErrorControl));
   }
   return f.Result("registration", g_serviceHost->serviceName);
 }
 
-std::string ActionText(const SC_ACTION& action) {
-  switch (action.Type) {
-    case SC_ACTION_NONE: return "nothing";
-    case SC_ACTION_RESTART: return "restart after " + std::to_string(action.Delay) + " ms";
-    default: return "action " + std::to_string(action.Type) + " after " + std::to_string(action.Delay) + " ms";
+// "restart after 5000 ms, restart after 5000 ms, nothing".
+std::string ActionsText(const SERVICE_FAILURE_ACTIONSA& actions) {
+  std::string text;
+  for (DWORD i = 0; actions.lpsaActions != nullptr && i < actions.cActions; ++i) {
+    const SC_ACTION& action = actions.lpsaActions[i];
+    char one[64];
+    if (action.Type == SC_ACTION_NONE) {
+      std::snprintf(one, sizeof one, "%snothing", i == 0 ? "" : ", ");
+    } else {
+      std::snprintf(one, sizeof one, "%s%s after %lu ms", i == 0 ? "" : ", ",
+                    action.Type == SC_ACTION_RESTART ? "restart" : "another action",
+                    static_cast<unsigned long>(action.Delay));
+    }
+    text += one;
   }
+  return text.empty() ? "no actions" : text;
 }
 
 CheckResult FailureActions(SC_HANDLE service) {
   Findings f;
-  const std::string query = "Check them with sc qfailure MarrowbankServer and sc qfailureflag MarrowbankServer.";
-  const std::string reinstall = "Run MarrowbankServer.exe /install again: it sets them.";
+  const char* query = "Check them with sc qfailure MarrowbankServer and sc qfailureflag MarrowbankServer.";
   alignas(SERVICE_FAILURE_ACTIONSA) BYTE buffer[1024];
   DWORD needed = 0;
   if (!sys::calls().QueryServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS, buffer, sizeof buffer, &needed)) {
-    f.Add(CheckLevel::kWarn, "the failure actions cannot be read: " + ErrorText(GetLastError()), query);
+    f.Add(CheckLevel::kWarn, query, "the failure actions cannot be read: %s", ErrorText(GetLastError()).c_str());
   } else {
-    const auto* actions = reinterpret_cast<const SERVICE_FAILURE_ACTIONSA*>(buffer);
-    std::string text = "reset after " + std::to_string(actions->dwResetPeriod) + " s:";
-    bool expected = actions->dwResetPeriod == kFailureResetSeconds &&
-                    actions->cActions == sizeof kFailureActions / sizeof kFailureActions[0] &&
-                    actions->lpsaActions != nullptr;
-    for (DWORD i = 0; actions->lpsaActions != nullptr && i < actions->cActions; ++i) {
-      text += (i == 0 ? " " : ", ") + ActionText(actions->lpsaActions[i]);
-      if (expected && (actions->lpsaActions[i].Type != kFailureActions[i].Type ||
-                       actions->lpsaActions[i].Delay != kFailureActions[i].Delay)) {
-        expected = false;
-      }
+    const auto& actions = *reinterpret_cast<const SERVICE_FAILURE_ACTIONSA*>(buffer);
+    bool expected = actions.dwResetPeriod == kFailureResetSeconds && actions.lpsaActions != nullptr &&
+                    actions.cActions == sizeof kFailureActions / sizeof kFailureActions[0];
+    for (DWORD i = 0; expected && i < actions.cActions; ++i) {
+      expected = actions.lpsaActions[i].Type == kFailureActions[i].Type &&
+                 actions.lpsaActions[i].Delay == kFailureActions[i].Delay;
     }
-    if (actions->cActions == 0) text += " no actions";
+    const unsigned long reset = actions.dwResetPeriod;
     if (expected) {
-      f.Add(CheckLevel::kOk, text);
+      f.Add(CheckLevel::kOk, nullptr, "reset after %lu s: %s", reset, ActionsText(actions).c_str());
     } else {
-      f.Add(CheckLevel::kWarn, text + ", not the recovery the service sets (restart after " +
-            std::to_string(kRestartDelayMs) + " ms twice, then nothing; reset after " +
-            std::to_string(kFailureResetSeconds) + " s)", reinstall);
+      f.Add(CheckLevel::kWarn, "Run MarrowbankServer.exe /install again: it sets them.",
+            "reset after %lu s: %s, not the recovery the service sets (restart after %lu ms twice, then nothing; "
+            "reset after %lu s)",
+            reset, ActionsText(actions).c_str(), static_cast<unsigned long>(kRestartDelayMs),
+            static_cast<unsigned long>(kFailureResetSeconds));
     }
   }
   SERVICE_FAILURE_ACTIONS_FLAG flag{};
   if (!sys::calls().QueryServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, reinterpret_cast<BYTE*>(&flag),
                                          sizeof flag, &needed)) {
-    f.Add(CheckLevel::kWarn, "their flag for stops with an error code cannot be read: " + ErrorText(GetLastError()),
-          f.fix.find(query) == std::string::npos ? query : "");
+    f.Add(CheckLevel::kWarn, query, "their flag for stops with an error code cannot be read: %s",
+          ErrorText(GetLastError()).c_str());
   } else if (!flag.fFailureActionsOnNonCrashFailures) {
-    f.Add(CheckLevel::kWarn, "they run only when the process crashes, not when the service stops with an error code",
-          "sc failureflag MarrowbankServer 1 (or run MarrowbankServer.exe /install again).");
+    f.Add(CheckLevel::kWarn, "sc failureflag MarrowbankServer 1 (or run MarrowbankServer.exe /install again).",
+          "they run only when the process crashes, not when the service stops with an error code");
   } else {
-    f.Add(CheckLevel::kOk, "also when the service stops with an error code");
+    f.Add(CheckLevel::kOk, nullptr, "also when the service stops with an error code");
   }
   return f.Result("failure_actions", g_serviceHost->serviceName);
 }
@@ -184,11 +198,14 @@ void ServiceChecks(std::vector<CheckResult>& results, const std::string& own) {
   const sys::UniqueServiceHandle service = OpenOwnService(SERVICE_QUERY_CONFIG, error);
   if (!service) {
     const bool absent = error == ERROR_SERVICE_DOES_NOT_EXIST;
-    const std::string why = absent ? "the service is not registered (1060)" : "the service cannot be opened: " +
-                                                                                  ErrorText(error);
-    const std::string fix = absent ? "Run MarrowbankServer.exe /install (or install the package)." : kAsAdministrator;
-    results.push_back({"registration", g_serviceHost->serviceName, CheckLevel::kFail, why, fix});
-    results.push_back({"failure_actions", g_serviceHost->serviceName, CheckLevel::kWarn, "not read: " + why, fix});
+    const std::string why = absent ? std::string("the service is not registered (1060)")
+                                   : "the service cannot be opened: " + ErrorText(error);
+    const char* fix = absent ? "Run MarrowbankServer.exe /install (or install the package)." : kAsAdministrator;
+    Findings registration, actions;
+    registration.Add(CheckLevel::kFail, fix, "%s", why.c_str());
+    actions.Add(CheckLevel::kWarn, fix, "not read: %s", why.c_str());
+    results.push_back(registration.Result("registration", g_serviceHost->serviceName));
+    results.push_back(actions.Result("failure_actions", g_serviceHost->serviceName));
     return;
   }
   results.push_back(Registration(service.get(), own));
@@ -198,19 +215,19 @@ void ServiceChecks(std::vector<CheckResult>& results, const std::string& own) {
 CheckResult EventSource(const std::string& own) {
   Findings f;
   std::string registered;
-  const std::string reinstall = "Run MarrowbankServer.exe /install from the service's folder.";
   if (!ReadEventSourceMessageFile(registered)) {
     const DWORD error = GetLastError();
-    f.Add(CheckLevel::kWarn,
-          (error == ERROR_FILE_NOT_FOUND ? std::string("no event source is registered")
-                                         : "its message file cannot be read: " + ErrorText(error)) +
-              ": the events show without their texts",
-          error == ERROR_FILE_NOT_FOUND ? reinstall : kAsAdministrator);
+    if (error == ERROR_FILE_NOT_FOUND) {
+      f.Add(CheckLevel::kWarn, kReinstall, "no event source is registered: the events show without their texts");
+    } else {
+      f.Add(CheckLevel::kWarn, kAsAdministrator, "its message file cannot be read: %s: the events show without their "
+            "texts", ErrorText(error).c_str());
+    }
   } else if (own.empty() || !SameFilePath(registered.c_str(), own.c_str())) {
-    f.Add(CheckLevel::kWarn, "its message file is " + registered + ", not this executable: the events may show "
-          "without their texts", reinstall);
+    f.Add(CheckLevel::kWarn, kReinstall, "its message file is %s, not this executable: the events may show without "
+          "their texts", registered.c_str());
   } else {
-    f.Add(CheckLevel::kOk, "its message file is this executable");
+    f.Add(CheckLevel::kOk, nullptr, "its message file is this executable");
   }
   return f.Result("event_source", kEventSourceName);
 }
@@ -220,27 +237,33 @@ CheckResult EventSource(const std::string& own) {
 void Permissions(std::vector<CheckResult>& results) {
   const std::vector<std::string> paths = ProtectedPaths();
   if (paths.empty()) {
-    results.push_back({"permissions", "", CheckLevel::kWarn, "this executable's path cannot be read", ""});
+    Findings f;
+    f.Add(CheckLevel::kWarn, nullptr, "this executable's path cannot be read");
+    results.push_back(f.Result("permissions", ""));
     return;
   }
-  const std::string& folder = paths.front();
+  const char* folder = paths.front().c_str();
+  char lock[1024];
+  std::snprintf(lock, sizeof lock,
+                "Remove that right, for the folder with icacls \"%s\" /inheritance:r /grant:r *S-1-5-18:(OI)(CI)F "
+                "*S-1-5-32-544:(OI)(CI)F *S-1-5-32-545:(OI)(CI)RX and for its files with icacls \"%s\\*\" /reset /t, "
+                "or install the package, which locks its folder.",
+                folder, folder);
   for (const std::string& path : paths) {
     const OtherWriter writer = FindOtherWriter(path.c_str());
     Findings f;
     if (writer.error == ERROR_FILE_NOT_FOUND || writer.error == ERROR_PATH_NOT_FOUND) {
-      f.Add(CheckLevel::kWarn, "not found", "Put it in the service's folder.");
+      f.Add(CheckLevel::kWarn, kPutInFolder, "not found");
     } else if (writer.error != ERROR_SUCCESS) {
-      f.Add(CheckLevel::kWarn, "its access list cannot be read: " + ErrorText(writer.error),
-            std::string(kAsAdministrator) + " Then see Properties, Security.");
+      f.Add(CheckLevel::kWarn, "Run the self-test as an administrator (elevated). Then see Properties, Security.",
+            "its access list cannot be read: %s", ErrorText(writer.error).c_str());
     } else if (writer.found) {
-      f.Add(CheckLevel::kWarn,
-            "can be changed by " + writer.account + ", not only by SYSTEM, Administrators and TrustedInstaller: "
-            "whoever can change it runs code as LocalSystem",
-            "Remove that right, for the folder with icacls \"" + folder + "\" /inheritance:r /grant:r "
-            "*S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F *S-1-5-32-545:(OI)(CI)RX and for its files with icacls \"" +
-            folder + "\\*\" /reset /t, or install the package, which locks its folder.");
+      f.Add(CheckLevel::kWarn, lock,
+            "can be changed by %s, not only by SYSTEM, Administrators and TrustedInstaller: whoever can change it "
+            "runs code as LocalSystem",
+            writer.account.c_str());
     } else {
-      f.Add(CheckLevel::kOk, "only SYSTEM, Administrators and TrustedInstaller can change it");
+      f.Add(CheckLevel::kOk, nullptr, "only SYSTEM, Administrators and TrustedInstaller can change it");
     }
     results.push_back(f.Result("permissions", path));
   }
@@ -271,64 +294,58 @@ LONG VerifySignature(const std::string& path) {
 }
 
 CheckResult Signature(const std::string& path, bool ours) {
-  const LONG result = VerifySignature(path);
-  const std::string code = Hex(static_cast<unsigned long>(result));
-  const std::string replace = "Replace it with the original file.";
-  const std::string signedCopy = ours ? "Install a signed release (the package's build signs it when given a "
-                                        "certificate)."
-                                      : "Ask the maker for a signed copy.";
+  const unsigned long code = static_cast<unsigned long>(VerifySignature(path));
+  const char* signedCopy = ours ? "Install a signed release (the package's build signs it when given a certificate)."
+                                : "Ask the maker for a signed copy.";
+  const char* trusted = ours ? "Install the signer's root certificate, or sign it with a trusted certificate."
+                             : "Install the signer's root certificate, or ask the maker for a trusted signature.";
   Findings f;
-  switch (static_cast<unsigned long>(result)) {
-    case ERROR_SUCCESS: f.Add(CheckLevel::kOk, "signed, and the signature is trusted"); break;
+  switch (code) {
+    case ERROR_SUCCESS: f.Add(CheckLevel::kOk, nullptr, "signed, and the signature is trusted"); break;
     case static_cast<unsigned long>(TRUST_E_NOSIGNATURE):
-      f.Add(CheckLevel::kWarn, "not signed (" + code + "): application control and SmartScreen treat it as suspect",
-            signedCopy);
+      f.Add(CheckLevel::kWarn, signedCopy, "not signed (0x%08lX): application control and SmartScreen treat it as "
+            "suspect", code);
       break;
     case static_cast<unsigned long>(TRUST_E_BAD_DIGEST):
-      f.Add(CheckLevel::kFail, "signed, but changed after signing (" + code + ")", replace);
+      f.Add(CheckLevel::kFail, kReplace, "signed, but changed after signing (0x%08lX)", code);
       break;
     case static_cast<unsigned long>(TRUST_E_EXPLICIT_DISTRUST):
     case static_cast<unsigned long>(CERT_E_REVOKED):
-      f.Add(CheckLevel::kFail, "signed with a certificate that is distrusted or revoked (" + code + ")", replace);
+      f.Add(CheckLevel::kFail, kReplace, "signed with a certificate that is distrusted or revoked (0x%08lX)", code);
       break;
     case static_cast<unsigned long>(TRUST_E_SUBJECT_NOT_TRUSTED):
     case static_cast<unsigned long>(CERT_E_UNTRUSTEDROOT):
     case static_cast<unsigned long>(CERT_E_CHAINING):
     case static_cast<unsigned long>(CERT_E_EXPIRED):
     case static_cast<unsigned long>(CERT_E_UNTRUSTEDTESTROOT):
-      f.Add(CheckLevel::kWarn, "signed, but the signature is not trusted on this machine (" + code + ")",
-            "Install the signer's root certificate, or " +
-                std::string(ours ? "sign it with a trusted certificate." : "ask the maker for a trusted signature."));
+      f.Add(CheckLevel::kWarn, trusted, "signed, but the signature is not trusted on this machine (0x%08lX)", code);
       break;
     case static_cast<unsigned long>(TRUST_E_SUBJECT_FORM_UNKNOWN):
-      f.Add(CheckLevel::kWarn, "not a file that can carry a signature (" + code + ")", replace);
+      f.Add(CheckLevel::kWarn, kReplace, "not a file that can carry a signature (0x%08lX)", code);
       break;
     case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-      f.Add(CheckLevel::kWarn, "not found", "Put it in the service's folder.");
-      break;
-    default:
-      f.Add(CheckLevel::kWarn, "its signature cannot be verified (" + code + ")", kAsAdministrator);
+    case ERROR_PATH_NOT_FOUND: f.Add(CheckLevel::kWarn, kPutInFolder, "not found"); break;
+    default: f.Add(CheckLevel::kWarn, kAsAdministrator, "its signature cannot be verified (0x%08lX)", code);
   }
   return f.Result("signature", path);
 }
 
 CheckResult Sdk(const std::string& prefix) {
   Findings f;
-  const std::string put = std::string("Put the maker's ") + kSdkLibraryName + " beside MarrowbankServer.exe.";
+  const char* put = "Put the maker's t3FPDll.dll beside MarrowbankServer.exe.";
   const HMODULE module = sys::calls().GetModuleHandleA(kSdkLibraryName);
   char path[MAX_PATH] = {};
   DWORD length = 0;
   if (module == nullptr) {
-    f.Add(CheckLevel::kFail, "not loaded: " + ErrorText(GetLastError()), put);
+    f.Add(CheckLevel::kFail, put, "not loaded: %s", ErrorText(GetLastError()).c_str());
   } else if ((length = sys::calls().GetModuleFileNameA(module, path, MAX_PATH)) == 0 || length >= MAX_PATH) {
-    f.Add(CheckLevel::kWarn, "loaded, but from where cannot be read: " + ErrorText(GetLastError()));
-  } else if (prefix.empty() || !SameFilePath((Directory(path) + "\\").c_str(), prefix.c_str())) {
-    f.Add(CheckLevel::kFail,
-          std::string("loaded from ") + path + ", not from the service's folder: Windows found it on its search path",
-          put);
+    f.Add(CheckLevel::kWarn, nullptr, "loaded, but from where cannot be read: %s", ErrorText(GetLastError()).c_str());
+  } else if (prefix.empty() || !SameFilePath((std::string(path, static_cast<size_t>(LastPathSeparator(path) + 1))).c_str(),
+                                             prefix.c_str())) {
+    f.Add(CheckLevel::kFail, put, "loaded from %s, not from the service's folder: Windows found it on its search path",
+          path);
   } else {
-    f.Add(CheckLevel::kOk, "loaded from the service's folder");
+    f.Add(CheckLevel::kOk, nullptr, "loaded from the service's folder");
   }
   if (module != nullptr) {
     std::string missing;
@@ -338,10 +355,9 @@ CheckResult Sdk(const std::string& prefix) {
       }
     }
     if (missing.empty()) {
-      f.Add(CheckLevel::kOk, "it exports the seven functions");
+      f.Add(CheckLevel::kOk, nullptr, "it exports the seven functions");
     } else {
-      f.Add(CheckLevel::kFail, "it lacks " + missing, "Replace it with the maker's " + std::string(kSdkLibraryName) +
-                                                          ".");
+      f.Add(CheckLevel::kFail, "Replace it with the maker's t3FPDll.dll.", "it lacks %s", missing.c_str());
     }
   }
   return f.Result("sdk", prefix + kSdkLibraryName);
@@ -350,17 +366,18 @@ CheckResult Sdk(const std::string& prefix) {
 CheckResult Bridge(const std::string& prefix) {
   Findings f;
   const std::string path = prefix + BridgeApi::kLibraryName;
-  const std::string put = std::string("Put the maker's ") + BridgeApi::kLibraryName + " beside MarrowbankServer.exe.";
   if (!Exists(path)) {
-    f.Add(CheckLevel::kFail, "not found beside this executable", put);
+    f.Add(CheckLevel::kFail, "Put the maker's JMUsbDll.dll beside MarrowbankServer.exe.",
+          "not found beside this executable");
     return f.Result("bridge", path);
   }
   ::SetLastError(ERROR_SUCCESS);
   bool loadedHere = false;
   const HMODULE module = BridgeApi::Bind(&loadedHere);
   if (module == nullptr) {
-    f.Add(CheckLevel::kFail, "does not load, or lacks one of its " + std::to_string(BridgeApi::kEntryCount) +
-          " entries: " + ErrorText(GetLastError()), "Replace it with the maker's " + std::string(BridgeApi::kLibraryName) + ".");
+    f.Add(CheckLevel::kFail, "Replace it with the maker's JMUsbDll.dll.",
+          "does not load, or lacks one of its %d entries: %s", BridgeApi::kEntryCount,
+          ErrorText(GetLastError()).c_str());
     return f.Result("bridge", path);
   }
   // Loaded for the check only: nothing may keep an address into it once it is freed.
@@ -368,7 +385,7 @@ CheckResult Bridge(const std::string& prefix) {
     BridgeApi::Table().Clear();
     sys::UniqueLibrary(module).reset();
   }
-  f.Add(CheckLevel::kOk, "loads with its " + std::to_string(BridgeApi::kEntryCount) + " entries");
+  f.Add(CheckLevel::kOk, nullptr, "loads with its %d entries", BridgeApi::kEntryCount);
   return f.Result("bridge", path);
 }
 
@@ -378,8 +395,8 @@ void CheckValue(Findings& f, const char* path, const char* key, bool (*accepts)(
   char value[kModeValueSize];
   ReadModeValue(path, key, "", value);
   if (!accepts(value)) {
-    f.Add(CheckLevel::kWarn, std::string(key) + "=" + value + " is not accepted: the key takes its default",
-          "Correct the value, then restart the service.");
+    f.Add(CheckLevel::kWarn, "Correct the value, then restart the service.",
+          "%s=%s is not accepted: the key takes its default", key, value);
   }
 }
 
@@ -387,89 +404,89 @@ CheckResult ModeFile() {
   Findings f;
   char path[kModeFilePathSize];
   if (!ModeFilePath(path)) {
-    f.Add(CheckLevel::kWarn, "this executable's path cannot be read");
+    f.Add(CheckLevel::kWarn, nullptr, "this executable's path cannot be read");
     return f.Result("mode_file", kModeFileName);
   }
-  const std::string settings = std::string("AutoBack=") + (ReadModeSwitch("AutoBack") ? "1" : "0") +
-                               ", PollSeconds=" + std::to_string(ReadPollSeconds()) +
-                               ", LaunchAs=" + (ReadLaunchAsUser() ? "user" : "service");
+  char settings[96];
+  std::snprintf(settings, sizeof settings, "AutoBack=%d, PollSeconds=%u, LaunchAs=%s", ReadModeSwitch("AutoBack") ? 1 : 0,
+                ReadPollSeconds(), ReadLaunchAsUser() ? "user" : "service");
   if (!Exists(path)) {
-    f.Add(CheckLevel::kOk, "absent: every key takes its default (" + settings + ")");
+    f.Add(CheckLevel::kOk, nullptr, "absent: every key takes its default (%s)", settings);
     return f.Result("mode_file", path);
   }
   const sys::UniqueHandle file(sys::calls().CreateFileA(path, GENERIC_READ,
                                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {
-    f.Add(CheckLevel::kWarn, "it exists but cannot be read: " + ErrorText(GetLastError()) + "; every key takes its "
-          "default", "Give SYSTEM read access to it, or remove it.");
+    f.Add(CheckLevel::kWarn, "Give SYSTEM read access to it, or remove it.",
+          "it exists but cannot be read: %s; every key takes its default", ErrorText(GetLastError()).c_str());
     return f.Result("mode_file", path);
   }
   const TextMark mark = ReadTextMark(path);
   if (mark != TextMark::kNone) {
     f.Add(CheckLevel::kWarn,
-          std::string("it begins with a ") + TextMarkName(mark) + " byte-order mark" +
-              (mark == TextMark::kUtf8 ? ": Windows finds no section [Fields], and every key but LaunchAs takes its "
-                                         "default"
-                                       : ""),
           "Save it as ANSI text without a mark (Notepad: Save As, encoding ANSI; PowerShell 5.1: Set-Content "
-          "-Encoding Default).");
+          "-Encoding Default).",
+          "it begins with a %s byte-order mark%s", TextMarkName(mark),
+          mark == TextMark::kUtf8 ? ": Windows finds no section [Fields], and every key but LaunchAs takes its default"
+                                  : "");
   }
   CheckValue(f, path, "PollSeconds", [](const char* v) { bool ok = true; ParsePollSeconds(v, ok); return ok; });
   CheckValue(f, path, "LaunchAtLogon", [](const char* v) { bool ok = true; ParseLaunchAtLogon(v, ok); return ok; });
   CheckValue(f, path, "LaunchAs", [](const char* v) { bool ok = true; ParseLaunchAsUser(v, ok); return ok; });
-  f.Add(f.level, "read as " + settings);
+  f.Add(f.level, nullptr, "read as %s", settings);
   return f.Result("mode_file", path);
 }
 
 CheckResult ConsoleUser() {
   Findings f;
   const DWORD session = sys::calls().WTSGetActiveConsoleSessionId();
-  const std::string subject = "console";
+  const unsigned long number = session;
   if (session == 0xFFFFFFFF) {
-    f.Add(CheckLevel::kWarn, "no session is attached to the console: nothing can be started there now");
-    return f.Result("console_user", subject);
+    f.Add(CheckLevel::kWarn, nullptr, "no session is attached to the console: nothing can be started there now");
+    return f.Result("console_user", "console");
   }
   char* raw = nullptr;
   DWORD bytes = 0;
   if (!sys::calls().WTSQuerySessionInformationA(WTS_CURRENT_SERVER_HANDLE, session, WTSUserName, &raw, &bytes)) {
-    f.Add(CheckLevel::kWarn, "the user of session " + std::to_string(session) + " cannot be read: " +
-          ErrorText(GetLastError()), kAsAdministrator);
-    return f.Result("console_user", subject);
+    f.Add(CheckLevel::kWarn, kAsAdministrator, "the user of session %lu cannot be read: %s", number,
+          ErrorText(GetLastError()).c_str());
+    return f.Result("console_user", "console");
   }
   const sys::UniqueWtsMemory name(raw);
   if (raw == nullptr || raw[0] == '\0') {
-    f.Add(CheckLevel::kOk, "nobody is logged on at the console (session " + std::to_string(session) +
-          "): no program is started there until someone is");
+    f.Add(CheckLevel::kOk, nullptr,
+          "nobody is logged on at the console (session %lu): no program is started there until someone is", number);
   } else {
-    f.Add(CheckLevel::kOk, std::string(raw) + " is logged on at the console (session " + std::to_string(session) + ")");
+    f.Add(CheckLevel::kOk, nullptr, "%s is logged on at the console (session %lu)", raw, number);
   }
-  return f.Result("console_user", subject);
+  return f.Result("console_user", "console");
 }
 
 CheckResult Program() {
   Findings f;
   char command[kCommandLineBufferSize];
   if (!BuildDesktopAppCommandLine(command)) {
-    f.Add(CheckLevel::kWarn, "this executable's path cannot be read");
+    f.Add(CheckLevel::kWarn, nullptr, "this executable's path cannot be read");
     return f.Result("program", "Marrowbank.exe");
   }
   std::string path = command + 1;
   path.pop_back();
   if (!Exists(path)) {
-    f.Add(CheckLevel::kFail, "not found: every start of the program fails with error 2 (event 201)",
-          "Put Marrowbank.exe beside MarrowbankServer.exe.");
+    f.Add(CheckLevel::kFail, "Put Marrowbank.exe beside MarrowbankServer.exe.",
+          "not found: every start of the program fails with error 2 (event 201)");
     return f.Result("program", path);
   }
   const std::string level = RequestedExecutionLevel(path.c_str());
   const bool asUser = ReadLaunchAsUser();
-  const std::string seen = "present, manifest level " + (level.empty() ? std::string("none") : level) +
-                           ", LaunchAs=" + (asUser ? "user" : "service");
+  const char* shown = level.empty() ? "none" : level.c_str();
   if (asUser && (level == "requireAdministrator" || level == "highestAvailable")) {
-    f.Add(CheckLevel::kWarn, seen + ": a start with the console user's token is refused with 740 (event 203)",
-          "Set LaunchAs=service, or use a program whose manifest level is asInvoker.");
+    f.Add(CheckLevel::kWarn, "Set LaunchAs=service, or use a program whose manifest level is asInvoker.",
+          "present, manifest level %s, LaunchAs=user: a start with the console user's token is refused with 740 "
+          "(event 203)",
+          shown);
   } else {
-    f.Add(CheckLevel::kOk, seen);
+    f.Add(CheckLevel::kOk, nullptr, "present, manifest level %s, LaunchAs=%s", shown, asUser ? "user" : "service");
   }
   return f.Result("program", path);
 }
