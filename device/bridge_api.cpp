@@ -44,7 +44,7 @@ bool LibraryPathBesideExecutable(char (&path)[MAX_PATH]) {
   if (n == 0 || n >= MAX_PATH) return false;
   const int separator = LastPathSeparator(path);
   if (separator < 0) return false;
-  static const char kName[] = "JMUsbDll.dll";
+  static constexpr const char (&kName)[sizeof BridgeApi::kLibraryName] = BridgeApi::kLibraryName;
   const size_t dirLength = static_cast<size_t>(separator) + 1;
   if (dirLength + sizeof kName > MAX_PATH) return false;
   std::memcpy(path + dirLength, kName, sizeof kName);

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 struct BridgeApi {
+  static constexpr char kLibraryName[] = "JMUsbDll.dll";
   static constexpr int kEntryCount = 40;
   static constexpr int kGroupCount = 18;
   // Entry names in lookup order, and how many of them each group takes.

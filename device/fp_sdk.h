@@ -78,6 +78,13 @@ static_assert(offsetof(_configerDevice, value) == sizeof(void*), "configure valu
 static_assert(sizeof(_accessory_type) == 4 && sizeof(way_crypt) == 4 && sizeof(sdk_work_mode) == 4,
               "32-bit enumerations");
 
+// The library's file name, and its seven functions as it exports them (the order of the declarations
+// below).
+inline constexpr char kSdkLibraryName[] = "t3FPDll.dll";
+inline constexpr const char* kSdkFunctionNames[] = {"vsRefreshDeviceList", "vsGetADeviceFromDeviceList", "vsInitFP",
+                                                    "vsGetDeviceBaseInfo", "vsGetDevicInfo", "vsConfigureDevice",
+                                                    "vsGetEncryptState"};
+
 extern "C" {
 int __cdecl vsRefreshDeviceList(void);
 unsigned char __cdecl vsGetADeviceFromDeviceList(signed char position, _deviceConnectInfo* info);

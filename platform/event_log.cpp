@@ -34,9 +34,11 @@ bool RemoveEventSource() {
 bool ReadEventSourceMessageFile(std::string& path) {
   char value[1024];
   DWORD size = sizeof value;
-  if (sys::calls().RegGetValueA(HKEY_LOCAL_MACHINE, kEventSourceKey, "EventMessageFile",
-                                RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, value,
-                                &size) != ERROR_SUCCESS) {
+  const LONG result = sys::calls().RegGetValueA(HKEY_LOCAL_MACHINE, kEventSourceKey, "EventMessageFile",
+                                                 RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, value,
+                                                 &size);
+  if (result != ERROR_SUCCESS) {
+    ::SetLastError(static_cast<DWORD>(result));
     return false;
   }
   path.assign(value);
@@ -117,4 +119,8 @@ void ReportModeValueRejected(const char* path, const char* key, const char* valu
 
 void ReportModeFileMarked(const char* path, const char* mark, const char* consequence) {
   WriteEvent(EVENTLOG_WARNING_TYPE, MSG_MODE_FILE_MARKED, {path, mark, consequence});
+}
+
+void ReportFolderWritable(const char* path, const char* account, const char* folder) {
+  WriteEvent(EVENTLOG_WARNING_TYPE, MSG_FOLDER_WRITABLE, {path, account, folder});
 }

@@ -27,7 +27,7 @@ bool InstallEventSource(const char* executablePath);
 bool RemoveEventSource();
 
 // The registered source's message file, unexpanded, in `path`; false when no source is registered
-// (or its value cannot be read).
+// (last error ERROR_FILE_NOT_FOUND) or its value cannot be read (last error: why).
 bool ReadEventSourceMessageFile(std::string& path);
 
 // Writes one event with its insert strings, in the message's order.
@@ -61,3 +61,6 @@ void ReportModeFileUnreadable(const char* path, DWORD error);
 void ReportModeValueRejected(const char* path, const char* key, const char* value, const char* consequence);
 // `mark` names the byte-order mark, `consequence` says what it does to the reading.
 void ReportModeFileMarked(const char* path, const char* mark, const char* consequence);
+// `path` (in `folder`, or the folder itself) can be changed by `account`, which is none of SYSTEM,
+// Administrators and TrustedInstaller.
+void ReportFolderWritable(const char* path, const char* account, const char* folder);

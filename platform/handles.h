@@ -92,6 +92,25 @@ struct RegistryKeyTraits {
 };
 using UniqueRegistryKey = Owned<RegistryKeyTraits>;
 
+// Memory the system allocated for the caller: security descriptors, SID strings (LocalFree), and the
+// session queries' answers (WTSFreeMemory). Their release cannot fail in a way anyone acts on, so it
+// is not a row of the table.
+struct LocalMemoryTraits {
+  using Handle = void*;
+  static Handle Empty() { return nullptr; }
+  static bool IsValid(Handle h) { return h != nullptr; }
+  static void Release(Handle h) { ::LocalFree(h); }
+};
+using UniqueLocalMemory = Owned<LocalMemoryTraits>;
+
+struct WtsMemoryTraits {
+  using Handle = char*;
+  static Handle Empty() { return nullptr; }
+  static bool IsValid(Handle h) { return h != nullptr; }
+  static void Release(Handle h) { ::WTSFreeMemory(h); }
+};
+using UniqueWtsMemory = Owned<WtsMemoryTraits>;
+
 // The two handles CreateProcess* hands back: the process first, then its first thread.
 class UniqueProcessInformation {
  public:

@@ -83,10 +83,15 @@ const Calls kReal = {
     ::QueryFullProcessImageNameA,
     ::RegGetValueA,
     ::GetPrivateProfileStringA,
+    ::GetNamedSecurityInfoA,
+    ::LookupAccountSidA,
+    ::QueryServiceConfig2A,
+    ::WinVerifyTrust,
+    ::WTSQuerySessionInformationA,
 };
 
 // Every row is a function pointer: a row added to Calls but not to kReal would be left null.
-static_assert(sizeof(Calls) == 64 * sizeof(void*), "keep kReal in step with Calls");
+static_assert(sizeof(Calls) == 69 * sizeof(void*), "keep kReal in step with Calls");
 
 Calls g_calls = kReal;
 

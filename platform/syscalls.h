@@ -7,9 +7,11 @@
 #pragma once
 
 #include <windows.h>
+#include <aclapi.h>
 #include <dbt.h>
 #include <tlhelp32.h>
 #include <userenv.h>
+#include <wintrust.h>
 #include <wtsapi32.h>
 
 namespace sys {
@@ -102,6 +104,14 @@ struct Calls {
 
   // The mode file's values.
   decltype(&::GetPrivateProfileStringA) GetPrivateProfileStringA;
+
+  // Who may write the service's files, and what the self-test reads: the failure actions, the
+  // signatures, the console user's name.
+  decltype(&::GetNamedSecurityInfoA) GetNamedSecurityInfoA;
+  decltype(&::LookupAccountSidA) LookupAccountSidA;
+  decltype(&::QueryServiceConfig2A) QueryServiceConfig2A;
+  decltype(&::WinVerifyTrust) WinVerifyTrust;
+  decltype(&::WTSQuerySessionInformationA) WTSQuerySessionInformationA;
 };
 
 // The table in force. Product code reads it on every call, so an override takes effect at once.

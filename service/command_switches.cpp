@@ -12,12 +12,14 @@
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: MarrowbankServer.exe [/install | /uninstall | /start | /stop | /status] [/quiet]\r\n"
+    "Usage: MarrowbankServer.exe [/install | /uninstall | /start | /stop | /status | /selftest [/json]] [/quiet]\r\n"
     "  /install    register this executable as the service and start it\r\n"
     "  /uninstall  stop the service and remove it\r\n"
     "  /start      start the service\r\n"
     "  /stop       stop the service\r\n"
     "  /status     show the service's state and image path; exit code: the state (1-7), 1060 if absent\r\n"
+    "  /selftest   check this machine's setup, one line per check; exit code: 0 all OK, 1 a warning, 2 a failure\r\n"
+    "  /json       with /selftest: the same as JSON\r\n"
     "  /quiet      show no message box\r\n";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -51,9 +53,10 @@ const char* StateName(DWORD state) {
   return state >= SERVICE_STOPPED && state <= SERVICE_PAUSED ? kNames[state - 1] : "UNKNOWN";
 }
 
-// To the standard output when the parent gave one (a pipe or a file), else to the console of the
-// parent (a GUI-subsystem program has none of its own), else in a message box unless /quiet.
-void Tell(const char* text, bool failed, bool quiet) {
+}  // namespace
+
+// A GUI-subsystem program has no console of its own: the parent's is the one to write to.
+void TellAdministrator(const char* text, bool failed, bool quiet) {
   const DWORD length = static_cast<DWORD>(std::strlen(text));
   DWORD written = 0;
   const HANDLE out = sys::calls().GetStdHandle(STD_OUTPUT_HANDLE);
@@ -70,6 +73,10 @@ void Tell(const char* text, bool failed, bool quiet) {
   sys::calls().MessageBoxA(nullptr, text, g_serviceHost->serviceName,
                            MB_OK | (failed ? MB_ICONERROR : MB_ICONINFORMATION));
 }
+
+namespace {
+
+void Tell(const char* text, bool failed, bool quiet) { TellAdministrator(text, failed, quiet); }
 
 DWORD Start(DWORD& serviceCode) {
   serviceCode = 0;
@@ -133,8 +140,9 @@ CommandSwitches ParseCommandSwitches(const char* arguments) {
                   {"uninstall", SwitchAction::kUninstall},
                   {"start", SwitchAction::kStart},
                   {"stop", SwitchAction::kStop},
-                  {"status", SwitchAction::kStatus}};
-  CommandSwitches result{SwitchAction::kNone, false, true};
+                  {"status", SwitchAction::kStatus},
+                  {"selftest", SwitchAction::kSelfTest}};
+  CommandSwitches result{SwitchAction::kNone, false, true, false};
   const char* at = arguments != nullptr ? arguments : "";
   for (;;) {
     at = NextArgument(at);
@@ -144,6 +152,8 @@ CommandSwitches ParseCommandSwitches(const char* arguments) {
     bool known = false;
     if (TokenIs(at, end, "quiet")) {
       result.quiet = known = true;
+    } else if (TokenIs(at, end, "json")) {
+      result.json = known = true;
     } else {
       for (const auto& entry : kActions) {
         if (!TokenIs(at, end, entry.name)) continue;
@@ -155,12 +165,13 @@ CommandSwitches ParseCommandSwitches(const char* arguments) {
     at = end;
   }
   if (result.action == SwitchAction::kNone) result.valid = false;
+  if (result.json && result.action != SwitchAction::kSelfTest) result.valid = false;
   return result;
 }
 
 DWORD RunCommandSwitches(const char* arguments) {
   const CommandSwitches switches = ParseCommandSwitches(arguments);
-  if (!switches.valid) {
+  if (!switches.valid || switches.action == SwitchAction::kSelfTest) {
     Tell(kUsage, true, switches.quiet);
     return ERROR_INVALID_PARAMETER;
   }

@@ -1,16 +1,18 @@
 // The administrator's switches: MarrowbankServer.exe /install | /uninstall | /start | /stop | /status,
-// each optionally with /quiet. Without arguments the executable is the hand-run installer and the
+// each optionally with /quiet, and /selftest [/json] (run by the entry: the self-test sits above the
+// service host). Without arguments the executable is the hand-run installer and the
 // service itself (RunServiceController); these switches never change that road.
 #pragma once
 
 #include <windows.h>
 
-enum class SwitchAction { kNone, kInstall, kUninstall, kStart, kStop, kStatus };
+enum class SwitchAction { kNone, kInstall, kUninstall, kStart, kStop, kStatus, kSelfTest };
 
 struct CommandSwitches {
   SwitchAction action;
   bool quiet;
-  bool valid;  // false: an unknown argument, a second action, or /quiet alone
+  bool valid;  // false: an unknown argument, a second action, /quiet alone, /json without /selftest
+  bool json;   // /json: the self-test's report as JSON
 };
 
 // Reads the arguments after the program name (WinMain's command line). Switches are
@@ -26,4 +28,9 @@ bool NoArguments(const char* arguments);
 // unknown argument, which changes nothing; otherwise the Win32 error that stopped the switch, such
 // as 5 (access denied), 1060 (no such service), 1053 (no RUNNING or STOPPED within the wait) or the
 // Win32 code a service stopped with while starting (1066 for a code of its own, which the text gives).
+// /selftest is not run here: it answers 87 with the usage.
 DWORD RunCommandSwitches(const char* arguments);
+
+// The switches' one output: to the standard output when the parent gave one (a pipe or a file), else
+// to the parent's console, else in a message box unless `quiet`.
+void TellAdministrator(const char* text, bool failed, bool quiet);

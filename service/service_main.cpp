@@ -30,6 +30,7 @@
 #include "launch/user_launcher.h"
 #include "platform/event_log.h"
 #include "platform/handles.h"
+#include "service/protected_files.h"
 #include "service/service_errors.h"
 #include "service/service_host.h"
 #include "service/worker.h"
@@ -346,6 +347,8 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
     ReportServiceStarted(settings.pollSeconds, settings.launchAtLogon, settings.launchAsUser);
     // Once, at start: a program that cannot be started with the user's token is named before any launch.
     if (settings.launchAsUser) WarnWhenProgramNeedsElevation();
+    // Once, at start: files that others than the machine's owners can change are named.
+    WarnWhenFolderWritable();
     // A user already at the console gets what a logon would have given.
     if (settings.launchAtLogon && IsUserLoggedOnAtConsole()) PostToWorker(kLogonMessage);
 

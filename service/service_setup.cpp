@@ -165,8 +165,7 @@ void ConfigureService(SC_HANDLE service) {
     sys::calls().ChangeServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, &config);
   }
 
-  SC_ACTION actions[] = {{SC_ACTION_RESTART, kRestartDelayMs}, {SC_ACTION_RESTART, kRestartDelayMs},
-                         {SC_ACTION_NONE, 0}};
+  SC_ACTION actions[] = {kFailureActions[0], kFailureActions[1], kFailureActions[2]};
   SERVICE_FAILURE_ACTIONSA failure{kFailureResetSeconds, nullptr, nullptr, 3, actions};
   sys::calls().ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
   // The actions above run when the process ends without reporting STOPPED; with this flag also when it

@@ -17,6 +17,8 @@ inline constexpr DWORD kPathUnreadable = ERROR_BAD_PATHNAME;
 // Failure recovery: restart after kRestartDelayMs, twice, then nothing; the count resets after a day.
 inline constexpr DWORD kRestartDelayMs = 5000;
 inline constexpr DWORD kFailureResetSeconds = 24 * 60 * 60;
+inline constexpr SC_ACTION kFailureActions[] = {
+    {SC_ACTION_RESTART, kRestartDelayMs}, {SC_ACTION_RESTART, kRestartDelayMs}, {SC_ACTION_NONE, 0}};
 
 // How long starting and stopping wait for RUNNING or STOPPED before answering
 // ERROR_SERVICE_REQUEST_TIMEOUT.

@@ -36,7 +36,9 @@
 #include "device/device_manager.h"
 #include "launch/console_launcher.h"
 #include "launch/launch_decisions.h"
+#include "platform/event_log.h"
 #include "platform/syscalls.h"
+#include "selftest/self_test.h"
 #include "service/command_switches.h"
 #include "service/controller.h"
 #include "service/installer_texts.h"
@@ -193,6 +195,24 @@ BOOL WINAPI ScmQueryConfig(SC_HANDLE, LPQUERY_SERVICE_CONFIGA config, DWORD, LPD
   std::snprintf(command, sizeof command, "\"%s\"", path);
   *config = QUERY_SERVICE_CONFIGA{};
   config->lpBinaryPathName = command;
+  // As /install registers it, so that the self-test's clean run passes its registration check.
+  static char account[] = "LocalSystem";
+  config->dwServiceType = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS;
+  config->dwStartType = SERVICE_AUTO_START;
+  config->dwErrorControl = SERVICE_ERROR_NORMAL;
+  config->lpServiceStartName = account;
+  return TRUE;
+}
+// The failure actions and their flag as the installation sets them (Wine cannot read them back).
+BOOL WINAPI ScmQueryConfig2(SC_HANDLE, DWORD level, LPBYTE buffer, DWORD, LPDWORD) {
+  if (level == SERVICE_CONFIG_FAILURE_ACTIONS_FLAG) {
+    reinterpret_cast<SERVICE_FAILURE_ACTIONS_FLAG*>(buffer)->fFailureActionsOnNonCrashFailures = TRUE;
+    return TRUE;
+  }
+  auto* actions = reinterpret_cast<SERVICE_FAILURE_ACTIONSA*>(buffer);
+  auto* array = reinterpret_cast<SC_ACTION*>(actions + 1);
+  for (int i = 0; i < 3; ++i) array[i] = kFailureActions[i];
+  *actions = SERVICE_FAILURE_ACTIONSA{kFailureResetSeconds, nullptr, nullptr, 3, array};
   return TRUE;
 }
 BOOL WINAPI ScmChangeConfig(SC_HANDLE, DWORD, DWORD, DWORD, LPCSTR, LPCSTR, LPDWORD, LPCSTR, LPCSTR, LPCSTR,
@@ -398,6 +418,12 @@ void DescribeFailures() {
   returnsError(&sys::Calls::RegCloseKey, ERROR_INVALID_HANDLE, true);
   returnsError(&sys::Calls::RegDeleteKeyA, ERROR_ACCESS_DENIED);
   returnsError(&sys::Calls::RegGetValueA, ERROR_FILE_NOT_FOUND);
+  // The self-test's reads, and the start's look at who may change the files.
+  returnsError(&sys::Calls::GetNamedSecurityInfoA, ERROR_ACCESS_DENIED);
+  fails(&sys::Calls::LookupAccountSidA, ERROR_NONE_MAPPED);
+  fails(&sys::Calls::QueryServiceConfig2A, ERROR_INVALID_LEVEL);
+  returnsError(&sys::Calls::WinVerifyTrust, static_cast<DWORD>(TRUST_E_NOSIGNATURE));
+  fails(&sys::Calls::WTSQuerySessionInformationA, ERROR_ACCESS_DENIED);
 }
 
 // Access denied, not enough memory, invalid handle, and the row's own typical error.
@@ -412,6 +438,8 @@ std::vector<DWORD> ErrorsFor(std::size_t row) {
 
 struct Run;
 using Step = void (*)(Run&);
+
+constexpr char kSelfTestSwitch[] = "/selftest";
 
 struct Scenario {
   const char* name;
@@ -684,6 +712,89 @@ void CheckSwitchesTold(Run& run, const std::string& written, DWORD expected) {
   }
 }
 
+// The self-test's lines, keyed by check and subject ("permissions C:\\x"), with their level; the
+// summary line last, under the key "".
+struct SelfTestLine {
+  std::string level, key, text;
+};
+std::vector<SelfTestLine> SelfTestLines(const std::string& told) {
+  std::vector<SelfTestLine> lines;
+  for (size_t at = 0, end; (end = told.find("\r\n", at)) != std::string::npos; at = end + 2) {
+    const std::string line = told.substr(at, end - at);
+    const size_t space = line.find(' '), colon = line.find(": ");
+    if (line.rfind(std::string(kServiceName) + " self-test: ", 0) == 0) {
+      lines.push_back({"", "", line});
+    } else if (space != std::string::npos && colon != std::string::npos) {
+      const size_t key = line.find_first_not_of(' ', space);
+      lines.push_back({line.substr(0, space), line.substr(key, colon - key), line});
+    } else {
+      lines.push_back({"?", "?", line});
+    }
+  }
+  return lines;
+}
+
+std::string g_cleanSelfTest;  // what the run without faults told
+
+// The rows whose failure the self-test must show: a line differs from the run without faults. Not the
+// lookup that picks the bridge's load flags (its failure picks the older flags, and the load works)
+// nor the program's manifest read (it reads as no manifest, as the service reads it).
+bool SelfTestMustShow(const std::string& row, unsigned occurrence) {
+  if ((row == "GetProcAddress" && occurrence == 8) || (row == "LoadLibraryExA" && occurrence == 2)) return false;
+  static const char* const kRows[] = {"OpenSCManagerA", "OpenServiceA", "QueryServiceConfigA", "QueryServiceConfig2A",
+                                      "RegGetValueA", "GetNamedSecurityInfoA", "LookupAccountSidA", "GetProcAddress",
+                                      "LoadLibraryExA", "WTSGetActiveConsoleSessionId", "WTSQuerySessionInformationA"};
+  for (const char* name : kRows) {
+    if (row == name) return true;
+  }
+  return false;
+}
+
+// Told once (standard output, else one box); one line per check and a summary whose exit code is the
+// worst line's and the one answered; every check of the run without faults still there, none of its
+// WARN or FAIL lines turned OK; a failing read shown.
+void CheckSelfTestTold(Run& run, const std::string& written, const Target& target) {
+  std::vector<std::string> told;
+  if (!written.empty()) told.push_back(written);
+  for (const std::string& box : machine.boxes) told.push_back(box.substr(box.find(':') + 1));
+  const std::string row = target.occurrence == 0 ? "" : Countdown::RowName(target.row);
+  if (told.size() != (told.empty() && row == "MessageBoxA" ? 0u : 1u)) {
+    run.Problem("told " + std::to_string(told.size()) + " times");
+    return;
+  }
+  if (told.empty()) return;
+  if (target.occurrence == 0) g_cleanSelfTest = told.front();
+  const std::vector<SelfTestLine> lines = SelfTestLines(told.front()), clean = SelfTestLines(g_cleanSelfTest);
+  if (lines.empty() || !lines.back().key.empty()) {
+    run.Problem("no summary line: " + ::testing::PrintToString(told.front()));
+    return;
+  }
+  DWORD worst = 0;
+  for (size_t i = 0; i + 1 < lines.size(); ++i) {
+    const std::string& level = lines[i].level;
+    if (level == "WARN" && worst < 1) worst = 1;
+    if (level == "FAIL") worst = 2;
+    if (level != "OK" && level != "WARN" && level != "FAIL") run.Problem("a line without a result: " + lines[i].text);
+  }
+  if (run.switchesCode != worst) {
+    run.Problem("exit code " + std::to_string(run.switchesCode) + ", the worst line says " + std::to_string(worst));
+  }
+  if (lines.back().text.find("exit code " + std::to_string(run.switchesCode)) == std::string::npos) {
+    run.Problem("the summary does not name the exit code: " + lines.back().text);
+  }
+  if (row == "GetModuleFileNameA") return;  // the paths themselves change
+  for (const SelfTestLine& before : clean) {
+    bool present = false;
+    for (const SelfTestLine& now : lines) {
+      if (now.key != before.key) continue;
+      present = true;
+      if (before.level != "OK" && now.level == "OK") run.Problem("turned OK: " + now.text);
+    }
+    if (!present) run.Problem("a check is missing: " + before.text);
+  }
+  if (SelfTestMustShow(row, target.occurrence) && told.front() == g_cleanSelfTest) run.Problem("the failing call is not shown");
+}
+
 // What the switches wrote to their standard output, read from the pipe's other end.
 std::string ReadOutput(HANDLE reader) {
   std::string text;
@@ -722,7 +833,12 @@ std::vector<std::string> RunOnce(const Scenario& scenario, Countdown& countdown,
   countdown.Arm(target.row, target.occurrence, target.error);
   scenario.act(run);
   countdown.Disarm();
-  if (scenario.switches != nullptr) {
+  if (scenario.switches == kSelfTestSwitch) {
+    CheckSelfTestTold(run, ReadOutput(outputReader), target);
+    ::CloseHandle(outputReader);
+    ::CloseHandle(machine.output);
+    machine.output = nullptr;
+  } else if (scenario.switches != nullptr) {
     CheckSwitchesTold(run, ReadOutput(outputReader), ExpectedSwitchesCode(scenario, target));
     ::CloseHandle(outputReader);
     ::CloseHandle(machine.output);
@@ -758,6 +874,13 @@ void ByHand(Run& run, bool exists, DWORD state) {
   machine.state = state;
   (void)run;
   RunServiceController();
+}
+
+// The event source registered for this executable, as /install registers it.
+void RegisterOwnEventSource(Run&) {
+  char path[MAX_PATH] = {};
+  sys::realCalls().GetModuleFileNameA(nullptr, path, MAX_PATH);
+  InstallEventSource(path);
 }
 
 // Up and RUNNING with the worker waiting, before the counting starts.
@@ -852,6 +975,9 @@ const Scenario kScenarios[] = {
     {"switch_status", Nothing, Switches, true, false, nullptr, "/status", SERVICE_RUNNING},
     {"switch_status_absent", [](Run&) { machine.exists = false; }, Switches, true, false, nullptr, "/status",
      ERROR_SERVICE_DOES_NOT_EXIST},
+    // The self-test with the service registered as /install registers it and a mode file to read.
+    {"selftest", RegisterOwnEventSource, [](Run& r) { r.switchesCode = RunSelfTest(false, false); }, true, false,
+     "[Fields]\r\nLaunchAs=user\r\n", kSelfTestSwitch},
 };
 
 // The run FAULT_RUN names, or "" for every run.
@@ -922,6 +1048,7 @@ class FaultMatrixBase : public ::testing::Test {
   sys::ScopedCall<decltype(c_.TerminateProcess)> r22_{c_.TerminateProcess, RecordedTerminate};
   sys::ScopedCall<decltype(c_.QueryServiceStatusEx)> r23_{c_.QueryServiceStatusEx, ScmQueryEx};
   sys::ScopedCall<decltype(c_.QueryServiceConfigA)> r24_{c_.QueryServiceConfigA, ScmQueryConfig};
+  sys::ScopedCall<decltype(c_.QueryServiceConfig2A)> r24b_{c_.QueryServiceConfig2A, ScmQueryConfig2};
   sys::ScopedCall<decltype(c_.ChangeServiceConfigA)> r25_{c_.ChangeServiceConfigA, ScmChangeConfig};
   sys::ScopedCall<decltype(c_.DeleteService)> r26_{c_.DeleteService, ScmDelete};
   sys::ScopedCall<decltype(c_.GetStdHandle)> r27_{c_.GetStdHandle, ScriptedStdHandle};

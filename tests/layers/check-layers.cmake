@@ -1,6 +1,7 @@
 # Fails when a source of one layer includes a header of a higher one. The layers, lowest first:
-# platform < device < launch < service. Usage: cmake -DROOT=<source tree> -P check-layers.cmake
-set(layers platform device launch service)
+# platform < device < launch < service < selftest < entry (the executable's WinMain).
+# Usage: cmake -DROOT=<source tree> -P check-layers.cmake
+set(layers platform device launch service selftest entry)
 set(failures "")
 foreach(layer IN LISTS layers)
   list(FIND layers ${layer} rank)

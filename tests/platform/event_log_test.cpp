@@ -95,7 +95,7 @@ TEST(EventLog, MessageTableBoundaries) {
       {MSG_PROGRAM_NEEDS_ELEVATION, true}, {MSG_LAUNCH_WAITS_FOR_LOGON, true},
       {MSG_LAUNCH_WAITS_FOR_LOGON + 1, false},
       {MSG_MODE_FILE_UNREADABLE - 1, false}, {MSG_MODE_FILE_UNREADABLE, true},
-      {MSG_MODE_FILE_MARKED, true},      {MSG_MODE_FILE_MARKED + 1, false},
+      {MSG_MODE_FILE_MARKED, true},      {MSG_FOLDER_WRITABLE, true},     {MSG_FOLDER_WRITABLE + 1, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.id);

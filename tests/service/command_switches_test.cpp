@@ -49,6 +49,19 @@ TEST(CommandSwitchesTest, Parsing) {
     EXPECT_EQ(parsed.quiet, c.quiet);
     EXPECT_EQ(parsed.valid, c.valid);
   }
+  // The self-test's /json, with it alone.
+  const struct JsonCase {
+    const char* arguments;
+    bool valid;
+    bool json;
+  } jsonCases[] = {{"/selftest", true, false}, {"-SelfTest /JSON /quiet", true, true}, {"/json /selftest", true, true},
+                   {"/status /json", false, true}, {"/json", false, true}, {"/selftest /status", false, false}};
+  for (const JsonCase& c : jsonCases) {
+    SCOPED_TRACE(c.arguments);
+    const CommandSwitches parsed = ParseCommandSwitches(c.arguments);
+    EXPECT_EQ(parsed.valid, c.valid);
+    EXPECT_EQ(parsed.json, c.json);
+  }
   EXPECT_TRUE(NoArguments(""));
   EXPECT_TRUE(NoArguments(" \t "));
   EXPECT_TRUE(NoArguments(nullptr));
@@ -470,8 +483,8 @@ TEST_F(ReregisterTest, AStoppingServiceIsStartedOnceItHasStopped) {
 TEST_F(SwitchRunTest, UsageInABoxUnlessQuietOrAConsole) {
   EXPECT_EQ(RunCommandSwitches("/remove"), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   ASSERT_EQ(fake_.boxes.size(), 1u);
-  EXPECT_EQ(fake_.boxes[0].rfind("Usage: MarrowbankServer.exe [/install | /uninstall | /start | /stop | /status] "
-                                 "[/quiet]\r\n",
+  EXPECT_EQ(fake_.boxes[0].rfind("Usage: MarrowbankServer.exe [/install | /uninstall | /start | /stop | /status | "
+                                 "/selftest [/json]] [/quiet]\r\n",
                                  0),
             0u);
   EXPECT_EQ(RunCommandSwitches("/remove /quiet"), static_cast<DWORD>(ERROR_INVALID_PARAMETER));

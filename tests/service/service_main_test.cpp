@@ -319,6 +319,8 @@ class ServiceMainTest : public service_test::LaunchFixture {
   sys::ScopedCall<decltype(c_.PostThreadMessageA)> r9_{c_.PostThreadMessageA, FakePostThreadMessage};
   sys::ScopedCall<decltype(c_.TerminateProcess)> r10_{c_.TerminateProcess, FakeTerminateProcess};
   sys::ScopedCall<decltype(c_.WaitForMultipleObjects)> r11_{c_.WaitForMultipleObjects, FakeWaitForStop};
+  sys::ScopedCall<decltype(c_.GetNamedSecurityInfoA)> r12_{c_.GetNamedSecurityInfoA,
+                                                           service_test::LockedFolderSecurity};
 };
 
 // Start, then a stop or a shutdown: the handler records and reports STOP_PENDING twice, ServiceMain

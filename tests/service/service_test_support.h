@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -120,5 +121,20 @@ class LaunchFixture : public ::testing::Test {
   sys::ScopedCall<decltype(c_.Sleep)> sleep_{c_.Sleep, FakeSleep};
   sys::ScopedCall<decltype(c_.CreateProcessAsUserA)> launch_{c_.CreateProcessAsUserA, FakeCreateProcessAsUser};
 };
+
+// The access list of an installation only administrators can change, as Windows gives it through
+// GetNamedSecurityInfoA (one descriptor for the caller to LocalFree). Wine keeps none: every file's
+// Unix owner has full control there, and the service would warn at every start.
+inline DWORD WINAPI LockedFolderSecurity(LPCSTR, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* owner, PSID*,
+                                         PACL* dacl, PACL*, PSECURITY_DESCRIPTOR* descriptor) {
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(
+          "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", SDDL_REVISION_1, descriptor, nullptr)) {
+    return GetLastError();
+  }
+  BOOL present = FALSE, defaulted = FALSE;
+  ::GetSecurityDescriptorDacl(*descriptor, &present, dacl, &defaulted);
+  ::GetSecurityDescriptorOwner(*descriptor, owner, &defaulted);
+  return ERROR_SUCCESS;
+}
 
 }  // namespace service_test

@@ -806,4 +806,78 @@ TEST_F(SystemTest, SwitchesFromRunningStoppedAndAbsent) {
   EXPECT_EQ(RegisteredPath(), path);
 }
 
+// /selftest on the installation Wine's service manager runs, then on one broken on purpose: an
+// unquoted image path, a mode file with a byte-order mark, a maker's DLL that is no program. Wine's own
+// answers show too: the failure actions cannot be read back (124), every file can be changed by the
+// Unix user's account, nothing is signed. The start's warning (303) names the folder.
+TEST_F(SystemTest, SelfTestReportsTheInstallationLineByLine) {
+  ASSERT_EQ(QueryStatus().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+  const std::string exe = Install("MarrowbankServer.exe");
+  std::string folder = Install("");
+  folder.pop_back();
+  const std::vector<std::string> strings = EventStrings();
+  bool named = false;
+  for (size_t i = 0; i + 2 < strings.size(); ++i) {
+    named = named || (strings[i] == WineEscaped(folder) && strings[i + 2] == WineEscaped(folder));
+  }
+  EXPECT_TRUE(named) << "no folder warning among:" << PrintedEvents();
+
+  const auto has = [](const SwitchRun& run, const std::string& line) {
+    return run.output.find(line) != std::string::npos;
+  };
+  const SwitchRun healthy = RunSwitches("/selftest");
+  EXPECT_EQ(healthy.code, 1u) << healthy.output;
+  EXPECT_TRUE(has(healthy, "OK   registration MarrowbankServer: image path \"" + exe +
+                               "\" (this executable); automatic start; account LocalSystem; error control normal.\r\n"))
+      << healthy.output;
+  EXPECT_TRUE(has(healthy, "WARN failure_actions MarrowbankServer: the failure actions cannot be read: error 124"))
+      << healthy.output;
+  EXPECT_TRUE(has(healthy, "OK   event_source MarrowbankServer: its message file is this executable.\r\n"));
+  EXPECT_TRUE(has(healthy, "WARN permissions " + folder + ": can be changed by ")) << healthy.output;
+  EXPECT_TRUE(has(healthy, "WARN signature " + exe + ": not signed (0x800B0100)")) << healthy.output;
+  for (const char* line : {"OK   sdk ", "OK   bridge ", "OK   mode_file ", "OK   console_user ", "OK   program "}) {
+    EXPECT_TRUE(has(healthy, line)) << line << " in " << healthy.output;
+  }
+  EXPECT_FALSE(has(healthy, "FAIL ")) << healthy.output;
+
+  ASSERT_TRUE(SendStop());
+  ASSERT_TRUE(WaitForState(SERVICE_STOPPED));
+  {
+    sys::UniqueServiceHandle service = OpenService(SERVICE_CHANGE_CONFIG);
+    ASSERT_TRUE(service);
+    ASSERT_TRUE(ChangeServiceConfigA(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                     exe.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+  }
+  ASSERT_TRUE(WriteText(Install("language\\ModeConfig.ini"), "\xEF\xBB\xBF" + std::string(kModeConfig)));
+  const std::string bridge = Install("JMUsbDll.dll"), aside = Install("JMUsbDll.dll.aside");
+  ASSERT_TRUE(MoveFileA(bridge.c_str(), aside.c_str()));
+  ASSERT_TRUE(WriteText(bridge, "not a program"));
+  const SwitchRun broken = RunSwitches("/selftest");
+  const SwitchRun json = RunSwitches("/selftest /json");
+  DeleteFileA(bridge.c_str());
+  ASSERT_TRUE(MoveFileA(aside.c_str(), bridge.c_str()));
+  ASSERT_TRUE(WriteText(Install("language\\ModeConfig.ini"), kModeConfig));
+
+  EXPECT_EQ(broken.code, 2u) << broken.output;
+  EXPECT_TRUE(has(broken, "WARN registration MarrowbankServer: image path " + exe + " is not in double quotes"))
+      << broken.output;
+  EXPECT_TRUE(has(broken, "WARN mode_file " + Install("language\\ModeConfig.ini") + ": it begins with a UTF-8 "
+                          "byte-order mark")) << broken.output;
+  EXPECT_TRUE(has(broken, "FAIL bridge " + bridge + ": does not load")) << broken.output;
+  EXPECT_TRUE(has(broken, "error 193")) << broken.output;
+  EXPECT_TRUE(has(broken, "WARN signature " + bridge + ": not a file that can carry a signature (0x800B0003)"))
+      << broken.output;
+  EXPECT_EQ(json.code, 2u);
+  EXPECT_EQ(json.output.rfind("{\"service\":\"MarrowbankServer\",\"exit_code\":2,\"checks\":[{\"check\":"
+                              "\"registration\"", 0), 0u) << json.output;
+  // ASCII only: the folder's Chinese characters come as \u escapes.
+  EXPECT_TRUE(std::all_of(json.output.begin(), json.output.end(), [](char c) { return (c & 0x80) == 0; }));
+  EXPECT_NE(json.output.find("\\u"), std::string::npos);
+
+  // /install puts the quoted path back and starts the service again.
+  EXPECT_EQ(RunSwitches("/install").code, 0u);
+  EXPECT_EQ(RegisteredPath(), "\"" + exe + "\"");
+  EXPECT_EQ(QueryStatus().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+}
+
 }  // namespace
