@@ -30,13 +30,13 @@ bool SameFilePath(const char* a, const char* b) {
   return ::CompareStringOrdinal(wideA, lengthA - 1, wideB, lengthB - 1, TRUE) == CSTR_EQUAL;
 }
 
-unsigned long ReadModulePath(char* path, unsigned long size) {
+unsigned long ReadModulePath(char* path, unsigned long size, HMODULE module) {
   if (size == 0) return 0;
   path[0] = '\0';
   // Far beyond the 260 bytes any caller offers; a longer path is one no caller could use.
   constexpr DWORD kWideRoom = 1024;
   wchar_t wide[kWideRoom];
-  const DWORD length = sys::calls().GetModuleFileNameW(nullptr, wide, kWideRoom);
+  const DWORD length = sys::calls().GetModuleFileNameW(module, wide, kWideRoom);
   if (length == 0) return 0;
   if (length >= kWideRoom) {
     ::SetLastError(ERROR_INSUFFICIENT_BUFFER);

@@ -1,6 +1,8 @@
 // ANSI paths read the way the file system reads them: by characters of the ANSI code page.
 #pragma once
 
+#include <windows.h>
+
 // Index of the last path separator in `path`, or -1. A 0x5C byte that trails a lead byte of the
 // ANSI code page is half of a double-byte character, not a separator, so the scan walks characters
 // from the start.
@@ -12,10 +14,11 @@ int LastPathSeparator(const char* path);
 // converted.
 bool SameFilePath(const char* a, const char* b);
 
-// This executable's path in the ANSI code page, as GetModuleFileNameA answers for `size` bytes (the
+// The path of `module` (this executable for null) in the ANSI code page, as GetModuleFileNameA
+// answers for `size` bytes (the
 // path and its terminator; cut to size - 1 bytes, terminated, and `size` returned when it does not
 // fit), except for a character the code page has no exact form for: then 0, with `path` empty and
 // ERROR_NO_UNICODE_TRANSLATION. The path is read in UTF-16 and converted without best-fit look-alikes,
 // which would name another file (8 for an infinity sign), and without '?' standing in silently.
 // 0 with the call's error when the path cannot be read.
-unsigned long ReadModulePath(char* path, unsigned long size);
+unsigned long ReadModulePath(char* path, unsigned long size, HMODULE module = nullptr);

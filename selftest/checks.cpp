@@ -338,7 +338,7 @@ CheckResult Sdk(const std::string& prefix) {
   DWORD length = 0;
   if (module == nullptr) {
     f.Add(CheckLevel::kFail, put, "not loaded: %s", ErrorText(GetLastError()).c_str());
-  } else if ((length = sys::calls().GetModuleFileNameA(module, path, MAX_PATH)) == 0 || length >= MAX_PATH) {
+  } else if ((length = ReadModulePath(path, MAX_PATH, module)) == 0 || length >= MAX_PATH) {
     f.Add(CheckLevel::kWarn, nullptr, "loaded, but from where cannot be read: %s", ErrorText(GetLastError()).c_str());
   } else if (prefix.empty() || !SameFilePath((std::string(path, static_cast<size_t>(LastPathSeparator(path) + 1))).c_str(),
                                              prefix.c_str())) {

@@ -17,7 +17,7 @@ bool Exists(const std::string& path) { return ::GetFileAttributesA(path.c_str())
 // This executable's path, or "" when it cannot be read whole.
 std::string ModulePath() {
   char path[MAX_PATH];
-  const DWORD length = sys::calls().GetModuleFileNameA(nullptr, path, MAX_PATH);
+  const DWORD length = ReadModulePath(path, MAX_PATH);
   return length == 0 || length >= MAX_PATH ? std::string() : std::string(path, length);
 }
 
