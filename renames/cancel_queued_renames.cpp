@@ -5,7 +5,7 @@
 //   CancelQueuedRenames.exe /restore FOLDER  queues them again (the rollback of a failed removal)
 // A queued source inside FOLDER (the replacement Windows Installer wrote beside a file in use) is
 // renamed to NAME.cancelled, which the removal deletes with the folder's other files and a failed
-// removal puts back. Exit codes: 0 done or nothing to do, 1 nothing changed (a read or write failed),
+// removal puts back; the set-aside files and the folder are also queued for deletion at the restart. Exit codes: 0 done or nothing to do, 1 nothing changed (a read or write failed),
 // 87 a bad command line.
 #include <windows.h>
 
@@ -20,6 +20,7 @@ const wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session 
 const wchar_t kValue[] = L"PendingFileRenameOperations";
 const wchar_t kRecord[] = L"QueuedRenames.cancelled";
 const wchar_t kCancelledSuffix[] = L".cancelled";
+const std::wstring kKernelPrefix = L"\\??\\";
 
 // The value's data as UTF-16 units; false when it cannot be read. A missing value is an empty one.
 bool ReadQueue(HKEY key, std::wstring* value) {
@@ -72,12 +73,19 @@ int Cancel(HKEY key, const std::wstring& folder, const std::wstring& record) {
   if (cancelled.dropped.empty()) return 0;
   // The record first: without it nothing changes, so a failed removal has nothing to get back.
   if (!WriteRecord(record, renames::AppendRenames(L"", cancelled.dropped))) return 1;
+  // What is set aside is also queued for deletion, with the folder (removed only if empty): the
+  // removal deletes it right after this step on Windows, and these are then no-ops at the restart;
+  // an installer that runs this step after its file removal (Wine's) leaves it until the restart.
+  std::vector<renames::PendingRename> deletions;
   for (const renames::PendingRename& pair : cancelled.dropped) {
     if (!renames::LiesIn(pair.source, folder)) continue;  // not the package's: left where it is
     const std::wstring source = renames::Win32Path(pair.source);
     MoveFileExW(source.c_str(), (source + kCancelledSuffix).c_str(), MOVEFILE_REPLACE_EXISTING);
+    deletions.push_back({kKernelPrefix + source + kCancelledSuffix, L""});
   }
-  return WriteQueue(key, cancelled.value) ? 0 : 1;
+  deletions.push_back({kKernelPrefix + record, L""});
+  deletions.push_back({kKernelPrefix + folder, L""});
+  return WriteQueue(key, renames::AppendRenames(cancelled.value, deletions)) ? 0 : 1;
 }
 
 int Restore(HKEY key, const std::wstring& folder, const std::wstring& record) {
