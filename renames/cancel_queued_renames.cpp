@@ -74,8 +74,8 @@ int Cancel(HKEY key, const std::wstring& folder, const std::wstring& record) {
   // The record first: without it nothing changes, so a failed removal has nothing to get back.
   if (!WriteRecord(record, renames::AppendRenames(L"", cancelled.dropped))) return 1;
   // What is set aside is also queued for deletion, with the folder (removed only if empty): the
-  // removal deletes it right after this step on Windows, and these are then no-ops at the restart;
-  // an installer that runs this step after its file removal (Wine's) leaves it until the restart.
+  // removal deletes it right after this step (RemoveFile row), and these are then no-ops at the
+  // restart; an installer that does not honour that row (Wine's) leaves it until the restart.
   std::vector<renames::PendingRename> deletions;
   for (const renames::PendingRename& pair : cancelled.dropped) {
     if (!renames::LiesIn(pair.source, folder)) continue;  // not the package's: left where it is

@@ -4,7 +4,8 @@
 # simulated disk starting the desktop program, the switches on the installed service, upgrade to a
 # higher version with an edited mode file, removal, a second removal; then a feature removal, a
 # removal with the executable deleted, another package of the same version, a folder of one's own, and
-# a removal before the restart that an upgrade with a file in use asked for.
+# a removal before the restart that an upgrade with a file in use asked for (first without the removal's
+# step for the restart's queue, which shows the fault, then with it).
 #   package_test.sh RUN_DIR PACKAGE UPGRADE_PACKAGE UPGRADE_EXE UPGRADE_VERSION KEEPER_EXE PROCLIST_EXE
 #                   DEFAULT_MODE_FILE SAME_VERSION_PACKAGE SIGNED_EXE THIRD_PACKAGE THIRD_EXE THIRD_VERSION
 #                   SERVER_EXE STANDINS_DIR QUEUERENAME_EXE
@@ -292,10 +293,23 @@ expect_code 0 msiexec /i "$package" "INSTALLDIR=$own_win" /qn
 expect_code 0 msiexec /x "$package" /qn
 nothing_left "after removing the installation in $own_win" "$own_dir"
 
-step "a removal before the restart cancels the file operations queued into its folder, and keeps the rest"
 # The restart's queue, one string a line (reg shows the strings of a REG_MULTI_SZ joined by \0).
 queue() { wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations \
             2>/dev/null | tr -d '\r' | sed -n 's/^ *PendingFileRenameOperations *REG_MULTI_SZ *//p' | sed 's/\\0/\n/g'; }
+
+step "without the removal's step for the queue, the restart brings a queued file back into the removed folder"
+without_step=$run_dir/without-queue-step.msi
+cp "$same_version" "$without_step"
+msibuild "$without_step" -q "DELETE FROM \`InstallExecuteSequence\` WHERE \`Action\` = 'CancelQueuedRenames'"
+expect_code 0 msiexec /i "$without_step" /qn
+cp "$standins_dir/Marrowbank.exe" "$install_dir/msi1A2B.tmp"
+expect_code 0 "$queuerename" "$install_win\\msi1A2B.tmp" "$install_win\\Marrowbank.exe"
+expect_code 0 msiexec /x "$without_step" /qn
+logged "$log" wineboot -r
+[ -f "$install_dir/Marrowbank.exe" ] || fail "the restart did not bring Marrowbank.exe back without the step: $(queue)"
+rm -rf "$install_dir"
+
+step "a removal before the restart cancels the file operations queued into its folder, and keeps the rest"
 expect_code 0 msiexec /i "$package" /qn
 [ "$(state)" = RUNNING ] || fail "service state after installation: '$(state)'"
 # What an upgrade leaves when Marrowbank.exe is in use (3010): the new file written into the folder and
@@ -325,9 +339,9 @@ nothing_left "after the removal with operations queued" "$run_dir/no-such-folder
 if [ -e "$install_dir" ]; then
   left=$(cd "$install_dir" && find . -mindepth 1 | LC_ALL=C sort | tr '\n' ' ')
   [ "$left" = "./QueuedRenames.cancelled ./msi1A2B.tmp.cancelled " ] || fail "left behind: $left"
-  # Windows Installer deletes them right after the step (RemoveFile row); Wine's runs deferred custom
-  # actions only after its own file removal.
-  echo "--- Wine's installer: CancelQueuedRenames ran after the files were removed; what it set aside ($left) goes at the restart"
+  # Windows Installer deletes them right after the step (the RemoveFile row *.cancelled); Wine's
+  # installer leaves the files of that row in place.
+  echo "--- Wine's installer: the RemoveFile row left what CancelQueuedRenames set aside ($left); it goes at the restart"
 fi
 # The restart of the prefix carries the queue out: the other folder's rename happens, nothing comes
 # back into the removed one, and the folder goes.
