@@ -1,6 +1,7 @@
 # Builds the MSI package; run by the build (packaging/CMakeLists.txt) as
 #   cmake -DWIXL=... -DMSIBUILD=... -DOBJDUMP=... -DVERSION=x.y.z -DEXECUTABLE=.../MarrowbankServer.exe
 #         -DMAKER_DIR=<folder with t3FPDll.dll, JMUsbDll.dll, Marrowbank.exe> -DOUTPUT=.../x.msi
+#         -DRENAMES_TOOL=.../CancelQueuedRenames.exe
 #         [-DARCH=x86|x64] [-DOSSLSIGNCODE=... -DSIGN_PFX=<file.pfx> [-DSIGN_PASSWORD=...]
 #         [-DSIGN_TIMESTAMP_URL=...]]
 #         [-DFAIL_ACTION=ON] -P build-package.cmake
@@ -91,6 +92,10 @@ foreach(name ${maker_names})
   endforeach()
 endforeach()
 
+if(NOT EXISTS "${RENAMES_TOOL}")
+  message(FATAL_ERROR "MSI package: the removal's tool RENAMES_TOOL '${RENAMES_TOOL}' is missing")
+endif()
+
 # The file version in a PE file's version resource (VS_FIXEDFILEINFO) as "a.b.c.d"; "" without one.
 function(pe_file_version file out)
   file(READ "${file}" hex HEX)
@@ -139,6 +144,8 @@ foreach(name ${maker_names})
   file(COPY_FILE "${MAKER_DIR}/${name}" "${stage}/${name}")
 endforeach()
 file(COPY_FILE "${here}/ModeConfig.ini" "${stage}/ModeConfig.ini")
+# Not installed: the removal runs it from the package's Binary table.
+file(COPY_FILE "${RENAMES_TOOL}" "${stage}/CancelQueuedRenames.exe")
 
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
   set(epoch $ENV{SOURCE_DATE_EPOCH})
@@ -173,7 +180,7 @@ endif()
 set(namespace ACB2AD23-EE6F-4CC5-A952-9ED6F133063F)  # the upgrade code
 string(UUID product_code NAMESPACE ${namespace} NAME "MarrowbankServer ${VERSION} ${ARCH}" TYPE SHA1 UPPER)
 set(inputs "${VERSION} ${ARCH} ${FAIL_ACTION}")
-foreach(name ${installed_names} ModeConfig.ini)
+foreach(name ${installed_names} ModeConfig.ini CancelQueuedRenames.exe)
   file(SHA256 "${stage}/${name}" hash)
   string(APPEND inputs " ${hash}")
 endforeach()
@@ -181,7 +188,7 @@ file(SHA256 "${here}/MarrowbankServer.wxs" hash)
 string(APPEND inputs " ${hash}")
 string(UUID package_code NAMESPACE ${namespace} NAME "${inputs}" TYPE SHA1 UPPER)
 # The cabinet stores each file's modification time.
-execute_process(COMMAND touch -d @${epoch} ${installed_names} ModeConfig.ini WORKING_DIRECTORY "${stage}")
+execute_process(COMMAND touch -d @${epoch} ${installed_names} ModeConfig.ini CancelQueuedRenames.exe WORKING_DIRECTORY "${stage}")
 
 execute_process(
   COMMAND "${WIXL}" -a ${ARCH} -D "Version=${VERSION}" -D "ProductCode=${product_code}"
@@ -229,6 +236,19 @@ foreach(action
     "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('${name}', '${condition}', ${sequence})")
   math(EXPR sequence "${sequence} + 1")
 endforeach()
+# The removal's step for the restart's queue and its rollback partner, right before RemoveFiles (why:
+# packaging/MarrowbankServer.wxs): an executable from the Binary table (2), continue on failure (64), in
+# the script (1024), not impersonated (2048), the partner also rollback (256). INSTALLDIR ends with a
+# backslash: doubled before the closing quote, so that the command line does not read it as a quote.
+set(removal "$Service=2 AND NOT UPGRADINGPRODUCTCODE")
+list(APPEND queries
+  "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('RestoreQueuedRenamesOnRollback', 3394, 'CancelQueuedRenamesExe', '/restore \"[INSTALLDIR]\\\"')"
+  "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('RestoreQueuedRenamesOnRollback', '${removal}', 3498)"
+  "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('CancelQueuedRenames', 3138, 'CancelQueuedRenamesExe', '/cancel \"[INSTALLDIR]\\\"')"
+  "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('CancelQueuedRenames', '${removal}', 3499)"
+  # What the step set aside (*.cancelled in the folder), deleted with the folder's files on removal (2)
+  # (wixl writes the table, empty, but not its RemoveFile element).
+  "INSERT INTO `RemoveFile` (`FileKey`, `Component_`, `FileName`, `DirProperty`, `InstallMode`) VALUES ('CancelledRenames', 'Service', '*.cancelled', 'INSTALLDIR', 2)")
 # PREVIOUSSERVICEEXE: the registered image path read as a file's path (msidbLocatorTypeFileName, 1),
 # set when that file, MarrowbankServer.exe, exists.
 list(APPEND queries

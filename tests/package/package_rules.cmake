@@ -109,7 +109,10 @@ foreach(case "${PACKAGE}|${version4}" "${PLAIN_PACKAGE}|${version4}" "${UPGRADE}
     "RestartServiceOnRollback|3410|MarrowbankServer.exe|/start /quiet|"
     "RestorePreviousServiceOnRollback|3426|TARGETDIR|\"[PREVIOUSSERVICEEXE]\" /install /quiet|"
     "StopServiceOnRollback|3426|TARGETDIR|\"[${system_folder}]net.exe\" stop MarrowbankServer|"
-    "StopServiceProcess|3154|MarrowbankServer.exe|/stop /quiet|")
+    "StopServiceProcess|3154|MarrowbankServer.exe|/stop /quiet|"
+    # The removal's step for the restart's queue, from the Binary table (2), and its rollback partner.
+    "CancelQueuedRenames|3138|CancelQueuedRenamesExe|/cancel \"[INSTALLDIR]\\\"|"
+    "RestoreQueuedRenamesOnRollback|3394|CancelQueuedRenamesExe|/restore \"[INSTALLDIR]\\\"|")
   if(NOT package STREQUAL PLAIN_PACKAGE)
     list(APPEND expected "FailAtEnd|3106|TARGETDIR|\"[%COMSPEC]\" /c exit 1|")
   endif()
@@ -118,7 +121,7 @@ foreach(case "${PACKAGE}|${version4}" "${PLAIN_PACKAGE}|${version4}" "${UPGRADE}
   set(first "$Service=3 AND NOT Installed AND NOT WIX_UPGRADE_DETECTED")
   rows("${package}" InstallExecuteSequence sequence)
   list(FILTER sequence INCLUDE REGEX
-       "^(RestartServiceOnRollback|ReregisterServiceOnRollback|StopServiceProcess|StopServices|DeleteServices|RemoveRegistryValues|RemoveFiles|InstallFiles|RestorePreviousServiceOnRollback|StopServiceOnRollback|DeleteServiceOnRollback|RemoveEventSourceOnRollback|RegisterService|FailAtEnd|InstallFinalize|RemoveExistingProducts|AppSearch)\\|")
+       "^(RestartServiceOnRollback|ReregisterServiceOnRollback|StopServiceProcess|StopServices|DeleteServices|RemoveRegistryValues|RemoveFiles|InstallFiles|RestorePreviousServiceOnRollback|StopServiceOnRollback|DeleteServiceOnRollback|RemoveEventSourceOnRollback|RegisterService|FailAtEnd|InstallFinalize|RemoveExistingProducts|AppSearch|CancelQueuedRenames|RestoreQueuedRenamesOnRollback)\\|")
   set(expected
     "AppSearch||50"
     "DeleteServices|VersionNT|2000"
@@ -135,7 +138,9 @@ foreach(case "${PACKAGE}|${version4}" "${PLAIN_PACKAGE}|${version4}" "${UPGRADE}
     "RestorePreviousServiceOnRollback|${first} AND PREVIOUSSERVICEEXE|4001"
     "RemoveEventSourceOnRollback|${first} AND NOT SERVICEREGISTERED|4002"
     "DeleteServiceOnRollback|${first} AND NOT SERVICEREGISTERED|4003"
-    "StopServiceOnRollback|$Service=3 AND (Installed OR WIX_UPGRADE_DETECTED OR NOT PREVIOUSSERVICEEXE)|4004")
+    "StopServiceOnRollback|$Service=3 AND (Installed OR WIX_UPGRADE_DETECTED OR NOT PREVIOUSSERVICEEXE)|4004"
+    "RestoreQueuedRenamesOnRollback|$Service=2 AND NOT UPGRADINGPRODUCTCODE|3498"
+    "CancelQueuedRenames|$Service=2 AND NOT UPGRADINGPRODUCTCODE|3499")
   if(NOT package STREQUAL PLAIN_PACKAGE)
     list(APPEND expected "FailAtEnd|MARROWBANK_FAIL_AT_END|6598")
   endif()
@@ -153,7 +158,9 @@ foreach(case "${PACKAGE}|${version4}" "${PLAIN_PACKAGE}|${version4}" "${UPGRADE}
       "RestartServiceOnRollback>StopServiceProcess"
       "ReregisterServiceOnRollback>DeleteServices"
       "RestorePreviousServiceOnRollback,RemoveEventSourceOnRollback,DeleteServiceOnRollback,StopServiceOnRollback>RegisterService"
-      "InstallFiles>RestorePreviousServiceOnRollback")
+      "InstallFiles>RestorePreviousServiceOnRollback"
+      # The queue is edited right before the files go, so that what it set aside goes with them.
+      "RestoreQueuedRenamesOnRollback,CancelQueuedRenames>RemoveFiles")
     string(REPLACE ">" ";" pair "${pair}")
     list(GET pair 0 before)
     list(GET pair 1 partner)
@@ -181,6 +188,13 @@ foreach(case "${PACKAGE}|${version4}" "${PLAIN_PACKAGE}|${version4}" "${UPGRADE}
   string(TOUPPER "${registry}" registry_upper)
   string(TOUPPER "${expected}" expected_upper)
   expect(registry_upper "${expected_upper}" "${name}: Registry (letter case aside)")
+  # What the queue's step set aside in the folder goes with the folder's files on removal (2); the
+  # step itself comes from the package, not from the installed files.
+  rows("${package}" RemoveFile remove_files)
+  expect(remove_files "CancelledRenames|Service|*.cancelled|INSTALLDIR|2" "${name}: RemoveFile")
+  rows("${package}" Binary binaries)
+  list(TRANSFORM binaries REPLACE "\\|.*$" "")
+  expect(binaries "CancelQueuedRenamesExe" "${name}: Binary")
   rows("${package}" AppSearch search)
   rows("${package}" RegLocator locator)
   expect(search "INSTALLDIR|RememberedInstallDir;PREVIOUSSERVICEEXE|PreviousServiceExe;SERVICEREGISTERED|RegisteredService"

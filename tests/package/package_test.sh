@@ -3,10 +3,12 @@
 # a first installation that fails at its last step, install, a repair that fails at its last step, a
 # simulated disk starting the desktop program, the switches on the installed service, upgrade to a
 # higher version with an edited mode file, removal, a second removal; then a feature removal, a
-# removal with the executable deleted, another package of the same version, and a folder of one's own.
+# removal with the executable deleted, another package of the same version, a folder of one's own, and
+# a removal before the restart that an upgrade with a file in use asked for (first without the removal's
+# step for the restart's queue, which shows the fault, then with it).
 #   package_test.sh RUN_DIR PACKAGE UPGRADE_PACKAGE UPGRADE_EXE UPGRADE_VERSION KEEPER_EXE PROCLIST_EXE
 #                   DEFAULT_MODE_FILE SAME_VERSION_PACKAGE SIGNED_EXE THIRD_PACKAGE THIRD_EXE THIRD_VERSION
-#                   SERVER_EXE STANDINS_DIR
+#                   SERVER_EXE STANDINS_DIR QUEUERENAME_EXE
 # THIRD_PACKAGE is the chain's second upgrade; SERVER_EXE and STANDINS_DIR make a by-hand installation.
 # SIGNED_EXE (made by the package_signing test; skipped when absent) must run: 87 for a lone /quiet.
 # PACKAGE and UPGRADE_PACKAGE fail at their last deferred step when MARROWBANK_FAIL_AT_END=1 is given.
@@ -14,7 +16,7 @@
 set -euo pipefail
 run_dir=$1 package=$2 upgrade=$3 upgrade_exe=$4 upgrade_version=$5 keeper=$6 proclist=$7 default_mode_file=$8
 same_version=$9 signed_exe=${10} third=${11} third_exe=${12} third_version=${13} server_exe=${14}
-standins_dir=${15}
+standins_dir=${15} queuerename=${16}
 
 source "$(dirname "$0")/../../scripts/wine-env.sh"
 wine_use_arch "${MARROWBANK_WINE_ARCH:-win32}"
@@ -290,4 +292,63 @@ expect_code 0 msiexec /i "$package" "INSTALLDIR=$own_win" /qn
 [ -f "$own_dir/MarrowbankServer.exe" ] || fail "nothing installed into $own_win"
 expect_code 0 msiexec /x "$package" /qn
 nothing_left "after removing the installation in $own_win" "$own_dir"
+
+# The restart's queue, one string a line (reg shows the strings of a REG_MULTI_SZ joined by \0).
+queue() { wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations \
+            2>/dev/null | tr -d '\r' | sed -n 's/^ *PendingFileRenameOperations *REG_MULTI_SZ *//p' | sed 's/\\0/\n/g'; }
+
+step "without the removal's step for the queue, the restart brings a queued file back into the removed folder"
+without_step=$run_dir/without-queue-step.msi
+cp "$same_version" "$without_step"
+msibuild "$without_step" -q "DELETE FROM \`InstallExecuteSequence\` WHERE \`Action\` = 'CancelQueuedRenames'"
+expect_code 0 msiexec /i "$without_step" /qn
+cp "$standins_dir/Marrowbank.exe" "$install_dir/msi1A2B.tmp"
+expect_code 0 "$queuerename" "$install_win\\msi1A2B.tmp" "$install_win\\Marrowbank.exe"
+expect_code 0 msiexec /x "$without_step" /qn
+logged "$log" wineboot -r
+[ -f "$install_dir/Marrowbank.exe" ] || fail "the restart did not bring Marrowbank.exe back without the step: $(queue)"
+rm -rf "$install_dir"
+
+step "a removal before the restart cancels the file operations queued into its folder, and keeps the rest"
+expect_code 0 msiexec /i "$package" /qn
+[ "$(state)" = RUNNING ] || fail "service state after installation: '$(state)'"
+# What an upgrade leaves when Marrowbank.exe is in use (3010): the new file written into the folder and
+# its rename over the old one queued (MoveFileEx, as the installer does), here with a deletion of a file
+# in the folder (which a removal wants) and a rename into a folder whose name only begins the same.
+sibling_win='C:\Program Files\Marrowbank2'
+sibling_dir="$WINEPREFIX/drive_c/Program Files/Marrowbank2"
+mkdir -p "$sibling_dir"
+echo sibling >"$sibling_dir/msi3C4D.tmp"
+cp "$standins_dir/Marrowbank.exe" "$install_dir/msi1A2B.tmp"
+expect_code 0 "$queuerename" "$sibling_win\\msi3C4D.tmp" "$sibling_win\\Marrowbank.exe"
+expect_code 0 "$queuerename" "$install_win\\t3FPDll.dll"
+kept=$(queue)
+expect_code 0 "$queuerename" "$install_win\\msi1A2B.tmp" "$install_win\\Marrowbank.exe"
+queue | grep -qixF "!\\??\\$install_win\\Marrowbank.exe" || fail "no rename into the folder queued: $(queue)"
+expect_code 0 msiexec /x "$package" /qn
+# The pair into the folder is dropped, the rest kept in order; what the removal set aside in the folder
+# (the temporary file and the step's record, *.cancelled), and the folder itself, are queued for
+# deletion after them. (Empty strings, the deletions' destinations, are left out of the comparison.)
+expected=$(printf '%s\n' "$kept" "\\??\\$install_win\\msi1A2B.tmp.cancelled" \
+             "\\??\\$install_win\\QueuedRenames.cancelled" "\\??\\$install_win" | grep -v '^$')
+[ "$(queue | grep -v '^$')" = "$expected" ] || fail "the queue after the removal:
+$(queue)
+expected the rename into the folder dropped, the rest kept, and what was set aside queued for deletion:
+$expected"
+nothing_left "after the removal with operations queued" "$run_dir/no-such-folder"
+if [ -e "$install_dir" ]; then
+  left=$(cd "$install_dir" && find . -mindepth 1 | LC_ALL=C sort | tr '\n' ' ')
+  [ "$left" = "./QueuedRenames.cancelled ./msi1A2B.tmp.cancelled " ] || fail "left behind: $left"
+  # Windows Installer deletes them right after the step (the RemoveFile row *.cancelled); Wine's
+  # installer leaves the files of that row in place.
+  echo "--- Wine's installer: the RemoveFile row left what CancelQueuedRenames set aside ($left); it goes at the restart"
+fi
+# The restart of the prefix carries the queue out: the other folder's rename happens, nothing comes
+# back into the removed one, and the folder goes.
+logged "$log" wineboot -r
+[ -f "$sibling_dir/Marrowbank.exe" ] || fail "the restart did not carry out the queue: $(queue)"
+[ ! -e "$install_dir" ] || fail "after the restart: $(cd "$install_dir" && find . | tr '\n' ' ')"
+[ -z "$(queue)" ] || fail "the queue after the restart: $(queue)"
+rm -rf "$sibling_dir"
+echo "--- Wine's installer: a failed removal's rollback, which queues the dropped pairs again, is not run here (Wine puts no removed file back)"
 echo "package test passed"

@@ -4,7 +4,7 @@
 # signed-MarrowbankServer.exe with the t3FPDll.dll it imports, for the package test to run under Wine in
 # its own prefix.
 #   cmake -DOPENSSL=... -DOSSLSIGNCODE=... -DMSIEXTRACT=... -DWIXL=... -DMSIBUILD=... -DOBJDUMP=...
-#         -DARCH=x86|x64 -DEXECUTABLE=... -DMAKER_DIR=... -DWORK_DIR=... -DBUILD_SCRIPT=... -P signing.cmake
+#         -DARCH=x86|x64 -DEXECUTABLE=... -DRENAMES_TOOL=... -DMAKER_DIR=... -DWORK_DIR=... -DBUILD_SCRIPT=... -P signing.cmake
 cmake_minimum_required(VERSION 3.25)
 file(REMOVE_RECURSE "${WORK_DIR}")
 file(MAKE_DIRECTORY "${WORK_DIR}")
@@ -24,7 +24,7 @@ run("${OPENSSL}" req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem
 run("${OPENSSL}" pkcs12 -export -inkey key.pem -in cert.pem -out signer.pfx -passout "pass:${password}")
 
 run("${CMAKE_COMMAND}" -DWIXL=${WIXL} -DMSIBUILD=${MSIBUILD} -DOBJDUMP=${OBJDUMP} -DVERSION=1.0.0 -DARCH=${ARCH}
-    -DEXECUTABLE=${EXECUTABLE} -DMAKER_DIR=${MAKER_DIR} -DOUTPUT=${WORK_DIR}/signed.msi
+    -DEXECUTABLE=${EXECUTABLE} -DMAKER_DIR=${MAKER_DIR} -DOUTPUT=${WORK_DIR}/signed.msi -DRENAMES_TOOL=${RENAMES_TOOL}
     -DOSSLSIGNCODE=${OSSLSIGNCODE} -DSIGN_PFX=${WORK_DIR}/signer.pfx -DSIGN_PASSWORD=${password}
     -P "${BUILD_SCRIPT}")
 run("${MSIEXTRACT}" -C extracted signed.msi)
