@@ -8,7 +8,7 @@
 # ("qemu: uncaught target signal 11"). A GoogleTest program's own verdict is its XML report, written when its
 # last test has run: a program whose report is complete with no failure passed, whatever its exit code says
 # after a crash the emulator reported; a missing, incomplete or failing report fails as the exit code says.
-# Natively the exit code alone decides, as before.
+# Natively the exit code alone decides.
 set -uo pipefail
 build_dir=$(cd "$1" && pwd); shift
 program=$1

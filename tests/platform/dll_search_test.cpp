@@ -1,6 +1,6 @@
 // The library search at process start, in a binary of its own: the restriction lasts for the life
-// of the process. A library reachable only through the current directory or PATH is no longer found;
-// one beside the executable still is.
+// of the process. A library reachable only through the current directory or PATH is not found;
+// one beside the executable is.
 #include "platform/dll_search.h"
 
 #include <windows.h>

@@ -86,7 +86,7 @@ struct Fake {
   // The process id the service reports once its process has been opened (0: the same), and the
   // waits on that process.
   DWORD pidAfterOpen = 0;
-  DWORD stateAfterOpen = 0;  // 0: as before
+  DWORD stateAfterOpen = 0;  // 0: the state stays what it is
   bool openFails = false;
   int processWaits = 0;
   DWORD sleeps = 0;

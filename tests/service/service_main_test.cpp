@@ -908,7 +908,7 @@ TEST_F(LaunchAtLogonTest, AnArrivalWithNobodyAtTheConsoleWaitsForTheLogon) {
   ASSERT_TRUE(WaitUntil([&] { return reportsFrom(logon).size() >= 2; }));
   EXPECT_EQ(reportsFrom(logon), (std::vector<Report>{kRunningWithLogon, kRunning}));
   EXPECT_EQ(Events().Lines(), std::vector<std::string>{ExpectedLaunch()});
-  // Nothing waits any more: a logon is not even accepted.
+  // With nothing waiting for a logon, a logon is not even accepted.
   EXPECT_EQ(Control(SERVICE_CONTROL_SESSIONCHANGE, WTS_SESSION_LOGON), std::vector<Report>{kRunning});
   StopAndJoin();
   EXPECT_EQ(Events().Lines(), std::vector<std::string>{ExpectedLaunch()});
