@@ -33,7 +33,7 @@
 #include "launch/command_line.h"
 #include "launch/console_launcher.h"
 #include "launch/launch_decisions.h"
-#include "launch/mode_switch.h"
+#include "launch/settings.h"
 #include "platform/handles.h"
 #include "platform/syscalls.h"
 #include "service/service_host.h"
@@ -292,7 +292,7 @@ ArrivalFigures MeasureArrivalToLaunch(int rounds) {
           IsDesktopAppRunning();
           runningCheck.push_back(NowMs() - start);
           start = NowMs();
-          ReadModeSwitch("AutoBack");
+          ReadAutoBack();
           modeFile.push_back(NowMs() - start);
           // The launcher's token, session and environment steps up to its process creation, which
           // is only recorded here.

@@ -37,20 +37,6 @@ constexpr int SumGroups(int i = 0) {
 
 BridgeApi g_table{};
 
-// Full path of JMUsbDll.dll beside this executable; false when it does not fit. The directory ends
-// where the file system's does, so a double-byte character with a 0x5C second byte stays whole.
-bool LibraryPathBesideExecutable(char (&path)[MAX_PATH]) {
-  DWORD n = ReadModulePath(path, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return false;
-  const int separator = LastPathSeparator(path);
-  if (separator < 0) return false;
-  static constexpr const char (&kName)[sizeof BridgeApi::kLibraryName] = BridgeApi::kLibraryName;
-  const size_t dirLength = static_cast<size_t>(separator) + 1;
-  if (dirLength + sizeof kName > MAX_PATH) return false;
-  std::memcpy(path + dirLength, kName, sizeof kName);
-  return true;
-}
-
 }  // namespace
 
 BridgeApi& BridgeApi::Table() { return g_table; }
@@ -74,7 +60,7 @@ HMODULE BridgeApi::Bind(bool* loadedHere) {
   HMODULE module = sys::calls().GetModuleHandleA("JMUsbDll");
   if (module == nullptr) {
     char path[MAX_PATH];
-    if (!LibraryPathBesideExecutable(path)) return nullptr;
+    if (!PathBesideExecutable(BridgeApi::kLibraryName, path, MAX_PATH)) return nullptr;
     // The SDK's own dependencies are looked for beside it and in the system folder only, where the
     // system can restrict the search; elsewhere the altered search order at least starts beside it.
     module = sys::calls().LoadLibraryExA(path, nullptr, FullPathLoadFlags());

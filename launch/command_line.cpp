@@ -9,34 +9,17 @@
 
 namespace {
 
-constexpr char kDesktopAppFileName[] = "Marrowbank.exe";
 constexpr DWORD kOffered = kCommandLineBufferSize - 1;  // 260, terminator included
 
 }  // namespace
 
 bool BuildDesktopAppCommandLine(char (&buffer)[kCommandLineBufferSize]) {
   std::memset(buffer, 0, sizeof buffer);
-
-  char modulePath[kCommandLineBufferSize] = {};
-  const DWORD length = ReadModulePath(modulePath, kOffered);
-  // A full buffer means the path was cut: whatever it names is not this executable's directory.
-  if (length == 0 || length >= kOffered) return false;
-
-  const int separator = LastPathSeparator(modulePath);
-  if (separator < 0) return false;
-  const size_t directoryLength = static_cast<size_t>(separator) + 1;
-
-  // Quoted, so that a directory with blanks in it cannot be read as a shorter program path.
-  const size_t needed = 1 + directoryLength + (sizeof kDesktopAppFileName - 1) + 1 + 1;
-  if (needed > kOffered) return false;
-
-  char* out = buffer;
-  *out++ = '"';
-  std::memcpy(out, modulePath, directoryLength);
-  out += directoryLength;
-  std::memcpy(out, kDesktopAppFileName, sizeof kDesktopAppFileName - 1);
-  out += sizeof kDesktopAppFileName - 1;
-  *out = '"';
+  // Quoted, so that a folder with blanks in it cannot be read as a shorter program path: the path
+  // leaves room for the two quotes within what is offered.
+  if (!PathBesideExecutable(kDesktopAppFileName, buffer + 1, kOffered - 2)) return false;
+  buffer[0] = '"';
+  buffer[std::strlen(buffer)] = '"';
   return true;
 }
 
@@ -50,13 +33,5 @@ bool ProgramFolderOf(const char* commandLine, char (&folder)[kCommandLineBufferS
   char path[kCommandLineBufferSize];
   std::memcpy(path, commandLine + 1, pathLength);
   path[pathLength] = '\0';
-  // By characters: a double-byte folder name may hold a 0x5C trail byte.
-  const int separator = LastPathSeparator(path);
-  if (separator < 0) return false;
-  // "C:\\" is a folder; "C:" alone would be that drive's current folder.
-  const size_t length = separator > 0 && path[separator - 1] == ':' ? static_cast<size_t>(separator) + 1
-                                                                     : static_cast<size_t>(separator);
-  std::memcpy(folder, path, length);
-  folder[length] = '\0';
-  return true;
+  return FolderOfPath(path, folder, kCommandLineBufferSize);
 }

@@ -2,6 +2,10 @@
 // executable.
 #pragma once
 
+// The desktop program's file name: the one spelling of it, for the command line and for the check
+// whether it already runs.
+inline constexpr char kDesktopAppFileName[] = "Marrowbank.exe";
+
 constexpr unsigned kCommandLineBufferSize = 261;
 
 // Fills `buffer` with "\"<directory of this executable>\\Marrowbank.exe\"". False, with nothing to

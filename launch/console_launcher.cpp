@@ -7,7 +7,9 @@
 
 #include <atomic>
 
+#include "launch/command_line.h"
 #include "launch/desktop_process.h"
+#include "launch/launch_events.h"
 #include "platform/handles.h"
 #include "platform/syscalls.h"
 
@@ -38,7 +40,7 @@ bool IsDesktopAppRunning() {
     // started as "MARROWBANK.EXE" is the same program. The invariant locale compares in the ANSI code
     // page without the linguistic rules of whichever user the service runs as (lstrcmpiA would use
     // them).
-    if (::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, entry.szExeFile, -1, "Marrowbank.exe", -1) ==
+    if (::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, entry.szExeFile, -1, kDesktopAppFileName, -1) ==
         CSTR_EQUAL) {
       return true;
     }

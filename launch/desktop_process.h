@@ -17,15 +17,3 @@ constexpr DWORD kNoConsoleSession = 0xFFFFFFFF;
 // new process's handles go to `process`, whose owner closes them.
 bool CreateDesktopProcess(HANDLE token, DWORD sessionId, char* commandLine, void* environment,
                           sys::UniqueProcessInformation& process);
-
-// Reports that `step` failed, with the calling thread's last error; returns false.
-bool LaunchStepFailed(const char* step);
-
-// Launch problems are reported once for a run of the same problem: the polling road tries a failed
-// launch again every period, and the event log must not fill with copies. A successful start ends
-// the run. `ReportLaunchProblem` reports a failed step (or, with `step` null, nobody at the console
-// in `code`'s session) unless it is the problem reported last.
-void ReportLaunchProblem(const char* step, DWORD code);
-// The same for a launch with the service's token held back until a user logs on at the console of
-// session `sessionId`.
-void ReportLaunchHeldForLogon(DWORD sessionId);

@@ -3,8 +3,7 @@
 #include "device/device_manager.h"
 #include "launch/command_line.h"
 #include "launch/console_launcher.h"
-#include "launch/mode_settings.h"
-#include "launch/mode_switch.h"
+#include "launch/settings.h"
 #include "launch/user_launcher.h"
 #include "platform/syscalls.h"
 
@@ -50,7 +49,7 @@ void DecideOnListing(int attempts, bool pause, HANDLE stopEvent) {
         // Every entry is evaluated; the last one decides.
         for (const auto& entry : list) {
           const EncryptionState state = manager.QueryEncryptionState(entry->index);
-          launch = ReadModeSwitch("AutoBack") || state == kStateStartsOnArrival;
+          launch = ReadAutoBack() || state == kStateStartsOnArrival;
         }
         break;
       }

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "launch/command_line.h"
-#include "platform/event_log.h"
+#include "launch/launch_events.h"
 #include "platform/handles.h"
 #include "platform/syscalls.h"
 

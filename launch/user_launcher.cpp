@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "launch/desktop_process.h"
+#include "launch/launch_events.h"
 #include "platform/handles.h"
 
 // The user's profile is not loaded here: a user who is logged on at the console has it loaded by the

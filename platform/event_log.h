@@ -1,8 +1,9 @@
 // The service's entries in the Windows event log: source "MarrowbankServer" in the Application log,
 // its texts in the message table linked into the executable (event_messages.mc).
 //
-// Events are rare (start, stop, a launch, a start-up warning), so each one opens the source, writes
-// and closes it again: no handle outlives a call and no thread shares one. Writing an event never
+// Each layer words its own events (service/service_events.h, launch/launch_events.h) and writes them
+// through WriteEvent. Events are rare (start, stop, a launch, a start-up warning), so each one opens
+// the source, writes and closes it again: no handle outlives a call and no thread shares one. Writing an event never
 // fails anything: when the log cannot be reached the event is lost and the service carries on.
 #pragma once
 
@@ -33,34 +34,5 @@ bool ReadEventSourceMessageFile(std::string& path);
 // Writes one event with its insert strings, in the message's order.
 void WriteEvent(WORD type, DWORD id, std::initializer_list<const char*> strings);
 
-// ERROR_ELEVATION_REQUIRED, which MinGW-w64's headers do not define.
-inline constexpr DWORD kErrorElevationRequired = 740;
-inline constexpr char kElevationRequiredText[] =
-    "The program's manifest asks for administrator rights, which a program started with the console "
-    "user's token (LaunchAs=user) cannot have. Set LaunchAs=service, or give the program a manifest with "
-    "the level asInvoker.";
-
 // The system's text for a Win32 error code, on one line; "" when the system has none.
 std::string Win32ErrorText(DWORD error);
-
-// One helper per event; the numbers are decimal.
-void ReportServiceStarted(unsigned pollSeconds, bool launchAtLogon, bool launchAsUser);
-void ReportServiceStopped(DWORD win32ExitCode, DWORD serviceSpecificExitCode);
-// `step` says what failed and what to check; the codes are those of the STOPPED report.
-void ReportStartStepFailed(const char* step, DWORD win32ExitCode, DWORD serviceSpecificExitCode);
-// A stop that was asked for had to end the process: `exitCode` is the process's.
-void ReportStopForced(DWORD exitCode);
-void ReportProgramStarted(DWORD processId, DWORD sessionId, const char* commandLine);
-// 740 (ERROR_ELEVATION_REQUIRED) carries a text of its own that names the cause and the remedy.
-void ReportProgramFailed(const char* step, DWORD error);
-void ReportNoConsoleUser(DWORD sessionId);
-void ReportLaunchWaitsForLogon(DWORD sessionId);
-void ReportProgramNeedsElevation(const char* path, const char* level);
-void ReportModeFileUnreadable(const char* path, DWORD error);
-// `consequence` says what the service does with the key instead.
-void ReportModeValueRejected(const char* path, const char* key, const char* value, const char* consequence);
-// `mark` names the byte-order mark, `consequence` says what it does to the reading.
-void ReportModeFileMarked(const char* path, const char* mark, const char* consequence);
-// `path` (in `folder`, or the folder itself) can be changed by `account`, which is none of SYSTEM,
-// Administrators and TrustedInstaller.
-void ReportFolderWritable(const char* path, const char* account, const char* folder);

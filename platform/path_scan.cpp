@@ -65,3 +65,33 @@ unsigned long ReadModulePath(char* path, unsigned long size, HMODULE module) {
   path[bytes] = '\0';
   return static_cast<unsigned long>(bytes);
 }
+
+bool PathBesideExecutable(const char* fileName, char* path, unsigned long size) {
+  if (size == 0) return false;
+  path[0] = '\0';
+  char modulePath[MAX_PATH];
+  const unsigned long length = ReadModulePath(modulePath, MAX_PATH);
+  // A full buffer means the path was cut: whatever it names is not this executable's folder.
+  if (length == 0 || length >= MAX_PATH) return false;
+  const int separator = LastPathSeparator(modulePath);
+  if (separator < 0) return false;
+  const size_t folderLength = static_cast<size_t>(separator) + 1;
+  const size_t nameLength = std::strlen(fileName);
+  if (folderLength + nameLength + 1 > size) return false;
+  std::memcpy(path, modulePath, folderLength);
+  std::memcpy(path + folderLength, fileName, nameLength + 1);
+  return true;
+}
+
+bool FolderOfPath(const char* path, char* folder, unsigned long size) {
+  if (size == 0) return false;
+  folder[0] = '\0';
+  const int separator = LastPathSeparator(path);
+  if (separator < 0) return false;
+  const size_t length = separator > 0 && path[separator - 1] == ':' ? static_cast<size_t>(separator) + 1
+                                                                     : static_cast<size_t>(separator);
+  if (length + 1 > size) return false;
+  std::memcpy(folder, path, length);
+  folder[length] = '\0';
+  return true;
+}

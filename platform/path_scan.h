@@ -22,3 +22,16 @@ bool SameFilePath(const char* a, const char* b);
 // which would name another file (8 for an infinity sign), and without '?' standing in silently.
 // 0 with the call's error when the path cannot be read.
 unsigned long ReadModulePath(char* path, unsigned long size, HMODULE module = nullptr);
+
+// The path of `fileName` in this executable's folder, in `path` of `size` bytes. The folder ends
+// after the last separator of the executable's path, found by characters (LastPathSeparator); with
+// `fileName` "", the folder itself, separator included. False, with `path` empty, when the
+// executable's path cannot be read whole in MAX_PATH bytes, holds no separator, or the result does
+// not fit. Every file the service finds beside itself is found this way, except the mode file, whose
+// place is fixed by a byte-wise rule of its own (launch/mode_file.h).
+bool PathBesideExecutable(const char* fileName, char* path, unsigned long size);
+
+// The folder that holds the file at `path`: the text before its last separator (by characters), the
+// separator kept only for a drive's root ("C:\\"; "C:" alone would name that drive's current folder).
+// False, with `folder` empty, when `path` holds no separator or the folder does not fit in `size`.
+bool FolderOfPath(const char* path, char* folder, unsigned long size);

@@ -79,6 +79,7 @@ const Calls kReal = {
     ::ChangeServiceConfig2W,
     ::CreateFileA,
     ::WriteFile,
+    ::ReadFile,
     ::OpenProcess,
     ::QueryFullProcessImageNameA,
     ::RegGetValueA,
@@ -91,7 +92,7 @@ const Calls kReal = {
 };
 
 // Every row is a function pointer: a row added to Calls but not to kReal would be left null.
-static_assert(sizeof(Calls) == 69 * sizeof(void*), "keep kReal in step with Calls");
+static_assert(sizeof(Calls) == 70 * sizeof(void*), "keep kReal in step with Calls");
 
 Calls g_calls = kReal;
 

@@ -98,6 +98,7 @@ struct Calls {
   // calls whose failure the administrator must still be told about correctly.
   decltype(&::CreateFileA) CreateFileA;
   decltype(&::WriteFile) WriteFile;
+  decltype(&::ReadFile) ReadFile;
   decltype(&::OpenProcess) OpenProcess;
   decltype(&::QueryFullProcessImageNameA) QueryFullProcessImageNameA;
   decltype(&::RegGetValueA) RegGetValueA;

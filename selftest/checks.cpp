@@ -14,9 +14,8 @@
 #include "device/bridge_api.h"
 #include "device/fp_sdk.h"
 #include "launch/command_line.h"
-#include "launch/mode_file_mark.h"
-#include "launch/mode_settings.h"
-#include "launch/mode_switch.h"
+#include "launch/mode_file.h"
+#include "launch/settings.h"
 #include "launch/program_manifest.h"
 #include "platform/event_log.h"
 #include "platform/file_security.h"
@@ -391,13 +390,22 @@ CheckResult Bridge(const std::string& prefix) {
 
 // ---- The mode file, the console, the program ------------------------------------------------------
 
-void CheckValue(Findings& f, const char* path, const char* key, bool (*accepts)(const char*)) {
+void CheckValue(Findings& f, const char* path, Setting setting) {
+  const char* key = SettingRowOf(setting).key;
   char value[kModeValueSize];
   ReadModeValue(path, key, "", value);
-  if (!accepts(value)) {
+  if (!SettingValueAccepted(setting, value)) {
     f.Add(CheckLevel::kWarn, "Correct the value, then restart the service.",
           "%s=%s is not accepted: the key takes its default", key, value);
   }
+}
+
+// PollSeconds as the service reads it at start: a value it does not accept is no polling.
+unsigned PollSecondsAsRead(const char* path) {
+  char value[kModeValueSize];
+  ReadModeValue(path, SettingRowOf(Setting::kPollSeconds).key, "", value);
+  bool accepted = true;
+  return ParsePollSeconds(value, accepted);
 }
 
 CheckResult ModeFile() {
@@ -408,8 +416,9 @@ CheckResult ModeFile() {
     return f.Result("mode_file", kModeFileName);
   }
   char settings[96];
-  std::snprintf(settings, sizeof settings, "AutoBack=%d, PollSeconds=%u, LaunchAs=%s", ReadModeSwitch("AutoBack") ? 1 : 0,
-                ReadPollSeconds(), ReadLaunchAsUser() ? "user" : "service");
+  std::snprintf(settings, sizeof settings, "%s=%d, %s=%u, %s=%s", SettingRowOf(Setting::kAutoBack).key,
+                ReadAutoBack() ? 1 : 0, SettingRowOf(Setting::kPollSeconds).key, PollSecondsAsRead(path),
+                SettingRowOf(Setting::kLaunchAs).key, ReadLaunchAsUser() ? "user" : "service");
   if (!Exists(path)) {
     f.Add(CheckLevel::kOk, nullptr, "absent: every key takes its default (%s)", settings);
     return f.Result("mode_file", path);
@@ -431,9 +440,9 @@ CheckResult ModeFile() {
           mark == TextMark::kUtf8 ? ": Windows finds no section [Fields], and every key but LaunchAs takes its default"
                                   : "");
   }
-  CheckValue(f, path, "PollSeconds", [](const char* v) { bool ok = true; ParsePollSeconds(v, ok); return ok; });
-  CheckValue(f, path, "LaunchAtLogon", [](const char* v) { bool ok = true; ParseLaunchAtLogon(v, ok); return ok; });
-  CheckValue(f, path, "LaunchAs", [](const char* v) { bool ok = true; ParseLaunchAsUser(v, ok); return ok; });
+  for (const Setting setting : {Setting::kPollSeconds, Setting::kLaunchAtLogon, Setting::kLaunchAs}) {
+    CheckValue(f, path, setting);
+  }
   f.Add(f.level, nullptr, "read as %s", settings);
   return f.Result("mode_file", path);
 }

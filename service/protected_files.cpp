@@ -4,8 +4,8 @@
 
 #include "device/bridge_api.h"
 #include "device/fp_sdk.h"
-#include "launch/mode_switch.h"
-#include "platform/event_log.h"
+#include "launch/mode_file.h"
+#include "service/service_events.h"
 #include "platform/file_security.h"
 #include "platform/path_scan.h"
 #include "platform/syscalls.h"
@@ -24,16 +24,14 @@ std::string ModulePath() {
 }  // namespace
 
 std::string ServiceFolderPrefix() {
-  const std::string module = ModulePath();
-  const int separator = LastPathSeparator(module.c_str());
-  return separator < 0 ? std::string() : module.substr(0, static_cast<size_t>(separator) + 1);
+  char prefix[MAX_PATH];
+  return PathBesideExecutable("", prefix, MAX_PATH) ? prefix : "";
 }
 
 std::string ServiceFolder() {
-  const std::string prefix = ServiceFolderPrefix();
-  if (prefix.empty()) return "";
-  // A drive's root keeps its separator: "C:" alone names the current folder of that drive.
-  return prefix.size() == 3 && prefix[1] == ':' ? prefix : prefix.substr(0, prefix.size() - 1);
+  const std::string module = ModulePath();
+  char folder[MAX_PATH];
+  return !module.empty() && FolderOfPath(module.c_str(), folder, MAX_PATH) ? folder : "";
 }
 
 std::vector<std::string> ProtectedPaths() {

@@ -25,10 +25,11 @@
 #include <mutex>
 
 #include "launch/console_launcher.h"
-#include "launch/mode_settings.h"
+#include "launch/settings.h"
 #include "launch/program_manifest.h"
 #include "launch/user_launcher.h"
 #include "platform/event_log.h"
+#include "service/service_events.h"
 #include "platform/handles.h"
 #include "service/protected_files.h"
 #include "service/service_errors.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "launch/mode_switch.h"
+#include "launch/mode_file.h"
 #include "platform/event_log.h"
 #include "platform/path_scan.h"
 #include "platform/wide_text.h"

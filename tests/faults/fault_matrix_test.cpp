@@ -402,6 +402,7 @@ void DescribeFailures() {
   fails(&sys::Calls::WTSQueryUserToken, ERROR_NO_TOKEN);
   fails(&sys::Calls::CreateFileA, ERROR_SHARING_VIOLATION, kInvalid);
   fails(&sys::Calls::WriteFile, ERROR_NO_DATA);
+  fails(&sys::Calls::ReadFile, ERROR_LOCK_VIOLATION);
   fails(&sys::Calls::OpenProcess, ERROR_INVALID_PARAMETER);
   fails(&sys::Calls::QueryFullProcessImageNameA, ERROR_ACCESS_DENIED);
   // A value that cannot be read comes back empty: the key takes its default.

@@ -9,6 +9,7 @@
 
 #include "launch/console_launcher.h"
 #include "launch/user_launcher.h"
+#include "launch/launch_events.h"
 #include "platform/event_log.h"
 #include "platform/syscalls.h"
 #include "tests/launch/test_files.h"

@@ -6,7 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "launch/mode_switch.h"
+#include "launch/mode_file.h"
+#include "launch/settings.h"
 #include "platform/syscalls.h"
 #include "tests/launch/test_files.h"
 
@@ -39,17 +40,17 @@ TEST_F(ModeFile, OnlyAZeroInSectionFieldsTurnsASwitchOff) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SetModeFile(c.file);
-    EXPECT_EQ(ReadModeSwitch("AutoBack"), c.expected);
+    EXPECT_EQ(ReadAutoBack(), c.expected);
   }
 }
 
 TEST_F(ModeFile, AnEditTakesEffectAtTheNextCall) {
   SetModeFile("[Fields]\r\nAutoBack=0\r\n");
-  EXPECT_FALSE(ReadModeSwitch("AutoBack"));
+  EXPECT_FALSE(ReadAutoBack());
   SetModeFile("[Fields]\r\nAutoBack=1\r\n");
-  EXPECT_TRUE(ReadModeSwitch("AutoBack"));
+  EXPECT_TRUE(ReadAutoBack());
   SetModeFile("[Fields]\r\nAutoBack=0\r\n");
-  EXPECT_FALSE(ReadModeSwitch("AutoBack"));
+  EXPECT_FALSE(ReadAutoBack());
 }
 
 HMODULE g_askedModule = reinterpret_cast<HMODULE>(1);
@@ -82,15 +83,15 @@ TEST_F(ModeFile, UnreadableModulePathReadsFalseAndSaysSo) {
   SetModeFile(nullptr);  // a missing file would read true
   sys::ScopedCall<decltype(&::GetModuleFileNameW)> fail(sys::calls().GetModuleFileNameW, FailModuleFileName);
   bool value = true;
-  const std::string written = CaptureStandardError([&] { value = ReadModeSwitch("AutoBack"); });
+  const std::string written = CaptureStandardError([&] { value = ReadAutoBack(); });
   EXPECT_FALSE(value);
   EXPECT_EQ(written, "Error getting module file name\n");
   EXPECT_EQ(g_askedModule, nullptr);
 
-  // The polling period falls back to none, silently.
+  // The start settings fall back to the defaults, silently.
   SetModeFile("[Fields]\r\nPollSeconds=30\r\n");
   unsigned seconds = 1;
-  EXPECT_EQ(CaptureStandardError([&] { seconds = ReadPollSeconds(); }), "");
+  EXPECT_EQ(CaptureStandardError([&] { seconds = ReadStartSettings().pollSeconds; }), "");
   EXPECT_EQ(seconds, 0u);
 }
 
@@ -171,7 +172,7 @@ TEST_F(ModeFile, PollSecondsIsAWholeNumberFromOneToADay) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file == nullptr ? "no file" : c.file);
     SetModeFile(c.file);
-    EXPECT_EQ(ReadPollSeconds(), c.expected);
+    EXPECT_EQ(ReadStartSettings().pollSeconds, c.expected);
   }
 }
 

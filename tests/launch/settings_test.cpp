@@ -1,5 +1,5 @@
 // The start settings and their warnings, on the real mode file beside this binary.
-#include "launch/mode_settings.h"
+#include "launch/settings.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "launch/mode_file_mark.h"
+#include "launch/mode_file.h"
 #include "platform/event_log.h"
 #include "platform/syscalls.h"
 #include "tests/launch/test_files.h"

@@ -1,13 +1,31 @@
-#include "launch/mode_file_mark.h"
+#include "launch/mode_file.h"
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstring>
 
-#include "launch/mode_switch.h"
 #include "platform/handles.h"
+#include "platform/path_scan.h"
+#include "platform/syscalls.h"
 
 namespace {
+
+constexpr std::size_t kLongestModulePath = 260;  // what ReadModulePath is offered
+constexpr std::size_t kLongestPath = MAX_PATH - 1;  // what the ANSI file functions open
+
+// The directory ends at the last 0x5C byte, found byte by byte; with no backslash at all the whole
+// path is taken as the directory. Deliberately not PathBesideExecutable's double-byte-aware scan,
+// which finds every other file beside the executable: the mode file's place is fixed by this
+// byte-wise rule. The two agree unless the executable's own file name holds a double-byte character
+// whose second byte is 0x5C.
+std::size_t DirectoryLength(const char* modulePath) {
+  const std::size_t length = strnlen(modulePath, kLongestModulePath);
+  for (std::size_t i = length; i > 0; --i) {
+    if (modulePath[i - 1] == '\\') return i;
+  }
+  return length;
+}
 
 // Far more than a mode file of a few keys holds; what lies beyond is not read.
 constexpr DWORD kLongestFile = 64 * 1024;
@@ -20,7 +38,7 @@ std::string ReadHead(const char* path, DWORD size) {
   if (!file) return std::string();
   std::string bytes(size, '\0');
   DWORD read = 0;
-  if (!::ReadFile(file.get(), &bytes[0], size, &read, nullptr)) read = 0;
+  if (!sys::calls().ReadFile(file.get(), &bytes[0], size, &read, nullptr)) read = 0;
   bytes.resize(read);
   return bytes;
 }
@@ -34,6 +52,42 @@ std::string Trimmed(const std::string& text) {
 bool SameName(const std::string& a, const char* b) { return SameModeText(a.c_str(), b); }
 
 }  // namespace
+
+bool ModeFilePath(char (&path)[kModeFilePathSize]) {
+  char modulePath[261] = {};
+  if (ReadModulePath(modulePath, 260) == 0) return false;
+  ModeFilePathFor(modulePath, path);
+  return true;
+}
+
+void ModeFilePathFor(const char* modulePath, char (&path)[kModeFilePathSize]) {
+  const std::size_t length = DirectoryLength(modulePath);
+  std::memcpy(path, modulePath, length);
+  std::memcpy(path + length, kModeFileName, sizeof kModeFileName);
+}
+
+bool ModeFilePathFits(const char* modulePath) {
+  return DirectoryLength(modulePath) + sizeof kModeFileName - 1 <= kLongestPath;
+}
+
+void ReadModeValue(const char* path, const char* key, const char* fallback, char (&value)[kModeValueSize]) {
+  value[0] = '\0';
+  sys::calls().GetPrivateProfileStringA(kModeSection, key, fallback, value, kModeValueSize, path);
+}
+
+bool SameModeText(const char* a, const char* b) {
+  return ::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a, -1, b, -1) == CSTR_EQUAL;
+}
+
+DWORD ModeFileOpenError(const char* path) {
+  const sys::UniqueHandle file(sys::calls().CreateFileA(path, GENERIC_READ,
+                                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file) return ERROR_SUCCESS;
+  const DWORD error = ::GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ERROR_SUCCESS : error;
+}
+
 
 TextMark ReadTextMark(const char* path) {
   const std::string head = ReadHead(path, 3);

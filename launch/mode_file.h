@@ -1,9 +1,12 @@
-// "language\ModeConfig.ini" beside the executable: the one place that knows its path rule, its
-// section, how each key is read and what each value means. The start-up settings (mode_settings)
-// and the launch decisions read it only through here.
+// "language\ModeConfig.ini" beside the executable, as a file: where it is, its raw values as the
+// profile functions read them, and the byte-order mark those functions do not skip. What the keys
+// mean is launch/settings.h's.
 #pragma once
 
+#include <windows.h>
+
 #include <cstddef>
+#include <string>
 
 constexpr char kModeFileName[] = "language\\ModeConfig.ini";
 constexpr char kModeSection[] = "Fields";
@@ -32,22 +35,23 @@ void ReadModeValue(const char* path, const char* key, const char* fallback, char
 // rules: what the administrator's locale would fold differently must not change a setting.
 bool SameModeText(const char* a, const char* b);
 
-// What each value means. `accepted` is false for a value the service cannot use (the key then
-// takes its default); an empty value is accepted and means the default.
-// A switch such as AutoBack: off exactly for "0".
-bool ParseModeSwitch(const char* value);
-// PollSeconds: an integer from 0 to 86400, blanks around it allowed; 0 means no polling.
-unsigned ParsePollSeconds(const char* value, bool& accepted);
-// LaunchAtLogon: "1" on; "0" off.
-bool ParseLaunchAtLogon(const char* value, bool& accepted);
-// LaunchAs: empty (absent) or "service" (any letter case) launches with the service's own token;
-// "user", and any other value (not accepted), with the console user's.
-bool ParseLaunchAsUser(const char* value, bool& accepted);
+// ERROR_SUCCESS when the file at `path` can be opened for reading or is not there (an absent file
+// reads as every key absent); otherwise why it cannot be opened (a directory of that name, no read
+// access), in which case it also reads as every key absent.
+DWORD ModeFileOpenError(const char* path);
 
-// False exactly when the key's value in section "Fields" is "0"; a missing file, section or key
-// reads true. False, with a line on standard error, when the executable's path cannot be read.
-// Read anew at every call.
-bool ReadModeSwitch(const char* key);
+// A byte-order mark at the head of the mode file. Windows' private-profile functions do not skip a
+// UTF-8 mark: the first line "[Fields]" then reads as no section, and every key of it as absent.
+enum class TextMark { kNone, kUtf8, kUtf16LittleEndian, kUtf16BigEndian };
 
-// The polling period from key "PollSeconds": an integer from 1 to 86400, else 0 (no polling).
-unsigned ReadPollSeconds();
+// The mark the file at `path` begins with; kNone also when it cannot be read.
+TextMark ReadTextMark(const char* path);
+
+// "UTF-8", "UTF-16 little-endian" or "UTF-16 big-endian"; "" for kNone.
+const char* TextMarkName(TextMark mark);
+
+// The value of `key` in section "Fields" of a UTF-8 file read past its mark, as the profile
+// functions read an unmarked file: section and key names without regard to letter case, blanks
+// around them and around the value dropped, one pair of enclosing quotes removed, the first section
+// of the name and the first key in it taken. "" when the file, the section or the key is missing.
+std::string ReadValuePastMark(const char* path, const char* key);
