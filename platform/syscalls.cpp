@@ -4,7 +4,8 @@ namespace sys {
 namespace {
 
 // Windows 7 has it only with update KB2533623: looked up, so that the executable still loads without.
-BOOL WINAPI SetDefaultDllDirectoriesWhereAvailable(DWORD flags) {
+// Its name hides the import's from the table below.
+BOOL WINAPI SetDefaultDllDirectories(DWORD flags) {
   using Fn = decltype(&::SetDefaultDllDirectories);
   const HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
   const auto set = kernel != nullptr
@@ -17,83 +18,14 @@ BOOL WINAPI SetDefaultDllDirectoriesWhereAvailable(DWORD flags) {
   return set(flags);
 }
 
+// Each row takes the function its name finds from here: the Win32 function, or one of this file that
+// stands in for it under the same name. Generated from the list that makes the members, in their
+// order; constant, so that the table is filled before any code runs.
 const Calls kReal = {
-    ::CloseHandle,
-    ::CreateEventA,
-    ::CreateThread,
-    ::WaitForSingleObject,
-    ::Sleep,
-    ::PostThreadMessageA,
-    ::TerminateProcess,
-    ::GetModuleFileNameW,
-    ::GetStdHandle,
-    ::AttachConsole,
-    SetDefaultDllDirectoriesWhereAvailable,
-    ::GetModuleHandleA,
-    ::LoadLibraryExA,
-    ::GetProcAddress,
-    ::FreeLibrary,
-    ::CreateToolhelp32Snapshot,
-    ::OpenProcessToken,
-    ::DuplicateTokenEx,
-    ::WTSGetActiveConsoleSessionId,
-    ::SetTokenInformation,
-    ::CreateEnvironmentBlock,
-    ::DestroyEnvironmentBlock,
-    ::CreateProcessAsUserA,
-    ::OutputDebugStringA,
-    ::OpenSCManagerA,
-    ::OpenServiceA,
-    ::QueryServiceStatus,
-    ::QueryServiceStatusEx,
-    ::CloseServiceHandle,
-    ::StartServiceCtrlDispatcherA,
-    ::CreateServiceA,
-    ::ChangeServiceConfig2A,
-    ::ChangeServiceConfigA,
-    ::QueryServiceConfigA,
-    ::DeleteService,
-    ::StartServiceA,
-    ::ControlService,
-    ::RegisterServiceCtrlHandlerExA,
-    ::SetServiceStatus,
-    ::RegisterDeviceNotificationA,
-    ::MessageBoxA,
-    ::SetTimer,
-    ::KillTimer,
-    // Reached by the fault matrix.
-    ::SetEvent,
-    ::WaitForMultipleObjects,
-    ::GetMessageA,
-    ::Process32First,
-    ::Process32Next,
-    ::RegisterEventSourceA,
-    ::ReportEventA,
-    ::DeregisterEventSource,
-    ::RegCreateKeyExA,
-    ::RegSetValueExA,
-    ::RegCloseKey,
-    ::RegDeleteKeyA,
-    ::WTSQueryUserToken,
-    ::MessageBoxW,
-    ::ChangeServiceConfig2W,
-    ::CreateFileA,
-    ::WriteFile,
-    ::ReadFile,
-    ::OpenProcess,
-    ::QueryFullProcessImageNameA,
-    ::RegGetValueA,
-    ::GetPrivateProfileStringA,
-    ::GetNamedSecurityInfoA,
-    ::LookupAccountSidA,
-    ::QueryServiceConfig2A,
-    ::WinVerifyTrust,
-    ::WTSQuerySessionInformationA,
+#define SYS_REAL(name, failure) name,
+    SYS_CALLS(SYS_REAL)
+#undef SYS_REAL
 };
-
-// Every row is a function pointer: a row added to Calls but not to kReal would be left null.
-static_assert(sizeof(Calls) == 70 * sizeof(void*), "keep kReal in step with Calls");
-
 Calls g_calls = kReal;
 
 }  // namespace

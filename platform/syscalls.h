@@ -14,105 +14,142 @@
 #include <wintrust.h>
 #include <wtsapi32.h>
 
+#include <cstdint>
+
 namespace sys {
 
+// How the fault matrix (tests/faults/) makes a row fail: what the call returns, and the row's own
+// typical error, which the matrix tries besides the errors it tries on every row. The call leaves
+// the error it is made to fail with as the last error.
+struct Failure {
+  std::uintptr_t value;  // the result, as bits
+  DWORD typicalError;
+  bool keepsEffect;   // a release: the object is released, and the call reports failure
+  bool returnsError;  // the registry's way: the error is the result, 0 being success
+};
+
+// Returns `value` (0, null or FALSE unless given).
+constexpr Failure Fails(DWORD error, std::uintptr_t value = 0) { return {value, error, false, false}; }
+// Releases, then returns 0 (FALSE).
+constexpr Failure ReleaseFails(DWORD error) { return {0, error, true, false}; }
+// Returns the error.
+constexpr Failure ReturnsError(DWORD error) { return {0, error, false, true}; }
+// Releases, then returns the error.
+constexpr Failure ReleaseReturnsError(DWORD error) { return {0, error, true, true}; }
+// A call without a result cannot be made to fail.
+constexpr Failure NeverFails() { return {0, ERROR_GEN_FAILURE, false, false}; }
+// INVALID_HANDLE_VALUE, as bits.
+constexpr std::uintptr_t kInvalidHandle = ~std::uintptr_t{0};
+
+// Every row, once: ROW(name, failure). The name is the Win32 function's, which is also the row's member
+// of `Calls` and the name the fault matrix prints; the failure is written in the words above. A new
+// platform call is one line here.
+#define SYS_CALLS(ROW)                                                                                 \
+  /* Kernel objects, threads, waits. */                                                                \
+  ROW(CloseHandle, ReleaseFails(ERROR_INVALID_HANDLE))                                                 \
+  ROW(CreateEventA, Fails(ERROR_NO_SYSTEM_RESOURCES))                                                  \
+  ROW(CreateThread, Fails(ERROR_TOO_MANY_TCBS))                                                        \
+  ROW(WaitForSingleObject, Fails(ERROR_INVALID_HANDLE, WAIT_FAILED))                                   \
+  ROW(Sleep, NeverFails())                                                                             \
+  ROW(PostThreadMessageA, Fails(ERROR_NOT_ENOUGH_QUOTA))                                               \
+  ROW(TerminateProcess, Fails(ERROR_ACCESS_DENIED))                                                    \
+  ROW(GetModuleFileNameW, Fails(ERROR_INSUFFICIENT_BUFFER))                                            \
+  ROW(GetStdHandle, Fails(ERROR_INVALID_HANDLE, kInvalidHandle))                                       \
+  ROW(AttachConsole, Fails(ERROR_INVALID_HANDLE))                                                      \
+                                                                                                       \
+  /* Libraries. */                                                                                     \
+  ROW(SetDefaultDllDirectories, Fails(ERROR_INVALID_PARAMETER))                                        \
+  ROW(GetModuleHandleA, Fails(ERROR_MOD_NOT_FOUND))                                                    \
+  ROW(LoadLibraryExA, Fails(ERROR_MOD_NOT_FOUND))                                                      \
+  ROW(GetProcAddress, Fails(ERROR_PROC_NOT_FOUND))                                                     \
+  ROW(FreeLibrary, ReleaseFails(ERROR_INVALID_HANDLE))                                                 \
+                                                                                                       \
+  /* Processes, tokens, sessions. */                                                                   \
+  ROW(CreateToolhelp32Snapshot, Fails(ERROR_BAD_LENGTH, kInvalidHandle))                               \
+  ROW(OpenProcessToken, Fails(ERROR_ACCESS_DENIED))                                                    \
+  ROW(DuplicateTokenEx, Fails(ERROR_BAD_IMPERSONATION_LEVEL))                                          \
+  ROW(WTSGetActiveConsoleSessionId, Fails(ERROR_NO_SUCH_LOGON_SESSION, 0xFFFFFFFF))                    \
+  ROW(SetTokenInformation, Fails(ERROR_PRIVILEGE_NOT_HELD))                                            \
+  ROW(CreateEnvironmentBlock, Fails(ERROR_NO_TOKEN))                                                   \
+  ROW(DestroyEnvironmentBlock, ReleaseFails(ERROR_INVALID_PARAMETER))                                  \
+  ROW(CreateProcessAsUserA, Fails(ERROR_FILE_NOT_FOUND))                                               \
+  ROW(OutputDebugStringA, NeverFails())                                                                \
+                                                                                                       \
+  /* Service control manager. */                                                                       \
+  ROW(OpenSCManagerA, Fails(RPC_S_SERVER_UNAVAILABLE))                                                 \
+  ROW(OpenServiceA, Fails(ERROR_SERVICE_DOES_NOT_EXIST))                                               \
+  ROW(QueryServiceStatus, Fails(ERROR_INVALID_HANDLE))                                                 \
+  ROW(QueryServiceStatusEx, Fails(ERROR_INVALID_HANDLE))                                               \
+  ROW(CloseServiceHandle, ReleaseFails(ERROR_INVALID_HANDLE))                                          \
+  ROW(StartServiceCtrlDispatcherA, Fails(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT))                     \
+  ROW(CreateServiceA, Fails(ERROR_SERVICE_EXISTS))                                                     \
+  ROW(ChangeServiceConfig2A, Fails(ERROR_SERVICE_MARKED_FOR_DELETE))                                   \
+  ROW(ChangeServiceConfigA, Fails(ERROR_SERVICE_MARKED_FOR_DELETE))                                    \
+  ROW(QueryServiceConfigA, Fails(ERROR_INSUFFICIENT_BUFFER))                                           \
+  ROW(DeleteService, Fails(ERROR_SERVICE_MARKED_FOR_DELETE))                                           \
+  ROW(StartServiceA, Fails(ERROR_SERVICE_ALREADY_RUNNING))                                             \
+  ROW(ControlService, Fails(ERROR_SERVICE_CANNOT_ACCEPT_CTRL))                                         \
+  ROW(RegisterServiceCtrlHandlerExA, Fails(ERROR_SERVICE_DOES_NOT_EXIST))                              \
+  ROW(SetServiceStatus, Fails(ERROR_INVALID_DATA))                                                     \
+  ROW(RegisterDeviceNotificationA, Fails(ERROR_INVALID_DATA))                                          \
+                                                                                                       \
+  /* User interface. */                                                                                \
+  ROW(MessageBoxA, Fails(ERROR_NOT_ENOUGH_MEMORY))                                                     \
+                                                                                                       \
+  /* Thread timers. */                                                                                 \
+  ROW(SetTimer, Fails(ERROR_NOT_ENOUGH_QUOTA))                                                         \
+  ROW(KillTimer, ReleaseFails(ERROR_INVALID_PARAMETER))                                                \
+                                                                                                       \
+  /* Calls whose failure can leave the service stuck, leaking or starting the program twice, added */  \
+  /* so that the fault matrix reaches them too. */                                                     \
+  ROW(SetEvent, Fails(ERROR_INVALID_HANDLE))                                                           \
+  ROW(WaitForMultipleObjects, Fails(ERROR_INVALID_HANDLE, WAIT_FAILED))                                \
+  ROW(GetMessageA, Fails(ERROR_INVALID_WINDOW_HANDLE, static_cast<std::uintptr_t>(-1)))                \
+  /* Not ERROR_NO_MORE_FILES: that is the walk's real end, which a snapshot (a fixed copy) only */     \
+  /* gives there. */                                                                                   \
+  ROW(Process32First, Fails(ERROR_BAD_LENGTH))                                                         \
+  ROW(Process32Next, Fails(ERROR_BAD_LENGTH))                                                          \
+                                                                                                       \
+  /* Event log, its source's registry key, and the console user's token. */                            \
+  ROW(RegisterEventSourceA, Fails(ERROR_ACCESS_DENIED))                                                \
+  ROW(ReportEventA, Fails(ERROR_LOG_FILE_FULL))                                                        \
+  ROW(DeregisterEventSource, ReleaseFails(ERROR_INVALID_HANDLE))                                       \
+  ROW(RegCreateKeyExA, ReturnsError(ERROR_ACCESS_DENIED))                                              \
+  ROW(RegSetValueExA, ReturnsError(ERROR_ACCESS_DENIED))                                               \
+  ROW(RegCloseKey, ReleaseReturnsError(ERROR_INVALID_HANDLE))                                          \
+  ROW(RegDeleteKeyA, ReturnsError(ERROR_ACCESS_DENIED))                                                \
+  ROW(WTSQueryUserToken, Fails(ERROR_NO_TOKEN))                                                        \
+                                                                                                       \
+  /* The installer's Chinese texts through the wide-character calls, readable on every code page. */   \
+  ROW(MessageBoxW, Fails(ERROR_NOT_ENOUGH_MEMORY))                                                     \
+  ROW(ChangeServiceConfig2W, Fails(ERROR_SERVICE_MARKED_FOR_DELETE))                                   \
+                                                                                                       \
+  /* Files, the switches' console output, the process behind a stop, the event source's */             \
+  /* registration: calls whose failure the administrator must still be told about correctly. */        \
+  ROW(CreateFileA, Fails(ERROR_SHARING_VIOLATION, kInvalidHandle))                                     \
+  ROW(WriteFile, Fails(ERROR_NO_DATA))                                                                 \
+  ROW(ReadFile, Fails(ERROR_LOCK_VIOLATION))                                                           \
+  ROW(OpenProcess, Fails(ERROR_INVALID_PARAMETER))                                                     \
+  ROW(QueryFullProcessImageNameA, Fails(ERROR_ACCESS_DENIED))                                          \
+  ROW(RegGetValueA, ReturnsError(ERROR_FILE_NOT_FOUND))                                                \
+                                                                                                       \
+  /* The mode file's values. A value that cannot be read comes back empty: the key takes its */        \
+  /* default. */                                                                                       \
+  ROW(GetPrivateProfileStringA, Fails(ERROR_FILE_NOT_FOUND))                                           \
+                                                                                                       \
+  /* Who may write the service's files, and what the self-test reads: the failure actions, the */      \
+  /* signatures, the console user's name. */                                                           \
+  ROW(GetNamedSecurityInfoA, ReturnsError(ERROR_ACCESS_DENIED))                                        \
+  ROW(LookupAccountSidA, Fails(ERROR_NONE_MAPPED))                                                     \
+  ROW(QueryServiceConfig2A, Fails(ERROR_INVALID_LEVEL))                                                \
+  ROW(WinVerifyTrust, ReturnsError(static_cast<DWORD>(TRUST_E_NOSIGNATURE)))                           \
+  ROW(WTSQuerySessionInformationA, Fails(ERROR_ACCESS_DENIED))
+
+// One member per row, of the Win32 function's own type (on i686, its __stdcall convention included).
 struct Calls {
-  // Kernel objects, threads, waits.
-  decltype(&::CloseHandle) CloseHandle;
-  decltype(&::CreateEventA) CreateEventA;
-  decltype(&::CreateThread) CreateThread;
-  decltype(&::WaitForSingleObject) WaitForSingleObject;
-  decltype(&::Sleep) Sleep;
-  decltype(&::PostThreadMessageA) PostThreadMessageA;
-  decltype(&::TerminateProcess) TerminateProcess;
-  decltype(&::GetModuleFileNameW) GetModuleFileNameW;
-  decltype(&::GetStdHandle) GetStdHandle;
-  decltype(&::AttachConsole) AttachConsole;
-
-  // Libraries.
-  decltype(&::SetDefaultDllDirectories) SetDefaultDllDirectories;
-  decltype(&::GetModuleHandleA) GetModuleHandleA;
-  decltype(&::LoadLibraryExA) LoadLibraryExA;
-  decltype(&::GetProcAddress) GetProcAddress;
-  decltype(&::FreeLibrary) FreeLibrary;
-
-  // Processes, tokens, sessions.
-  decltype(&::CreateToolhelp32Snapshot) CreateToolhelp32Snapshot;
-  decltype(&::OpenProcessToken) OpenProcessToken;
-  decltype(&::DuplicateTokenEx) DuplicateTokenEx;
-  decltype(&::WTSGetActiveConsoleSessionId) WTSGetActiveConsoleSessionId;
-  decltype(&::SetTokenInformation) SetTokenInformation;
-  decltype(&::CreateEnvironmentBlock) CreateEnvironmentBlock;
-  decltype(&::DestroyEnvironmentBlock) DestroyEnvironmentBlock;
-  decltype(&::CreateProcessAsUserA) CreateProcessAsUserA;
-  decltype(&::OutputDebugStringA) OutputDebugStringA;
-
-  // Service control manager.
-  decltype(&::OpenSCManagerA) OpenSCManagerA;
-  decltype(&::OpenServiceA) OpenServiceA;
-  decltype(&::QueryServiceStatus) QueryServiceStatus;
-  decltype(&::QueryServiceStatusEx) QueryServiceStatusEx;
-  decltype(&::CloseServiceHandle) CloseServiceHandle;
-  decltype(&::StartServiceCtrlDispatcherA) StartServiceCtrlDispatcherA;
-  decltype(&::CreateServiceA) CreateServiceA;
-  decltype(&::ChangeServiceConfig2A) ChangeServiceConfig2A;
-  decltype(&::ChangeServiceConfigA) ChangeServiceConfigA;
-  decltype(&::QueryServiceConfigA) QueryServiceConfigA;
-  decltype(&::DeleteService) DeleteService;
-  decltype(&::StartServiceA) StartServiceA;
-  decltype(&::ControlService) ControlService;
-  decltype(&::RegisterServiceCtrlHandlerExA) RegisterServiceCtrlHandlerExA;
-  decltype(&::SetServiceStatus) SetServiceStatus;
-  decltype(&::RegisterDeviceNotificationA) RegisterDeviceNotificationA;
-
-  // User interface.
-  decltype(&::MessageBoxA) MessageBoxA;
-
-  // Thread timers.
-  decltype(&::SetTimer) SetTimer;
-  decltype(&::KillTimer) KillTimer;
-
-  // Calls whose failure can leave the service stuck, leaking or starting the program twice, added
-  // so that the fault matrix reaches them too.
-  decltype(&::SetEvent) SetEvent;
-  decltype(&::WaitForMultipleObjects) WaitForMultipleObjects;
-  decltype(&::GetMessageA) GetMessageA;
-  decltype(&::Process32First) Process32First;
-  decltype(&::Process32Next) Process32Next;
-
-  // Event log, its source's registry key, and the console user's token.
-  decltype(&::RegisterEventSourceA) RegisterEventSourceA;
-  decltype(&::ReportEventA) ReportEventA;
-  decltype(&::DeregisterEventSource) DeregisterEventSource;
-  decltype(&::RegCreateKeyExA) RegCreateKeyExA;
-  decltype(&::RegSetValueExA) RegSetValueExA;
-  decltype(&::RegCloseKey) RegCloseKey;
-  decltype(&::RegDeleteKeyA) RegDeleteKeyA;
-  decltype(&::WTSQueryUserToken) WTSQueryUserToken;
-
-  // The installer's Chinese texts through the wide-character calls, readable on every code page.
-  decltype(&::MessageBoxW) MessageBoxW;
-  decltype(&::ChangeServiceConfig2W) ChangeServiceConfig2W;
-
-  // Files, the switches' console output, the process behind a stop, the event source's registration:
-  // calls whose failure the administrator must still be told about correctly.
-  decltype(&::CreateFileA) CreateFileA;
-  decltype(&::WriteFile) WriteFile;
-  decltype(&::ReadFile) ReadFile;
-  decltype(&::OpenProcess) OpenProcess;
-  decltype(&::QueryFullProcessImageNameA) QueryFullProcessImageNameA;
-  decltype(&::RegGetValueA) RegGetValueA;
-
-  // The mode file's values.
-  decltype(&::GetPrivateProfileStringA) GetPrivateProfileStringA;
-
-  // Who may write the service's files, and what the self-test reads: the failure actions, the
-  // signatures, the console user's name.
-  decltype(&::GetNamedSecurityInfoA) GetNamedSecurityInfoA;
-  decltype(&::LookupAccountSidA) LookupAccountSidA;
-  decltype(&::QueryServiceConfig2A) QueryServiceConfig2A;
-  decltype(&::WinVerifyTrust) WinVerifyTrust;
-  decltype(&::WTSQuerySessionInformationA) WTSQuerySessionInformationA;
+#define SYS_MEMBER(name, failure) decltype(&::name) name;
+  SYS_CALLS(SYS_MEMBER)
+#undef SYS_MEMBER
 };
 
 // The table in force. Product code reads it on every call, so an override takes effect at once.

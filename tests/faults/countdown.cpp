@@ -2,14 +2,41 @@
 
 #include <array>
 #include <atomic>
+#include <cstddef>
 #include <mutex>
+#include <string_view>
 #include <type_traits>
-#include <utility>
-
-#include "tests/faults/table_rows.h"
 
 namespace fault {
 namespace {
+
+// The rows, from the table's own list: each one's index, name and failure.
+enum : std::size_t {
+#define FAULT_INDEX(name, failure) kRow_##name,
+  SYS_CALLS(FAULT_INDEX)
+#undef FAULT_INDEX
+  kRowCount
+};
+
+// RowIndex counts rows by their offset in the table.
+#define FAULT_AT_INDEX(name, failure) \
+  static_assert(offsetof(sys::Calls, name) == kRow_##name * sizeof(void*), "every row is one function pointer");
+SYS_CALLS(FAULT_AT_INDEX)
+#undef FAULT_AT_INDEX
+static_assert(sizeof(sys::Calls) == kRowCount * sizeof(void*), "every row is one function pointer");
+
+struct RowEntry {
+  std::string_view name;
+  sys::Failure failure;
+};
+constexpr std::array<RowEntry, kRowCount> kRows = [] {
+  using namespace sys;  // the failures are written in the table's words
+  return std::array<RowEntry, kRowCount>{{
+#define FAULT_ROW(name, failure) {#name, failure},
+      SYS_CALLS(FAULT_ROW)
+#undef FAULT_ROW
+  }};
+}();
 
 struct State {
   std::mutex mutex;
@@ -20,7 +47,6 @@ struct State {
   DWORD error = 0;         // guarded by mutex
   bool fired = false;      // guarded by mutex
   std::vector<std::size_t> sites;  // guarded by mutex
-  std::array<RowFailure, kRowCount> failures{};
   std::array<bool, kRowCount> canFail{};
   std::array<std::atomic<detail::AnyObserver>, kRowCount> observers{};
   sys::Calls below{};  // what each row held before the countdown took it
@@ -40,17 +66,16 @@ R FromBits(std::uintptr_t bits) {
   }
 }
 
-template <std::size_t I, typename Fn>
+template <std::size_t I, typename Fn, Fn sys::Calls::*Member>
 struct Trampoline;
 
-template <std::size_t I, typename R, typename... A>
-struct Trampoline<I, R(WINAPI*)(A...)> {
-  using Fn = R(WINAPI*)(A...);
+template <std::size_t I, typename R, typename... A, R(WINAPI* sys::Calls::*Member)(A...)>
+struct Trampoline<I, R(WINAPI*)(A...), Member> {
   static constexpr bool kCanFail = !std::is_void_v<R>;
-  static Fn Below() { return std::get<I>(VisitRows(state().below, [](auto&... rows) { return std::tie(rows...); })); }
 
   static R WINAPI Call(A... args) {
     State& s = state();
+    const auto below = s.below.*Member;
     bool fail = false;
     DWORD error = 0;
     {
@@ -68,15 +93,15 @@ struct Trampoline<I, R(WINAPI*)(A...)> {
       }
     }
     if constexpr (std::is_void_v<R>) {
-      Below()(args...);
+      below(args...);
     } else {
-      const RowFailure& failure = s.failures[I];
+      constexpr sys::Failure failure = kRows[I].failure;
       const std::uintptr_t failed = failure.returnsError ? error : failure.value;
       if (fail && !failure.keepsEffect) {
         ::SetLastError(error);
         return FromBits<R>(failed);
       }
-      R result = Below()(args...);
+      R result = below(args...);
       if (auto observer = s.observers[I].load()) reinterpret_cast<void (*)(R, A...)>(observer)(result, args...);
       if (fail) {
         ::SetLastError(error);
@@ -87,31 +112,24 @@ struct Trampoline<I, R(WINAPI*)(A...)> {
   }
 };
 
-template <std::size_t... I>
-void InstallTrampolines(std::index_sequence<I...>) {
-  VisitRows(sys::calls(), [](auto&... rows) {
-    auto install = [](auto& row, auto index) {
-      using Fn = std::remove_reference_t<decltype(row)>;
-      using Row = Trampoline<decltype(index)::value, Fn>;
-      row = &Row::Call;
-      state().canFail[decltype(index)::value] = Row::kCanFail;
-    };
-    (install(rows, std::integral_constant<std::size_t, I>{}), ...);
-  });
+template <std::size_t I, typename Fn, Fn sys::Calls::*Member>
+void Install() {
+  using Row = Trampoline<I, Fn, Member>;
+  sys::calls().*Member = &Row::Call;
+  state().canFail[I] = Row::kCanFail;
 }
 
-template <std::size_t... I>
-constexpr std::array<std::string_view, kRowCount> Names(std::index_sequence<I...>) {
-  return {RowName<I>()...};
+void InstallTrampolines() {
+#define FAULT_INSTALL(name, failure) Install<kRow_##name, decltype(sys::Calls::name), &sys::Calls::name>();
+  SYS_CALLS(FAULT_INSTALL)
+#undef FAULT_INSTALL
 }
-constexpr auto kNames = Names(std::make_index_sequence<kRowCount>{});
 
 }  // namespace
 
 Countdown::Countdown() {
-  State& s = state();
-  s.below = sys::calls();
-  InstallTrampolines(std::make_index_sequence<kRowCount>{});
+  state().below = sys::calls();
+  InstallTrampolines();
 }
 
 Countdown::~Countdown() {
@@ -153,11 +171,9 @@ bool Countdown::Fired() const {
 }
 
 std::size_t Countdown::RowCount() { return kRowCount; }
-std::string Countdown::RowName(std::size_t row) { return std::string(kNames.at(row)); }
+std::string Countdown::RowName(std::size_t row) { return std::string(kRows.at(row).name); }
 bool Countdown::CanFail(std::size_t row) { return state().canFail.at(row); }
-const RowFailure& Countdown::Failure(std::size_t row) { return state().failures.at(row); }
-
-void SetFailure(std::size_t row, const RowFailure& failure) { state().failures.at(row) = failure; }
+const sys::Failure& Countdown::Failure(std::size_t row) { return kRows.at(row).failure; }
 
 namespace detail {
 void SetObserver(std::size_t row, AnyObserver observer) { state().observers.at(row) = observer; }

@@ -21,14 +21,6 @@
 
 namespace fault {
 
-// What one row does when it is made to fail.
-struct RowFailure {
-  std::uintptr_t value = 0;  // the failure result, as bits: 0/null/FALSE unless the row says otherwise
-  DWORD typicalError = ERROR_GEN_FAILURE;
-  bool keepsEffect = false;  // a release: the object is released, and the call reports failure
-  bool returnsError = false;  // the registry's way: the error is the result, 0 being success
-};
-
 class Countdown {
  public:
   Countdown();
@@ -51,7 +43,8 @@ class Countdown {
   static std::string RowName(std::size_t row);
   // Void rows cannot fail.
   static bool CanFail(std::size_t row);
-  static const RowFailure& Failure(std::size_t row);
+  // How the row fails, as the table of platform calls says.
+  static const sys::Failure& Failure(std::size_t row);
 };
 
 // Row index of a table member: `RowIndex(&sys::Calls::CloseHandle)`.
@@ -62,9 +55,6 @@ std::size_t RowIndex(Fn sys::Calls::*member) {
                                   reinterpret_cast<const char*>(&probe)) /
          sizeof(void*);
 }
-
-// How a row fails, for rows whose failure is not "0, with error ERROR_GEN_FAILURE".
-void SetFailure(std::size_t row, const RowFailure& failure);
 
 namespace detail {
 using AnyObserver = void (*)();

@@ -338,96 +338,8 @@ BOOL WINAPI RecordedTerminate(HANDLE process, UINT code) {
 
 // ---- How each row fails ---------------------------------------------------------------------
 
-void DescribeFailures() {
-  using fault::RowFailure;
-  using fault::RowIndex;
-  using fault::SetFailure;
-  const auto fails = [](auto member, DWORD error, std::uintptr_t value = 0) {
-    SetFailure(RowIndex(member), RowFailure{value, error, false});
-  };
-  const auto releaseFails = [](auto member, DWORD error) {
-    SetFailure(RowIndex(member), RowFailure{0, error, true});
-  };
-  const std::uintptr_t kInvalid = reinterpret_cast<std::uintptr_t>(INVALID_HANDLE_VALUE);
-  releaseFails(&sys::Calls::CloseHandle, ERROR_INVALID_HANDLE);
-  fails(&sys::Calls::CreateEventA, ERROR_NO_SYSTEM_RESOURCES);
-  fails(&sys::Calls::CreateThread, ERROR_TOO_MANY_TCBS);
-  fails(&sys::Calls::WaitForSingleObject, ERROR_INVALID_HANDLE, WAIT_FAILED);
-  fails(&sys::Calls::GetModuleFileNameW, ERROR_INSUFFICIENT_BUFFER);
-  fails(&sys::Calls::GetModuleHandleA, ERROR_MOD_NOT_FOUND);
-  fails(&sys::Calls::LoadLibraryExA, ERROR_MOD_NOT_FOUND);
-  fails(&sys::Calls::GetProcAddress, ERROR_PROC_NOT_FOUND);
-  releaseFails(&sys::Calls::FreeLibrary, ERROR_INVALID_HANDLE);
-  fails(&sys::Calls::CreateToolhelp32Snapshot, ERROR_BAD_LENGTH, kInvalid);
-  fails(&sys::Calls::OpenProcessToken, ERROR_ACCESS_DENIED);
-  fails(&sys::Calls::DuplicateTokenEx, ERROR_BAD_IMPERSONATION_LEVEL);
-  fails(&sys::Calls::WTSGetActiveConsoleSessionId, ERROR_NO_SUCH_LOGON_SESSION, 0xFFFFFFFF);
-  fails(&sys::Calls::SetTokenInformation, ERROR_PRIVILEGE_NOT_HELD);
-  fails(&sys::Calls::CreateEnvironmentBlock, ERROR_NO_TOKEN);
-  releaseFails(&sys::Calls::DestroyEnvironmentBlock, ERROR_INVALID_PARAMETER);
-  fails(&sys::Calls::CreateProcessAsUserA, ERROR_FILE_NOT_FOUND);
-  fails(&sys::Calls::OpenSCManagerA, RPC_S_SERVER_UNAVAILABLE);
-  fails(&sys::Calls::OpenServiceA, ERROR_SERVICE_DOES_NOT_EXIST);
-  fails(&sys::Calls::QueryServiceStatus, ERROR_INVALID_HANDLE);
-  releaseFails(&sys::Calls::CloseServiceHandle, ERROR_INVALID_HANDLE);
-  fails(&sys::Calls::StartServiceCtrlDispatcherA, ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
-  fails(&sys::Calls::CreateServiceA, ERROR_SERVICE_EXISTS);
-  fails(&sys::Calls::ChangeServiceConfig2A, ERROR_SERVICE_MARKED_FOR_DELETE);
-  fails(&sys::Calls::StartServiceA, ERROR_SERVICE_ALREADY_RUNNING);
-  fails(&sys::Calls::ControlService, ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
-  fails(&sys::Calls::RegisterServiceCtrlHandlerExA, ERROR_SERVICE_DOES_NOT_EXIST);
-  fails(&sys::Calls::SetServiceStatus, ERROR_INVALID_DATA);
-  fails(&sys::Calls::RegisterDeviceNotificationA, ERROR_INVALID_DATA);
-  fails(&sys::Calls::MessageBoxA, ERROR_NOT_ENOUGH_MEMORY);
-  fails(&sys::Calls::MessageBoxW, ERROR_NOT_ENOUGH_MEMORY);
-  fails(&sys::Calls::ChangeServiceConfig2W, ERROR_SERVICE_MARKED_FOR_DELETE);
-  fails(&sys::Calls::SetTimer, ERROR_NOT_ENOUGH_QUOTA);
-  releaseFails(&sys::Calls::KillTimer, ERROR_INVALID_PARAMETER);
-  fails(&sys::Calls::SetEvent, ERROR_INVALID_HANDLE);
-  fails(&sys::Calls::WaitForMultipleObjects, ERROR_INVALID_HANDLE, WAIT_FAILED);
-  fails(&sys::Calls::PostThreadMessageA, ERROR_NOT_ENOUGH_QUOTA);
-  fails(&sys::Calls::GetMessageA, ERROR_INVALID_WINDOW_HANDLE, static_cast<std::uintptr_t>(-1));
-  // Not ERROR_NO_MORE_FILES: that is the walk's real end, which a snapshot (a fixed copy) only gives
-  // there.
-  fails(&sys::Calls::Process32First, ERROR_BAD_LENGTH);
-  fails(&sys::Calls::Process32Next, ERROR_BAD_LENGTH);
-  fails(&sys::Calls::TerminateProcess, ERROR_ACCESS_DENIED);
-  fails(&sys::Calls::SetDefaultDllDirectories, ERROR_INVALID_PARAMETER);
-  fails(&sys::Calls::GetStdHandle, ERROR_INVALID_HANDLE, kInvalid);
-  fails(&sys::Calls::AttachConsole, ERROR_INVALID_HANDLE);
-  fails(&sys::Calls::QueryServiceStatusEx, ERROR_INVALID_HANDLE);
-  fails(&sys::Calls::ChangeServiceConfigA, ERROR_SERVICE_MARKED_FOR_DELETE);
-  fails(&sys::Calls::QueryServiceConfigA, ERROR_INSUFFICIENT_BUFFER);
-  fails(&sys::Calls::DeleteService, ERROR_SERVICE_MARKED_FOR_DELETE);
-  fails(&sys::Calls::WTSQueryUserToken, ERROR_NO_TOKEN);
-  fails(&sys::Calls::CreateFileA, ERROR_SHARING_VIOLATION, kInvalid);
-  fails(&sys::Calls::WriteFile, ERROR_NO_DATA);
-  fails(&sys::Calls::ReadFile, ERROR_LOCK_VIOLATION);
-  fails(&sys::Calls::OpenProcess, ERROR_INVALID_PARAMETER);
-  fails(&sys::Calls::QueryFullProcessImageNameA, ERROR_ACCESS_DENIED);
-  // A value that cannot be read comes back empty: the key takes its default.
-  fails(&sys::Calls::GetPrivateProfileStringA, ERROR_FILE_NOT_FOUND);
-  fails(&sys::Calls::RegisterEventSourceA, ERROR_ACCESS_DENIED);
-  fails(&sys::Calls::ReportEventA, ERROR_LOG_FILE_FULL);
-  releaseFails(&sys::Calls::DeregisterEventSource, ERROR_INVALID_HANDLE);
-  // The registry's calls return their error.
-  const auto returnsError = [](auto member, DWORD error, bool release = false) {
-    SetFailure(RowIndex(member), RowFailure{0, error, release, true});
-  };
-  returnsError(&sys::Calls::RegCreateKeyExA, ERROR_ACCESS_DENIED);
-  returnsError(&sys::Calls::RegSetValueExA, ERROR_ACCESS_DENIED);
-  returnsError(&sys::Calls::RegCloseKey, ERROR_INVALID_HANDLE, true);
-  returnsError(&sys::Calls::RegDeleteKeyA, ERROR_ACCESS_DENIED);
-  returnsError(&sys::Calls::RegGetValueA, ERROR_FILE_NOT_FOUND);
-  // The self-test's reads, and the start's look at who may change the files.
-  returnsError(&sys::Calls::GetNamedSecurityInfoA, ERROR_ACCESS_DENIED);
-  fails(&sys::Calls::LookupAccountSidA, ERROR_NONE_MAPPED);
-  fails(&sys::Calls::QueryServiceConfig2A, ERROR_INVALID_LEVEL);
-  returnsError(&sys::Calls::WinVerifyTrust, static_cast<DWORD>(TRUST_E_NOSIGNATURE));
-  fails(&sys::Calls::WTSQuerySessionInformationA, ERROR_ACCESS_DENIED);
-}
-
-// Access denied, not enough memory, invalid handle, and the row's own typical error.
+// Access denied, not enough memory, invalid handle, and the row's own typical error (the table's list
+// of platform calls gives it).
 std::vector<DWORD> ErrorsFor(std::size_t row) {
   std::vector<DWORD> errors = {ERROR_ACCESS_DENIED, ERROR_NOT_ENOUGH_MEMORY, ERROR_INVALID_HANDLE};
   const DWORD typical = Countdown::Failure(row).typicalError;
@@ -1011,7 +923,6 @@ class FaultMatrixBase : public ::testing::Test {
  protected:
   void SetUp() override {
     ::SetUnhandledExceptionFilter(NameTheCrashedRun);
-    DescribeFailures();
     fault::WatchAcquisitionsAndReleases();
   }
   void TearDown() override {
