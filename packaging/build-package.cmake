@@ -221,7 +221,7 @@ if(ARCH STREQUAL "x64")
   set(system_folder System64Folder)
 endif()
 set(first_installation "$Service=3 AND NOT Installed AND NOT WIX_UPGRADE_DETECTED")
-set(sequence 4001)
+set(sequence 4002)
 foreach(action
     "RestorePreviousServiceOnRollback|${first_installation} AND PREVIOUSSERVICEEXE|\"[PREVIOUSSERVICEEXE]\" /install /quiet"
     "RemoveEventSourceOnRollback|${first_installation} AND NOT SERVICEREGISTERED|\"[${system_folder}]reg.exe\" delete \"HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\MarrowbankServer\" /f"
@@ -249,6 +249,24 @@ list(APPEND queries
   # What the step set aside (*.cancelled in the folder), deleted with the folder's files on removal (2)
   # (wixl writes the table, empty, but not its RemoveFile element).
   "INSERT INTO `RemoveFile` (`FileKey`, `Component_`, `FileName`, `DirProperty`, `InstallMode`) VALUES ('CancelledRenames', 'Service', '*.cancelled', 'INSTALLDIR', 2)")
+# The package's properties, written into the mode file (why and how: packaging/MarrowbankServer.wxs):
+# one IniFile row each (addLine, 0: creates the key or replaces its value) in a component installed
+# only when the property is given, permanent (16) and transitive (64). RemoveIniValues and
+# WriteIniValues at their standard places, WriteIniValues moved to right after InstallFiles, before
+# the service is registered and started.
+math(EXPR mode_property_attributes "16 + 64 + ${component_64bit}")
+list(APPEND queries
+  "CREATE TABLE `IniFile` (`IniFile` CHAR(72) NOT NULL, `FileName` CHAR(255) NOT NULL LOCALIZABLE, `DirProperty` CHAR(72), `Section` CHAR(96) NOT NULL LOCALIZABLE, `Key` CHAR(128) NOT NULL LOCALIZABLE, `Value` CHAR(255) NOT NULL LOCALIZABLE, `Action` INT NOT NULL, `Component_` CHAR(72) NOT NULL PRIMARY KEY `IniFile`)"
+  "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('RemoveIniValues', 3100)"
+  "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('WriteIniValues', 4001)")
+foreach(pair AutoBack|AUTOBACK PollSeconds|POLLSECONDS LaunchAtLogon|LAUNCHATLOGON LaunchAs|LAUNCHAS)
+  string(REPLACE "|" ";" pair "${pair}")
+  list(GET pair 0 key)
+  list(GET pair 1 property)
+  list(APPEND queries
+    "INSERT INTO `IniFile` (`IniFile`, `FileName`, `DirProperty`, `Section`, `Key`, `Value`, `Action`, `Component_`) VALUES ('Mode${key}', 'ModeConfig.ini', 'LANGUAGEDIR', 'Fields', '${key}', '[${property}]', 0, 'Mode${key}')"
+    "UPDATE `Component` SET `Condition` = '${property} <> \"\"', `Attributes` = ${mode_property_attributes} WHERE `Component` = 'Mode${key}'")
+endforeach()
 # PREVIOUSSERVICEEXE: the registered image path read as a file's path (msidbLocatorTypeFileName, 1),
 # set when that file, MarrowbankServer.exe, exists.
 list(APPEND queries
@@ -292,6 +310,14 @@ execute_process(COMMAND "${MSIBUILD}" "${partial}" -q "INSERT INTO `MsiLockPermi
                 RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "MSI package: msibuild failed (${result}) writing INSTALLDIR's access list")
+endif()
+# The properties pass from the client to the installation's server side also in an installation a
+# user who is not an administrator runs elevated (wixl writes the upgrade's two; the semicolons would
+# split the list above).
+execute_process(COMMAND "${MSIBUILD}" "${partial}" -q "UPDATE `Property` SET `Value` = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;AUTOBACK;POLLSECONDS;LAUNCHATLOGON;LAUNCHAS' WHERE `Property` = 'SecureCustomProperties'"
+                RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "MSI package: msibuild failed (${result}) writing SecureCustomProperties")
 endif()
 if(ARCH STREQUAL "x64")
   set(template "x64;1033")

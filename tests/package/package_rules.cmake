@@ -44,6 +44,10 @@ function(revision package out)
 endfunction()
 
 set(version4 "${VERSION}.0")
+set(bit64 0)  # msidbComponentAttributes64bit, on the 64-bit package's components
+if(ARCH STREQUAL "x64")
+  set(bit64 256)
+endif()
 set(next_version4 "${NEXT_VERSION}.0")
 
 foreach(case "${PACKAGE}|${version4}" "${PLAIN_PACKAGE}|${version4}" "${UPGRADE}|${next_version4}")
@@ -121,24 +125,26 @@ foreach(case "${PACKAGE}|${version4}" "${PLAIN_PACKAGE}|${version4}" "${UPGRADE}
   set(first "$Service=3 AND NOT Installed AND NOT WIX_UPGRADE_DETECTED")
   rows("${package}" InstallExecuteSequence sequence)
   list(FILTER sequence INCLUDE REGEX
-       "^(RestartServiceOnRollback|ReregisterServiceOnRollback|StopServiceProcess|StopServices|DeleteServices|RemoveRegistryValues|RemoveFiles|InstallFiles|RestorePreviousServiceOnRollback|StopServiceOnRollback|DeleteServiceOnRollback|RemoveEventSourceOnRollback|RegisterService|FailAtEnd|InstallFinalize|RemoveExistingProducts|AppSearch|CancelQueuedRenames|RestoreQueuedRenamesOnRollback)\\|")
+       "^(RestartServiceOnRollback|ReregisterServiceOnRollback|StopServiceProcess|StopServices|DeleteServices|RemoveRegistryValues|RemoveFiles|InstallFiles|RemoveIniValues|WriteIniValues|RestorePreviousServiceOnRollback|StopServiceOnRollback|DeleteServiceOnRollback|RemoveEventSourceOnRollback|RegisterService|FailAtEnd|InstallFinalize|RemoveExistingProducts|AppSearch|CancelQueuedRenames|RestoreQueuedRenamesOnRollback)\\|")
   set(expected
     "AppSearch||50"
     "DeleteServices|VersionNT|2000"
     "InstallFiles||4000"
     "InstallFinalize||6600"
-    "RegisterService|$Service=3|4005"
+    "RegisterService|$Service=3|4006"
     "RemoveExistingProducts||6601"
     "RemoveFiles||3500"
     "RemoveRegistryValues||2600"
+    "RemoveIniValues||3100"
+    "WriteIniValues||4001"
     "ReregisterServiceOnRollback|$Service=2 AND NOT UPGRADINGPRODUCTCODE|1999"
     "RestartServiceOnRollback|$Service=3 AND (Installed OR WIX_UPGRADE_DETECTED)|1894"
     "StopServiceProcess|(Installed OR WIX_UPGRADE_DETECTED) AND NOT UPGRADINGPRODUCTCODE AND ($Service=2 OR $Service=3)|1895"
     "StopServices|VersionNT|1900"
-    "RestorePreviousServiceOnRollback|${first} AND PREVIOUSSERVICEEXE|4001"
-    "RemoveEventSourceOnRollback|${first} AND NOT SERVICEREGISTERED|4002"
-    "DeleteServiceOnRollback|${first} AND NOT SERVICEREGISTERED|4003"
-    "StopServiceOnRollback|$Service=3 AND (Installed OR WIX_UPGRADE_DETECTED OR NOT PREVIOUSSERVICEEXE)|4004"
+    "RestorePreviousServiceOnRollback|${first} AND PREVIOUSSERVICEEXE|4002"
+    "RemoveEventSourceOnRollback|${first} AND NOT SERVICEREGISTERED|4003"
+    "DeleteServiceOnRollback|${first} AND NOT SERVICEREGISTERED|4004"
+    "StopServiceOnRollback|$Service=3 AND (Installed OR WIX_UPGRADE_DETECTED OR NOT PREVIOUSSERVICEEXE)|4005"
     "RestoreQueuedRenamesOnRollback|$Service=2 AND NOT UPGRADINGPRODUCTCODE|3498"
     "CancelQueuedRenames|$Service=2 AND NOT UPGRADINGPRODUCTCODE|3499")
   if(NOT package STREQUAL PLAIN_PACKAGE)
@@ -158,7 +164,8 @@ foreach(case "${PACKAGE}|${version4}" "${PLAIN_PACKAGE}|${version4}" "${UPGRADE}
       "RestartServiceOnRollback>StopServiceProcess"
       "ReregisterServiceOnRollback>DeleteServices"
       "RestorePreviousServiceOnRollback,RemoveEventSourceOnRollback,DeleteServiceOnRollback,StopServiceOnRollback>RegisterService"
-      "InstallFiles>RestorePreviousServiceOnRollback"
+      # The package properties' lines are in the mode file before the service starts.
+      "InstallFiles,WriteIniValues>RestorePreviousServiceOnRollback"
       # The queue is edited right before the files go, so that what it set aside goes with them.
       "RestoreQueuedRenamesOnRollback,CancelQueuedRenames>RemoveFiles")
     string(REPLACE ">" ";" pair "${pair}")
@@ -188,6 +195,35 @@ foreach(case "${PACKAGE}|${version4}" "${PLAIN_PACKAGE}|${version4}" "${UPGRADE}
   string(TOUPPER "${registry}" registry_upper)
   string(TOUPPER "${expected}" expected_upper)
   expect(registry_upper "${expected_upper}" "${name}: Registry (letter case aside)")
+  # The package's properties: each one's line in the mode file's section [Fields] (addLine, 0), in a
+  # component of its own that is installed only when the property is given, permanent (16: the older
+  # product's removal in an upgrade leaves the line) and transitive (64: a repair without the property
+  # writes nothing), with no key path of its own (the folder); the properties reach the server side.
+  rows("${package}" IniFile ini)
+  set(expected "")
+  set(components "")
+  math(EXPR mode_property_attributes "16 + 64 + ${bit64}")
+  foreach(pair AutoBack|AUTOBACK LaunchAs|LAUNCHAS LaunchAtLogon|LAUNCHATLOGON PollSeconds|POLLSECONDS)
+    string(REPLACE "|" ";" pair "${pair}")
+    list(GET pair 0 key)
+    list(GET pair 1 property)
+    list(APPEND expected "Mode${key}|ModeConfig.ini|LANGUAGEDIR|Fields|${key}|[${property}]|0|Mode${key}")
+    list(APPEND components "Mode${key}|LANGUAGEDIR|${mode_property_attributes}|${property} <> \"\"|")
+  endforeach()
+  list(SORT expected)
+  expect(ini "${expected}" "${name}: IniFile")
+  rows("${package}" Component component_rows)
+  list(FILTER component_rows INCLUDE REGEX "^Mode[A-Za-z]+\\|")
+  list(FILTER component_rows EXCLUDE REGEX "^ModeConfig\\|")
+  list(TRANSFORM component_rows REPLACE "^([^|]*)\\|[^|]*\\|(.*)$" "\\1|\\2")
+  list(SORT components)
+  expect(component_rows "${components}" "${name}: the package properties' components")
+  # (Read whole, its semicolons compared as commas, as the access list above.)
+  execute_process(COMMAND "${MSIINFO}" export "${package}" Property OUTPUT_VARIABLE properties)
+  string(REGEX MATCH "\nSecureCustomProperties\t([^\r\n]*)" _ "${properties}")
+  string(REPLACE ";" "," secure "${CMAKE_MATCH_1}")
+  expect(secure "WIX_DOWNGRADE_DETECTED,WIX_UPGRADE_DETECTED,AUTOBACK,POLLSECONDS,LAUNCHATLOGON,LAUNCHAS"
+         "${name}: SecureCustomProperties")
   # What the queue's step set aside in the folder goes with the folder's files on removal (2); the
   # step itself comes from the package, not from the installed files.
   rows("${package}" RemoveFile remove_files)

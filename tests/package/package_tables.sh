@@ -19,8 +19,12 @@ got=$(msiinfo suminfo "$package" | tr -d '\r' | sed -n 's/^Template: //p')
   fail "install folder row '$(row Directory INSTALLDIR)', expected under $program_files"
 while IFS=$'\t' read -r component _ _ attributes _; do
   want=$bit64
-  [ "$component" = ModeConfig ] && want=$((bit64 + 128))  # never overwritten: an administrator's edit stays
+  case "$component" in
+    ModeConfig) want=$((bit64 + 128)) ;;  # never overwritten: an administrator's edit stays
+    # A package property's line in the mode file: permanent and transitive (package_rules.cmake).
+    ModeAutoBack|ModePollSeconds|ModeLaunchAtLogon|ModeLaunchAs) want=$((bit64 + 16 + 64)) ;;
+  esac
   [ "$attributes" = "$want" ] || fail "component $component has attributes $attributes, expected $want"
 done < <(table Component)
-[ "$(table Component | wc -l)" -eq 5 ] || fail "$(table Component | wc -l) components, expected 5"
+[ "$(table Component | wc -l)" -eq 9 ] || fail "$(table Component | wc -l) components, expected 9"
 echo "package tables of $(basename "$package") are those of an $arch package"

@@ -3,7 +3,8 @@
 # a first installation that fails at its last step, install, a repair that fails at its last step, a
 # simulated disk starting the desktop program, the switches on the installed service, upgrade to a
 # higher version with an edited mode file, removal, a second removal; then a feature removal, a
-# removal with the executable deleted, another package of the same version, a folder of one's own, and
+# removal with the executable deleted, another package of the same version, a folder of one's own, the
+# package's properties written into the mode file (and kept by an upgrade), and
 # a removal before the restart that an upgrade with a file in use asked for (first without the removal's
 # step for the restart's queue, which shows the fault, then with it).
 #   package_test.sh RUN_DIR PACKAGE UPGRADE_PACKAGE UPGRADE_EXE UPGRADE_VERSION KEEPER_EXE PROCLIST_EXE
@@ -292,6 +293,35 @@ expect_code 0 msiexec /i "$package" "INSTALLDIR=$own_win" /qn
 [ -f "$own_dir/MarrowbankServer.exe" ] || fail "nothing installed into $own_win"
 expect_code 0 msiexec /x "$package" /qn
 nothing_left "after removing the installation in $own_win" "$own_dir"
+
+step "package properties write the mode file; an upgrade keeps those lines and writes a property it is given"
+mode_file="$install_dir/language/ModeConfig.ini"
+# KEY=VALUE...: each key's value in the mode file's section [Fields].
+expect_mode() {
+  local what=$1 pair key got; shift
+  for pair in "$@"; do
+    key=${pair%%=*}
+    got=$(tr -d '\r' <"$mode_file" |
+          awk -v k="$key" '/^\[/ { s = ($0 == "[Fields]") } s && index($0, k "=") == 1 { print substr($0, length(k) + 2) }')
+    [ "$got" = "${pair#*=}" ] || fail "$what: $key='$got' in the mode file, expected '${pair#*=}':
+$(cat "$mode_file")"
+  done
+  # Everything else of the shipped file (its section and comments) stays as it was.
+  [ "$(tr -d '\r' <"$mode_file" | grep -v '^[A-Za-z]*=')" = "$(tr -d '\r' <"$default_mode_file" | grep -v '^[A-Za-z]*=')" ] ||
+    fail "$what: the mode file's other lines changed:
+$(cat "$mode_file")"
+}
+expect_code 0 msiexec /i "$package" AUTOBACK=0 POLLSECONDS=5 LAUNCHATLOGON=1 LAUNCHAS=user /qn
+[ "$(state)" = RUNNING ] || fail "service state after the installation with properties: '$(state)'"
+expect_mode "after the installation with properties" AutoBack=0 PollSeconds=5 LaunchAtLogon=1 LaunchAs=user
+expect_code 0 msiexec /i "$upgrade" POLLSECONDS=7 /qn
+[ "$(state)" = RUNNING ] || fail "service state after the upgrade given POLLSECONDS=7: '$(state)'"
+expect_mode "after the upgrade given POLLSECONDS=7" AutoBack=0 PollSeconds=7 LaunchAtLogon=1 LaunchAs=user
+# The polling service called the stand-in SDK, whose call log is no part of the installation.
+expect_code 0 "$exe_win" /stop /quiet
+rm -f "$install_dir/t3fp-calls.log"
+expect_code 0 msiexec /x "$upgrade" /qn
+nothing_left "after removing the installation with properties"
 
 # The restart's queue, one string a line (reg shows the strings of a REG_MULTI_SZ joined by \0).
 queue() { wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations \
