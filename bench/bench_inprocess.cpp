@@ -39,17 +39,16 @@
 #include "service/service_host.h"
 #include "service/service_main.h"
 #include "service/worker.h"
+#include "footprint.h"
+#include "json_writer.h"
+#include "services.h"
 #include "standins/t3fp_sim/t3fp_sim_control.h"
-#include "tests/support/test_support.h"
-#include "tests/tools/footprint.h"
-#include "tests/tools/services.h"
+#include "test_support.h"
 
 namespace {
 
 using tools::NowMs;
 
-constexpr DWORD kPauseMs = 1000;         // the arrival response's pause between listing attempts
-constexpr int kListingAttempts = 20;     // and its number of attempts
 constexpr int kTimerChecks = 10000;
 constexpr int kArrivals = 1000;
 constexpr int kBatch = 50;
@@ -161,9 +160,9 @@ void EndProcess(DWORD pid) {
 
 void Arrive() { ServiceControlHandler(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEARRIVAL, nullptr, nullptr); }
 
-std::string FootprintJson(const tools::Footprint& f) {
-  return "{\"private_bytes\": " + std::to_string(f.privateBytes) + ", \"handles\": " + std::to_string(f.handles) +
-         ", \"threads\": " + std::to_string(f.threads) + "}";
+void WriteFootprint(test_support::JsonWriter& json, const tools::Footprint& f) {
+  json.BeginObject().Key("private_bytes").Integer(static_cast<long long>(f.privateBytes));
+  json.Key("handles").Integer(f.handles).Key("threads").Integer(f.threads).EndObject();
 }
 
 // Holds the worker at the start of the next timer message posted after `more` messages.
@@ -463,10 +462,7 @@ int main(int argc, char** argv) {
   Overrides overrides;
   Load("");
 
-  auto* host = new ServiceHost{};
-  host->displayName = kServiceName;
-  host->serviceName = kServiceName;
-  g_serviceHost = host;
+  PublishServiceHost();
   sys::UniqueHandle serviceMain(CreateThread(nullptr, 0, RunServiceMain, nullptr, 0, nullptr));
   while (g_lastState != SERVICE_RUNNING) Await(g_reported);
   const DWORD worker = OpenMailboxThread();
@@ -529,32 +525,65 @@ int main(int argc, char** argv) {
   std::printf("  straight line: total %.3g + %.3g us/position (R2 %.4f); ours %.3g + %.3g us/position (R2 %.4f)\n\n",
               intercept, slope, fit, ownIntercept, ownSlope, ownFit);
 
-  std::string json = "{\"footprint\": {\"after_start\": " + FootprintJson(footprint.start) +
-                     ", \"after_first_100_timer_checks\": " + FootprintJson(footprint.firstBatch) +
-                     ", \"after_10000_timer_checks\": " + FootprintJson(footprint.timers) +
-                     ", \"after_1000_arrivals\": " + FootprintJson(footprint.arrivals) +
-                     ", \"kept_open_by_first_checks\": \"" + footprint.openedOnce + "\"}";
-  json += ", \"arrival_to_launch\": {\"ours_ms\": " + bench::Json(arrival.ours) +
-          ", \"limit_ms\": " + bench::Json(arrival.limit) + ", \"sdk_ms\": " + bench::Json(arrival.sdk) +
-          ", \"bare_create_ms\": " + bench::Json(arrival.bare) + ", \"ratio\": " + bench::Number(arrivalRatio) +
-          ", \"running_check_ms\": " + bench::Json(arrival.runningCheck) +
-          ", \"mode_file_ms\": " + bench::Json(arrival.modeFile) +
-          ", \"launcher_steps_ms\": " + bench::Json(arrival.launcherSteps) + "}";
-  json += ", \"handler_occupancy_us\": {\"family\": " + bench::Json(occupancy.family) +
-          ", \"never_listing\": " + bench::Json(occupancy.neverListing) +
-          ", \"on_dispatcher_thread_family_ms\": " + bench::Json(arrival.direct) +
-          ", \"on_dispatcher_thread_never_listing_ms\": " + bench::Json(occupancy.directNeverListing) + "}";
-  json += ", \"timer_check_us\": [";
-  for (size_t i = 0; i < timer.size(); ++i) {
-    json += std::string(i ? ", " : "") + "{\"positions\": " + std::to_string(timer[i].positions) +
-            ", \"total\": " + bench::Json(timer[i].total) + ", \"sdk\": " + bench::Json(timer[i].sdk) +
-            ", \"own\": " + bench::Json(timer[i].own) + "}";
+  test_support::JsonWriter json;
+  json.BeginObject().Key("footprint").BeginObject();
+  json.Key("after_start");
+  WriteFootprint(json, footprint.start);
+  json.Key("after_first_100_timer_checks");
+  WriteFootprint(json, footprint.firstBatch);
+  json.Key("after_10000_timer_checks");
+  WriteFootprint(json, footprint.timers);
+  json.Key("after_1000_arrivals");
+  WriteFootprint(json, footprint.arrivals);
+  json.Key("kept_open_by_first_checks").String(footprint.openedOnce).EndObject();
+
+  const std::pair<const char*, const bench::Summary*> arrivalRows[] = {
+      {"ours_ms", &arrival.ours}, {"limit_ms", &arrival.limit}, {"sdk_ms", &arrival.sdk},
+      {"bare_create_ms", &arrival.bare}};
+  json.Key("arrival_to_launch").BeginObject();
+  for (const auto& row : arrivalRows) {
+    json.Key(row.first);
+    bench::Write(json, *row.second);
   }
-  json += "], \"timer_line\": {\"us_per_position\": " + bench::Number(slope) + ", \"intercept_us\": " +
-          bench::Number(intercept) + ", \"r2\": " + bench::Number(fit) +
-          ", \"own_us_per_position\": " + bench::Number(ownSlope) + ", \"own_intercept_us\": " +
-          bench::Number(ownIntercept) + ", \"own_r2\": " + bench::Number(ownFit) + "}}";
-  if (!test_support::WriteText(jsonPath, json)) {
+  json.Key("ratio").Number(arrivalRatio);
+  const std::pair<const char*, const bench::Summary*> pieceRows[] = {{"running_check_ms", &arrival.runningCheck},
+                                                                      {"mode_file_ms", &arrival.modeFile},
+                                                                      {"launcher_steps_ms", &arrival.launcherSteps}};
+  for (const auto& row : pieceRows) {
+    json.Key(row.first);
+    bench::Write(json, *row.second);
+  }
+  json.EndObject();
+
+  const std::pair<const char*, const bench::Summary*> occupancyRows[] = {
+      {"family", &occupancy.family},
+      {"never_listing", &occupancy.neverListing},
+      {"on_dispatcher_thread_family_ms", &arrival.direct},
+      {"on_dispatcher_thread_never_listing_ms", &occupancy.directNeverListing}};
+  json.Key("handler_occupancy_us").BeginObject();
+  for (const auto& row : occupancyRows) {
+    json.Key(row.first);
+    bench::Write(json, *row.second);
+  }
+  json.EndObject();
+
+  json.Key("timer_check_us").BeginArray();
+  for (const TimerFigures& f : timer) {
+    json.BeginObject().Key("positions").Integer(f.positions);
+    json.Key("total");
+    bench::Write(json, f.total);
+    json.Key("sdk");
+    bench::Write(json, f.sdk);
+    json.Key("own");
+    bench::Write(json, f.own);
+    json.EndObject();
+  }
+  json.EndArray();
+  json.Key("timer_line").BeginObject().Key("us_per_position").Number(slope).Key("intercept_us").Number(intercept);
+  json.Key("r2").Number(fit).Key("own_us_per_position").Number(ownSlope);
+  json.Key("own_intercept_us").Number(ownIntercept).Key("own_r2").Number(ownFit).EndObject();
+  json.EndObject();
+  if (!test_support::WriteText(jsonPath, json.Text())) {
     std::fprintf(stderr, "cannot write %s\n", jsonPath.c_str());
     return 1;
   }

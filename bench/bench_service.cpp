@@ -19,8 +19,9 @@
 #include <vector>
 
 #include "bench/stats.h"
-#include "tests/support/test_support.h"
-#include "tests/tools/services.h"
+#include "json_writer.h"
+#include "services.h"
+#include "test_support.h"
 
 namespace {
 
@@ -127,19 +128,30 @@ int Measure(int cycles, const std::string& jsonPath) {
   std::printf("  stop ratio  product/reference %.2f, per round %.2f (%.2f-%.2f); target at most 1.2\n\n", stopRatio,
               stopRoundRatio.median, stopRoundRatio.q1, stopRoundRatio.q3);
 
-  std::string json = "{\"cycles\": " + std::to_string(cycles) + ", \"start_ratio\": " + bench::Number(startRatio) +
-                     ", \"stop_ratio\": " + bench::Number(stopRatio) +
-                     ", \"start_ratio_per_round\": " + bench::Json(startRoundRatio) +
-                     ", \"stop_ratio_per_round\": " + bench::Json(stopRoundRatio) + ", \"variants\": [";
+  test_support::JsonWriter json;
+  json.BeginObject().Key("cycles").Integer(cycles).Key("start_ratio").Number(startRatio);
+  json.Key("stop_ratio").Number(stopRatio).Key("start_ratio_per_round");
+  bench::Write(json, startRoundRatio);
+  json.Key("stop_ratio_per_round");
+  bench::Write(json, stopRoundRatio);
+  json.Key("variants").BeginArray();
   for (size_t i = 0; i < count; ++i) {
-    json += std::string(i ? ", " : "") + "{\"service\": \"" + kVariants[i].service + "\", \"what\": \"" +
-            kVariants[i].what + "\", \"start_ms\": " + bench::Json(start[i]) +
-            ", \"stop_ms\": " + bench::Json(stop[i]) +
-            (i == 1 ? std::string() : ", \"start_share_ms\": " + bench::Json(startShare[i]) +
-                                          ", \"stop_share_ms\": " + bench::Json(stopShare[i])) + "}";
+    json.BeginObject().Key("service").String(kVariants[i].service).Key("what").String(kVariants[i].what);
+    json.Key("start_ms");
+    bench::Write(json, start[i]);
+    json.Key("stop_ms");
+    bench::Write(json, stop[i]);
+    // Step 0 has no step above it, so no share.
+    if (i != 1) {
+      json.Key("start_share_ms");
+      bench::Write(json, startShare[i]);
+      json.Key("stop_share_ms");
+      bench::Write(json, stopShare[i]);
+    }
+    json.EndObject();
   }
-  json += "]}";
-  if (!test_support::WriteText(jsonPath, json)) {
+  json.EndArray().EndObject();
+  if (!test_support::WriteText(jsonPath, json.Text())) {
     std::fprintf(stderr, "cannot write %s\n", jsonPath.c_str());
     return 1;
   }

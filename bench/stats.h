@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "json_writer.h"
+
 namespace bench {
 
 struct Summary {
@@ -39,9 +41,10 @@ inline std::string Number(double value) {
   return text;
 }
 
-inline std::string Json(const Summary& s) {
-  return "{\"median\": " + Number(s.median) + ", \"q1\": " + Number(s.q1) + ", \"q3\": " + Number(s.q3) +
-         ", \"min\": " + Number(s.min) + ", \"max\": " + Number(s.max) + ", \"n\": " + std::to_string(s.n) + "}";
+// {"median": .., "q1": .., "q3": .., "min": .., "max": .., "n": ..}
+inline void Write(test_support::JsonWriter& json, const Summary& s) {
+  json.BeginObject().Key("median").Number(s.median).Key("q1").Number(s.q1).Key("q3").Number(s.q3);
+  json.Key("min").Number(s.min).Key("max").Number(s.max).Key("n").Integer(static_cast<long long>(s.n)).EndObject();
 }
 
 // "median (q1-q3)" for the table.

@@ -38,7 +38,7 @@ DeviceManager& DeviceManager::Instance() {
   if (manager == nullptr) {
     manager = new DeviceManager();
     bool loadedHere = false;
-    manager->bridgeModule = BridgeApi::Bind(&loadedHere);
+    manager->bridgeModule_ = BridgeApi::Bind(&loadedHere);
     manager->ownsBridge_ = loadedHere;
     g_instance.store(manager, std::memory_order_release);
   }
@@ -53,9 +53,9 @@ void DeviceManager::Teardown() {
     // Let an operation in flight on another thread finish first.
     std::lock_guard<std::recursive_mutex> hold(manager->mutex_);
     // A module that was already loaded when the binding found it carries no reference of ours.
-    if (manager->bridgeModule != nullptr && manager->ownsBridge_) {
+    if (manager->bridgeModule_ != nullptr && manager->ownsBridge_) {
       BridgeApi::Table().Clear();
-      sys::calls().FreeLibrary(manager->bridgeModule);
+      sys::calls().FreeLibrary(manager->bridgeModule_);
     }
     g_instance.store(nullptr, std::memory_order_release);
   }
@@ -72,7 +72,7 @@ bool DeviceManager::MatchRecord(_accessory_type accessory, const _deviceRecord& 
   CopyBounded(devicePath, record.devicePath);
   CopyBounded(infoPath, record.infoPath);
 
-  vsInitFP(accessory, devicePath, static_cast<way_crypt>(2), static_cast<sdk_work_mode>(0));
+  vsInitFP(accessory, devicePath, kInitCryptWay, kInitWorkMode);
 
   // Both records start cleared, so a call that leaves one unfilled never shows another record's data.
   _device_base_infomation base{};
@@ -98,24 +98,24 @@ bool DeviceManager::MatchRecord(_accessory_type accessory, const _deviceRecord& 
   if (vendor[std::strspn(vendor, " ")] == '\0') takeIdsFromInfo();
   if (std::strstr(model, "DISK") != nullptr) takeIdsFromInfo();
 
-  if (IsKnownVendorId(vendor) != 1) return false;
+  if (IsKnownVendorId(vendor) != kVendorKnown) return false;
   bool matched = true;
-  if (ClassifyModelId(model) == 4) {
-    if (accessory == 0) return false;
-    uint16_t zero = 0;
-    vsConfigureDevice(devicePath, _configerDevice{4, &zero});
-    if (record.kind != 2) {
+  if (ClassifyModelId(model) == kModelInSet) {
+    if (accessory == kAccessoryNone) return false;
+    uint16_t value = kConfigureValue;
+    vsConfigureDevice(devicePath, _configerDevice{kConfigureCode, &value});
+    if (record.kind != kModelSetRecordKind) {
       matched = false;
-    } else if (accessory != 12) {
+    } else if (accessory != kAccessoryWithoutValueCheck) {
       // The value is always this record's own: fetch it when neither step above did.
       if (!haveInfo) fetchInfo();
-      matched = info.value272 != 0 && info.value272 != 3;
+      matched = info.value272 != kValueNone && info.value272 != kValueRefused;
     }
   }
   if (matched) {
-    std::memcpy(modelId, model, sizeof modelId);
-    std::memcpy(vendorId, vendor, sizeof vendorId);
-    std::memcpy(lastMatchedPath, devicePath, sizeof lastMatchedPath);
+    std::memcpy(modelId_, model, sizeof modelId_);
+    std::memcpy(vendorId_, vendor, sizeof vendorId_);
+    std::memcpy(lastMatchedPath_, devicePath, sizeof lastMatchedPath_);
   }
   return matched;
 }
@@ -135,21 +135,21 @@ int32_t DeviceManager::EnumerateDevices() {
   }
   // The current device follows the device last matched, so that a replaced disk is the one asked
   // about; a pass that matched nothing leaves it alone.
-  if (count > 0) std::memcpy(currentPath, lastMatchedPath, sizeof currentPath);
+  if (count > 0) std::memcpy(currentPath_, lastMatchedPath_, sizeof currentPath_);
   return count;
 }
 
 int32_t DeviceManager::ListDevices(DeviceList& list) {
   auto hold = Hold();
-  deviceCount = EnumerateDevices();
-  if (deviceCount == 0) {
+  deviceCount_ = EnumerateDevices();
+  if (deviceCount_ == 0) {
     list.clear();
     return 0;
   }
-  for (int32_t i = 0; i < deviceCount; ++i) {
+  for (int32_t i = 0; i < deviceCount_; ++i) {
     auto entry = std::make_unique<DeviceEntry>();
     entry->index = 0;
-    std::memcpy(entry->devicePath, currentPath, sizeof entry->devicePath);
+    std::memcpy(entry->devicePath, currentPath_, sizeof entry->devicePath);
     list.push_back(std::move(entry));
   }
   return 1;
@@ -157,19 +157,19 @@ int32_t DeviceManager::ListDevices(DeviceList& list) {
 
 EncryptionState DeviceManager::QueryEncryptionState(int32_t /*index*/) {
   auto hold = Hold();
-  if (IsKnownVendorId(vendorId) != 1) return -1;
-  if (ClassifyModelId(modelId) != 4) return 1;
-  signed char state = 0;
-  vsGetEncryptState(currentPath, state);
+  if (IsKnownVendorId(vendorId_) != kVendorKnown) return EncryptionState::kUnknown;
+  if (ClassifyModelId(modelId_) != kModelInSet) return EncryptionState::kPlain;
+  signed char state = kSdkStatePlain;
+  vsGetEncryptState(currentPath_, state);
   switch (state) {
-    case 0:
-      return 1;
-    case 1:
-      return 3;
-    case 2:
-    case 3:
-      return 2;
+    case kSdkStatePlain:
+      return EncryptionState::kPlain;
+    case kSdkStateStartsOnArrival:
+      return EncryptionState::kStartsOnArrival;
+    case kSdkStateOther:
+    case kSdkStateOtherToo:
+      return EncryptionState::kOther;
     default:
-      return -1;
+      return EncryptionState::kUnknown;
   }
 }

@@ -22,8 +22,24 @@ struct DeviceEntry {
 // The caller creates the list and owns it with every entry appended to it.
 using DeviceList = std::vector<std::unique_ptr<DeviceEntry>>;
 
-// -1, 1, 2 or 3.
-using EncryptionState = int32_t;
+// What QueryEncryptionState answers for the current device.
+enum class EncryptionState : int32_t {
+  // Not a disk of the family, or a state the library does not name.
+  kUnknown = -1,
+  // The library's state 0, and every disk of the family outside the model set.
+  kPlain = 1,
+  // The library's states 2 and 3.
+  kOther = 2,
+  // The library's state 1: an arrival starts the desktop program whatever "AutoBack" says.
+  kStartsOnArrival = 3,
+};
+
+// What ClassifyModelId answers.
+constexpr int kModelInSet = 4;
+constexpr int kModelNotInSet = -1;
+// What IsKnownVendorId answers.
+constexpr int kVendorKnown = 1;
+constexpr int kVendorUnknown = 0;
 
 class DeviceManager {
  public:
@@ -41,23 +57,33 @@ class DeviceManager {
   int32_t ListDevices(DeviceList& list);
   EncryptionState QueryEncryptionState(int32_t index);
 
-  HMODULE bridgeModule = nullptr;
-  int32_t deviceCount = 0;
-  char modelId[64] = {};
-  char vendorId[64] = {};
-  char currentPath[64] = {};
-  char lastMatchedPath[64] = {};
+  // The bridge library the binding found or loaded (null when there is none).
+  HMODULE BridgeModule() const { return bridgeModule_; }
+  // The devices the last listing matched.
+  int32_t DeviceCount() const { return deviceCount_; }
+  // The identifiers of the record last matched.
+  const char* ModelId() const { return modelId_; }
+  const char* VendorId() const { return vendorId_; }
+  // The device the state queries ask about: the one last matched by a listing that matched any.
+  const char* CurrentPath() const { return currentPath_; }
+  const char* LastMatchedPath() const { return lastMatchedPath_; }
 
  private:
   DeviceManager() = default;
   bool MatchRecord(_accessory_type accessory, const _deviceRecord& record);
 
-  // Whether bridgeModule holds a reference the binding took, so that teardown frees only that.
+  HMODULE bridgeModule_ = nullptr;
+  int32_t deviceCount_ = 0;
+  char modelId_[64] = {};
+  char vendorId_[64] = {};
+  char currentPath_[64] = {};
+  char lastMatchedPath_[64] = {};
+  // Whether bridgeModule_ holds a reference the binding took, so that teardown frees only that.
   bool ownsBridge_ = false;
   std::recursive_mutex mutex_;
 };
 
-// 4 when the identifier is in the model set, -1 otherwise.
+// kModelInSet when the identifier is in the model set, kModelNotInSet otherwise.
 int ClassifyModelId(const char* identifier);
-// 1 when the identifier is in the vendor set, 0 otherwise.
+// kVendorKnown when the identifier is in the vendor set, kVendorUnknown otherwise.
 int IsKnownVendorId(const char* identifier);

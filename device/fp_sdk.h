@@ -10,6 +10,29 @@ enum _accessory_type : int32_t {};
 enum way_crypt : int32_t {};
 enum sdk_work_mode : int32_t {};
 
+// The values the device manager hands to the library and reads from its records. Their meanings
+// are the library's own; the names say what the manager does with each.
+// vsInitFP's way of encryption and work mode for every record.
+constexpr way_crypt kInitCryptWay = static_cast<way_crypt>(2);
+constexpr sdk_work_mode kInitWorkMode = static_cast<sdk_work_mode>(0);
+// A connect record of accessory type 0 never yields a disk of the model set; one of type 12 yields
+// it without the check of the device information's value.
+constexpr _accessory_type kAccessoryNone = static_cast<_accessory_type>(0);
+constexpr _accessory_type kAccessoryWithoutValueCheck = static_cast<_accessory_type>(12);
+// The only record kind a disk of the model set matches with.
+constexpr int32_t kModelSetRecordKind = 2;
+// The configure code sent to every disk of the model set, with a 16-bit argument of 0.
+constexpr int32_t kConfigureCode = 4;
+constexpr uint16_t kConfigureValue = 0;
+// The device information's values for which a disk of the model set is not taken.
+constexpr int32_t kValueNone = 0;
+constexpr int32_t kValueRefused = 3;
+// What vsGetEncryptState writes; anything else is no state of the library's.
+constexpr signed char kSdkStatePlain = 0;
+constexpr signed char kSdkStateStartsOnArrival = 1;
+constexpr signed char kSdkStateOther = 2;
+constexpr signed char kSdkStateOtherToo = 3;
+
 #pragma pack(push, 1)
 
 // One device record inside a connect record.

@@ -34,6 +34,6 @@ bool Contains(const char* const (&set)[N], const char* identifier) {
 
 }  // namespace
 
-int ClassifyModelId(const char* identifier) { return Contains(kModelSet, identifier) ? 4 : -1; }
+int ClassifyModelId(const char* identifier) { return Contains(kModelSet, identifier) ? kModelInSet : kModelNotInSet; }
 
-int IsKnownVendorId(const char* identifier) { return Contains(kVendorSet, identifier) ? 1 : 0; }
+int IsKnownVendorId(const char* identifier) { return Contains(kVendorSet, identifier) ? kVendorKnown : kVendorUnknown; }

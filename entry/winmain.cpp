@@ -16,11 +16,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
   RestrictDllSearch();
   std::atexit(DeviceManager::Teardown);
 
-  // Lives until the process ends.
-  auto* host = new ServiceHost{};
-  host->displayName = kServiceName;
-  host->serviceName = kServiceName;
-  g_serviceHost = host;
+  PublishServiceHost();
 
   // The administrator's switches; without arguments, the by-hand branch (or the service, when the
   // service control manager started the process).

@@ -11,11 +11,6 @@ int32_t LaunchedFlag = 0;
 
 namespace {
 
-constexpr int kListingAttempts = 20;
-constexpr DWORD kPauseMs = 1000;
-constexpr EncryptionState kStateStartsOnArrival = 3;
-constexpr EncryptionState kStateUnknown = -1;
-
 // One pause between listing attempts. False when the service is stopping: the stop event is
 // signalled, or cannot be waited on (which would otherwise turn the pauses into a busy loop).
 bool Pause(HANDLE stopEvent) {
@@ -49,7 +44,7 @@ void DecideOnListing(int attempts, bool pause, HANDLE stopEvent) {
         // Every entry is evaluated; the last one decides.
         for (const auto& entry : list) {
           const EncryptionState state = manager.QueryEncryptionState(entry->index);
-          launch = ReadAutoBack() || state == kStateStartsOnArrival;
+          launch = ReadAutoBack() || state == EncryptionState::kStartsOnArrival;
         }
         break;
       }
@@ -78,7 +73,7 @@ void OnLaunchTimer() {
     auto hold = manager.Hold();
     manager.ListDevices(list);
     for (const auto& entry : list) {
-      if (manager.QueryEncryptionState(entry->index) != kStateUnknown) {
+      if (manager.QueryEncryptionState(entry->index) != EncryptionState::kUnknown) {
         known = true;
         break;
       }

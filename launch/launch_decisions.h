@@ -6,6 +6,11 @@
 
 #include <cstdint>
 
+// The arrival response lists up to kListingAttempts times, pausing kPauseMs after each listing
+// that finds nothing.
+constexpr int kListingAttempts = 20;
+constexpr DWORD kPauseMs = 1000;
+
 // 1 while the timer response has started the desktop program and not since seen the device list
 // empty. Touched by the worker thread alone.
 extern int32_t LaunchedFlag;

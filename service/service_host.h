@@ -21,3 +21,7 @@ extern const char kServiceName[];
 
 // The process's record; published by the entry before anything else reads it.
 extern ServiceHost* g_serviceHost;
+
+// Creates the process's record, zero-filled and named kServiceName, and publishes it in
+// g_serviceHost. Called once; the record lives until the process ends.
+void PublishServiceHost();

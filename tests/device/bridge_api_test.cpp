@@ -74,7 +74,7 @@ TEST_F(BridgeTest, MissingLibraryIsNotLookedForOnTheSearchPath) {
   EXPECT_FALSE(loadedHere);
   EXPECT_EQ(GetModuleHandleA("JMUsbDll"), nullptr);
   // The manager is created all the same.
-  EXPECT_EQ(DeviceManager::Instance().bridgeModule, nullptr);
+  EXPECT_EQ(DeviceManager::Instance().BridgeModule(), nullptr);
 
   SetDllDirectoryA(nullptr);
   SetCurrentDirectoryA(savedDir);
@@ -191,13 +191,13 @@ TEST_F(BridgeTest, FailedBindingReleasesTheLibraryItLoaded) {
 // Teardown releases the library only when the binding loaded it.
 TEST_F(BridgeTest, TeardownReleasesOnlyWhatTheBindingLoaded) {
   PutBeside("complete");
-  ASSERT_NE(DeviceManager::Instance().bridgeModule, nullptr);
+  ASSERT_NE(DeviceManager::Instance().BridgeModule(), nullptr);
   DeviceManager::Teardown();
   EXPECT_EQ(GetModuleHandleA("JMUsbDll"), nullptr);
 
   HMODULE ours = LoadLibraryA(Variant("complete").c_str());
   ASSERT_NE(ours, nullptr);
-  EXPECT_EQ(DeviceManager::Instance().bridgeModule, ours);
+  EXPECT_EQ(DeviceManager::Instance().BridgeModule(), ours);
   DeviceManager::Teardown();
   EXPECT_EQ(GetModuleHandleA("JMUsbDll"), ours);
   FreeLibrary(ours);

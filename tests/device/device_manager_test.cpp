@@ -18,6 +18,11 @@
 
 namespace {
 
+constexpr EncryptionState kUnknown = EncryptionState::kUnknown;
+constexpr EncryptionState kPlain = EncryptionState::kPlain;
+constexpr EncryptionState kOther = EncryptionState::kOther;
+constexpr EncryptionState kStartsOnArrival = EncryptionState::kStartsOnArrival;
+
 std::vector<std::string> Calls() {
   std::vector<std::string> out;
   for (int i = 0; i < SimCallCount(); ++i) out.emplace_back(SimCallText(i));
@@ -72,39 +77,39 @@ struct RecordCase {
 
 const RecordCase kRecordCases[] = {
     // "QZ" is in the model set: it takes the model-set branch, and its state comes from the SDK.
-    {"t3harbor QZ", 5, 2, "base.model QZ\nbase.vendor t3harbor\nvalue 1\n", 1, 1, 1, 3, 1},
-    {"vendor only", 5, 2, "base.model ABC\nbase.vendor t3harbor\n", 1, 0, 0, 1, 0},
-    {"accessory 12, value 0", 12, 2, "base.model TAVRO211\nbase.vendor Marrowba\nvalue 0\n", 1, 1, 0, 3, 1},
-    {"accessory 12, value 3", 12, 2, "base.model TAVRO211\nbase.vendor Marrowba\nvalue 3\n", 1, 1, 0, 3, 1},
-    {"accessory 0", 0, 2, "base.model TAVRO211\nbase.vendor Marrowba\nvalue 1\n", 0, 0, 0, -1, 0},
-    {"info ids, value 3", 5, 2, "info.model NOVRA\ninfo.vendor Marrowba\nvalue 3\n", 0, 1, 1, -1, 0},
-    {"info ids, value 0", 5, 2, "info.model NOVRA\ninfo.vendor Marrowba\nvalue 0\n", 0, 1, 1, -1, 0},
-    {"info ids, value 1", 5, 2, "info.model NOVRA\ninfo.vendor Marrowba\nvalue 1\n", 1, 1, 1, 3, 1},
-    {"info ids, kind 1", 5, 1, "info.model NOVRA\ninfo.vendor Marrowba\nvalue 1\n", 0, 1, 1, -1, 0},
-    {"vendor case", 12, 2, "base.model TAVRO211\nbase.vendor marrowba\n", 0, 0, 0, -1, 0},
-    {"model case", 12, 2, "base.model tavro211\nbase.vendor Marrowba\n", 1, 0, 0, 1, 0},
-    {"vendor prefix", 12, 2, "base.model TAVRO211\nbase.vendor GIRRO2\n", 0, 0, 0, -1, 0},
-    {"short member", 5, 2, "base.model NOVRA\nbase.vendor NOVRA\nvalue 1\n", 1, 1, 1, 3, 1},
+    {"t3harbor QZ", 5, 2, "base.model QZ\nbase.vendor t3harbor\nvalue 1\n", 1, 1, 1, kStartsOnArrival, 1},
+    {"vendor only", 5, 2, "base.model ABC\nbase.vendor t3harbor\n", 1, 0, 0, kPlain, 0},
+    {"accessory 12, value 0", 12, 2, "base.model TAVRO211\nbase.vendor Marrowba\nvalue 0\n", 1, 1, 0, kStartsOnArrival, 1},
+    {"accessory 12, value 3", 12, 2, "base.model TAVRO211\nbase.vendor Marrowba\nvalue 3\n", 1, 1, 0, kStartsOnArrival, 1},
+    {"accessory 0", 0, 2, "base.model TAVRO211\nbase.vendor Marrowba\nvalue 1\n", 0, 0, 0, kUnknown, 0},
+    {"info ids, value 3", 5, 2, "info.model NOVRA\ninfo.vendor Marrowba\nvalue 3\n", 0, 1, 1, kUnknown, 0},
+    {"info ids, value 0", 5, 2, "info.model NOVRA\ninfo.vendor Marrowba\nvalue 0\n", 0, 1, 1, kUnknown, 0},
+    {"info ids, value 1", 5, 2, "info.model NOVRA\ninfo.vendor Marrowba\nvalue 1\n", 1, 1, 1, kStartsOnArrival, 1},
+    {"info ids, kind 1", 5, 1, "info.model NOVRA\ninfo.vendor Marrowba\nvalue 1\n", 0, 1, 1, kUnknown, 0},
+    {"vendor case", 12, 2, "base.model TAVRO211\nbase.vendor marrowba\n", 0, 0, 0, kUnknown, 0},
+    {"model case", 12, 2, "base.model tavro211\nbase.vendor Marrowba\n", 1, 0, 0, kPlain, 0},
+    {"vendor prefix", 12, 2, "base.model TAVRO211\nbase.vendor GIRRO2\n", 0, 0, 0, kUnknown, 0},
+    {"short member", 5, 2, "base.model NOVRA\nbase.vendor NOVRA\nvalue 1\n", 1, 1, 1, kStartsOnArrival, 1},
     {"DISK in model", 12, 2, "base.model XDISK9\nbase.vendor junk\ninfo.model TAVRO211\ninfo.vendor Marrowba\n",
-     1, 1, 1, 3, 1},
+     1, 1, 1, kStartsOnArrival, 1},
     {"Disk in model", 12, 2, "base.model XDisk9\nbase.vendor junk\ninfo.model TAVRO211\ninfo.vendor Marrowba\n",
-     0, 0, 0, -1, 0},
-    {"empty vendor, then DISK", 5, 2, "info.model MDISK\ninfo.vendor Hoptrel\n", 1, 0, 2, 1, 0},
+     0, 0, 0, kUnknown, 0},
+    {"empty vendor, then DISK", 5, 2, "info.model MDISK\ninfo.vendor Hoptrel\n", 1, 0, 2, kPlain, 0},
     // Only the model now taken counts: a base model holding "DISK" is gone once the vendor was empty.
     {"empty vendor, base DISK", 5, 2, "base.model XDISK\ninfo.model QZ\ninfo.vendor Hoptrel\nvalue 1\n",
-     1, 1, 1, 3, 1},
+     1, 1, 1, kStartsOnArrival, 1},
     // The value is the record's own even when the identifiers came from the base information.
-    {"own value 1", 5, 2, "base.model NOVRA\nbase.vendor Marrowba\nvalue 1\n", 1, 1, 1, 3, 1},
-    {"own value 3", 5, 2, "base.model NOVRA\nbase.vendor Marrowba\nvalue 3\n", 0, 1, 1, -1, 0},
+    {"own value 1", 5, 2, "base.model NOVRA\nbase.vendor Marrowba\nvalue 1\n", 1, 1, 1, kStartsOnArrival, 1},
+    {"own value 3", 5, 2, "base.model NOVRA\nbase.vendor Marrowba\nvalue 3\n", 0, 1, 1, kUnknown, 0},
     {"blank-only vendor", 5, 2, "base.model ABC\nbase.vendor \"   \"\ninfo.model QZ\ninfo.vendor Hoptrel\nvalue 1\n",
-     1, 1, 1, 3, 1},
-    {"trailing blanks", 12, 2, "base.model \"QZ \"\nbase.vendor \"Hoptrel  \"\n", 1, 1, 0, 3, 1},
-    {"leading blank", 12, 2, "base.model QZ\nbase.vendor \" Hoptrel\"\n", 0, 0, 0, -1, 0},
-    {"inner blank", 12, 2, "base.model QZ\nbase.vendor \"Hop trel\"\n", 0, 0, 0, -1, 0},
+     1, 1, 1, kStartsOnArrival, 1},
+    {"trailing blanks", 12, 2, "base.model \"QZ \"\nbase.vendor \"Hoptrel  \"\n", 1, 1, 0, kStartsOnArrival, 1},
+    {"leading blank", 12, 2, "base.model QZ\nbase.vendor \" Hoptrel\"\n", 0, 0, 0, kUnknown, 0},
+    {"inner blank", 12, 2, "base.model QZ\nbase.vendor \"Hop trel\"\n", 0, 0, 0, kUnknown, 0},
     // A model that fills its field runs straight into the vendor; read bounded it is "QZ" and blanks.
     {"unterminated model", 12, 2,
      "base.model \"QZ                                                              \"\nbase.vendor Hoptrel\n",
-     1, 1, 0, 3, 1},
+     1, 1, 0, kStartsOnArrival, 1},
 };
 
 TEST_F(DeviceManagerTest, ClassifiesOneRecord) {
@@ -116,7 +121,7 @@ TEST_F(DeviceManagerTest, ClassifiesOneRecord) {
     DeviceList list;
     EXPECT_EQ(Manager().ListDevices(list), c.matched);
     EXPECT_EQ(Paths(list), std::vector<std::string>(c.matched, "p0"));
-    EXPECT_EQ(Manager().deviceCount, c.matched);
+    EXPECT_EQ(Manager().DeviceCount(), c.matched);
     EXPECT_EQ(CountCalls("vsInitFP("), 1);
     EXPECT_EQ(CountCalls("vsInitFP(" + std::to_string(c.accessory) + ", \"p0\", 2, 0)"), 1);
     EXPECT_EQ(CountCalls("vsConfigureDevice(\"p0\", 4, 0)"), c.configures);
@@ -133,7 +138,7 @@ TEST_F(DeviceManagerTest, CallsTheSdkInOrder) {
        "    base.model NOVRA\n    base.vendor Marrowba\n    value 1\n    state 1\n");
   DeviceList list;
   EXPECT_EQ(Manager().ListDevices(list), 1);
-  EXPECT_EQ(Manager().QueryEncryptionState(0), 3);
+  EXPECT_EQ(Manager().QueryEncryptionState(0), kStartsOnArrival);
   EXPECT_EQ(Calls(), (std::vector<std::string>{
                          "vsRefreshDeviceList()", "vsGetADeviceFromDeviceList(0)",
                          "vsInitFP(5, \"p0\", 2, 0)", "vsGetDeviceBaseInfo(\"p0\")",
@@ -145,7 +150,8 @@ TEST_F(DeviceManagerTest, MapsTheSdkState) {
   struct Case {
     const char* sdk;
     EncryptionState expected;
-  } cases[] = {{"0", 1}, {"1", 3}, {"2", 2}, {"3", 2}, {"7", -1}, {"-1", -1}, {"-128", -1}, {"none", 1}};
+  } cases[] = {{"0", kPlain},     {"1", kStartsOnArrival}, {"2", kOther},    {"3", kOther},
+               {"7", kUnknown},   {"-1", kUnknown},        {"-128", kUnknown}, {"none", kPlain}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.sdk);
     Load(Disk("p0", std::string("state ") + c.sdk + "\n"));
@@ -157,7 +163,7 @@ TEST_F(DeviceManagerTest, MapsTheSdkState) {
 
 TEST_F(DeviceManagerTest, FreshManagerAnswersUnknownWithoutAskingTheSdk) {
   Load(Disk("p0"));
-  EXPECT_EQ(Manager().QueryEncryptionState(0), -1);
+  EXPECT_EQ(Manager().QueryEncryptionState(0), kUnknown);
   EXPECT_EQ(SimCallCount(), 0);
 }
 
@@ -182,10 +188,10 @@ TEST_F(DeviceManagerTest, ListingWithoutMatchEmptiesTheListAndKeepsIdentity) {
     Load(c.scenario);
     EXPECT_EQ(Manager().ListDevices(list), 0);
     EXPECT_TRUE(list.empty());
-    EXPECT_EQ(Manager().deviceCount, 0);
-    EXPECT_STREQ(Manager().currentPath, "p0");
-    EXPECT_STREQ(Manager().lastMatchedPath, "p0");
-    EXPECT_STREQ(Manager().vendorId, "Marrowba");
+    EXPECT_EQ(Manager().DeviceCount(), 0);
+    EXPECT_STREQ(Manager().CurrentPath(), "p0");
+    EXPECT_STREQ(Manager().LastMatchedPath(), "p0");
+    EXPECT_STREQ(Manager().VendorId(), "Marrowba");
   }
 }
 
@@ -202,9 +208,9 @@ TEST_F(DeviceManagerTest, CountsMatchedRecordsAcrossPositions) {
   EXPECT_STREQ(list[0]->devicePath, "old");
   list.erase(list.begin());
   EXPECT_EQ(Paths(list), (std::vector<std::string>{"B", "B"}));
-  EXPECT_EQ(Manager().deviceCount, 2);
-  EXPECT_STREQ(Manager().modelId, "QZ");
-  EXPECT_STREQ(Manager().vendorId, "Hoptrel");
+  EXPECT_EQ(Manager().DeviceCount(), 2);
+  EXPECT_STREQ(Manager().ModelId(), "QZ");
+  EXPECT_STREQ(Manager().VendorId(), "Hoptrel");
   EXPECT_EQ(CountCalls("vsGetADeviceFromDeviceList("), 3);
 }
 
@@ -214,18 +220,18 @@ TEST_F(DeviceManagerTest, CurrentPathFollowsTheDeviceLastMatched) {
   DeviceList list;
   ASSERT_EQ(Manager().ListDevices(list), 1);
   EXPECT_EQ(Paths(list), (std::vector<std::string>{"B", "B"}));
-  EXPECT_STREQ(Manager().currentPath, "B");
+  EXPECT_STREQ(Manager().CurrentPath(), "B");
 
   Load("position\n  accessory 12\n  record\n    kind 2\n    path C\n    base.model QZ\n"
        "    base.vendor t3harbor\n    state 1\n");
   list.clear();
   ASSERT_EQ(Manager().ListDevices(list), 1);
   EXPECT_EQ(Paths(list), std::vector<std::string>{"C"});
-  EXPECT_STREQ(Manager().currentPath, "C");
-  EXPECT_STREQ(Manager().modelId, "QZ");
-  EXPECT_STREQ(Manager().vendorId, "t3harbor");
+  EXPECT_STREQ(Manager().CurrentPath(), "C");
+  EXPECT_STREQ(Manager().ModelId(), "QZ");
+  EXPECT_STREQ(Manager().VendorId(), "t3harbor");
   SimClearCalls();
-  EXPECT_EQ(Manager().QueryEncryptionState(0), 3);
+  EXPECT_EQ(Manager().QueryEncryptionState(0), kStartsOnArrival);
   EXPECT_EQ(Calls(), std::vector<std::string>{"vsGetEncryptState(\"C\", 0)"});
 }
 
@@ -265,8 +271,8 @@ TEST_F(DeviceManagerTest, BoundsPathsThatFillTheirField) {
   EXPECT_EQ(CountCalls("vsGetDeviceBaseInfo(\"" + p.substr(0, 63) + "\")"), 1);
   EXPECT_EQ(CountCalls("vsGetDevicInfo(\"" + info.substr(0, 255) + "\")"), 1);
   EXPECT_EQ(Paths(list), std::vector<std::string>(2, p.substr(0, 63)));
-  EXPECT_EQ(std::string(Manager().lastMatchedPath), p.substr(0, 63));
-  EXPECT_EQ(Manager().QueryEncryptionState(0), 3);
+  EXPECT_EQ(std::string(Manager().LastMatchedPath()), p.substr(0, 63));
+  EXPECT_EQ(Manager().QueryEncryptionState(0), kStartsOnArrival);
 }
 
 // A call that leaves its record unfilled must not show the previous record's data.
@@ -296,8 +302,8 @@ TEST_F(DeviceManagerTest, AsksForNoMorePositionsThanAnSignedByteNames) {
 TEST_F(DeviceManagerTest, InstanceBindsTheBridgeOnceAndTeardownReleasesIt) {
   DeviceManager& first = Manager();
   EXPECT_EQ(&Manager(), &first);
-  ASSERT_NE(first.bridgeModule, nullptr);
-  EXPECT_EQ(first.bridgeModule, GetModuleHandleA("JMUsbDll"));
+  ASSERT_NE(first.BridgeModule(), nullptr);
+  EXPECT_EQ(first.BridgeModule(), GetModuleHandleA("JMUsbDll"));
   DeviceManager::Teardown();
   EXPECT_EQ(GetModuleHandleA("JMUsbDll"), nullptr);
 }
@@ -344,7 +350,7 @@ TEST_F(DeviceManagerTest, HoldKeepsOtherCallersOutForAWholeSequence) {
       manager.ListDevices(theirs);
     });
     ASSERT_EQ(::WaitForSingleObject(asking.get(), INFINITE), WAIT_OBJECT_0);
-    EXPECT_EQ(manager.QueryEncryptionState(list[0]->index), 3);
+    EXPECT_EQ(manager.QueryEncryptionState(list[0]->index), kStartsOnArrival);
   }
   other.join();
   const std::vector<std::string> calls = Calls();

@@ -8,37 +8,37 @@ namespace {
 
 // The sets are linked: a member of both, one of the models alone, one of the vendors alone.
 TEST(IdentitySets, MembersOfEachKindAreKnown) {
-  EXPECT_EQ(ClassifyModelId("NOVRA"), 4);
-  EXPECT_EQ(IsKnownVendorId("NOVRA"), 1);
-  EXPECT_EQ(ClassifyModelId("QZ"), 4);
-  EXPECT_EQ(IsKnownVendorId("QZ"), 0);
-  EXPECT_EQ(ClassifyModelId("Hoptrel"), -1);
-  EXPECT_EQ(IsKnownVendorId("Hoptrel"), 1);
+  EXPECT_EQ(ClassifyModelId("NOVRA"), kModelInSet);
+  EXPECT_EQ(IsKnownVendorId("NOVRA"), kVendorKnown);
+  EXPECT_EQ(ClassifyModelId("QZ"), kModelInSet);
+  EXPECT_EQ(IsKnownVendorId("QZ"), kVendorUnknown);
+  EXPECT_EQ(ClassifyModelId("Hoptrel"), kModelNotInSet);
+  EXPECT_EQ(IsKnownVendorId("Hoptrel"), kVendorKnown);
 }
 
 TEST(IdentitySets, CompareWholeAndCaseSensitiveIgnoringOnlyTrailingBlanks) {
   struct Case {
     const char* id;
-    int model;
-    int vendor;
+    bool model;   // in the model set
+    bool vendor;  // in the vendor set
   } cases[] = {
-      {"", -1, 0},          {"   ", -1, 0},        {"novra", -1, 0},      {"Tavro211", -1, 0},
-      {"GIRRO2", -1, 0},    {"NOVRA4", -1, 0},     {"NOVRA411", -1, 0},   {"XQZ", -1, 0},
-      {"Hoptrel ", -1, 1},  {"Hoptrel   ", -1, 1}, {" Hoptrel", -1, 0},   {"Hop trel", -1, 0},
-      {"Hoptrel\t", -1, 0}, {"QZ ", 4, 0},         {"NOVRA41 ", 4, 1},    {"hoptrel ", -1, 0},
+      {"", false, false},          {"   ", false, false},        {"novra", false, false},      {"Tavro211", false, false},
+      {"GIRRO2", false, false},    {"NOVRA4", false, false},     {"NOVRA411", false, false},   {"XQZ", false, false},
+      {"Hoptrel ", false, true},  {"Hoptrel   ", false, true}, {" Hoptrel", false, false},   {"Hop trel", false, false},
+      {"Hoptrel\t", false, false}, {"QZ ", true, false},         {"NOVRA41 ", true, true},    {"hoptrel ", false, false},
       // Each set's first and last member.
-      {"TAVRO211", 4, 1},   {"MELKA25", 4, 1},     {"GIRRO211", 4, 1},
+      {"TAVRO211", true, true},   {"MELKA25", true, true},     {"GIRRO211", true, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("\"" + std::string(c.id) + "\"");
-    EXPECT_EQ(ClassifyModelId(c.id), c.model);
-    EXPECT_EQ(IsKnownVendorId(c.id), c.vendor);
+    EXPECT_EQ(ClassifyModelId(c.id), c.model ? kModelInSet : kModelNotInSet);
+    EXPECT_EQ(IsKnownVendorId(c.id), c.vendor ? kVendorKnown : kVendorUnknown);
   }
   // Identifiers live in 64-byte fields: what lies past the field is not part of it.
   const std::string padded = std::string("NOVRA") + std::string(59, ' ') + "X";
-  EXPECT_EQ(ClassifyModelId(padded.c_str()), 4);
-  EXPECT_EQ(IsKnownVendorId(padded.c_str()), 1);
-  EXPECT_EQ(ClassifyModelId((std::string("NOVRA") + std::string(58, ' ') + "X").c_str()), -1);
+  EXPECT_EQ(ClassifyModelId(padded.c_str()), kModelInSet);
+  EXPECT_EQ(IsKnownVendorId(padded.c_str()), kVendorKnown);
+  EXPECT_EQ(ClassifyModelId((std::string("NOVRA") + std::string(58, ' ') + "X").c_str()), kModelNotInSet);
 }
 
 }  // namespace

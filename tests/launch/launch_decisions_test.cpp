@@ -131,14 +131,20 @@ TEST_F(Decisions, ArrivalStartsOnTheSwitchOrOnState3) {
   };
   const char* on = "[Fields]\r\nAutoBack=1\r\n";
   const char* off = "[Fields]\r\nAutoBack=0\r\n";
+  constexpr EncryptionState kUnknown = EncryptionState::kUnknown, kPlain = EncryptionState::kPlain,
+                            kOther = EncryptionState::kOther, kStartsOnArrival = EncryptionState::kStartsOnArrival;
   const Case cases[] = {
-      {nullptr, 7, -1, false, 1}, {nullptr, 0, 1, false, 1}, {nullptr, 2, 2, false, 1}, {nullptr, 1, 3, false, 1},
-      {on, 7, -1, false, 1},      {on, 0, 1, false, 1},      {on, 2, 2, false, 1},      {on, 1, 3, false, 1},
-      {off, 1, 3, false, 1},      {off, 0, 1, false, 0},     {off, 2, 2, false, 0},     {off, 7, -1, false, 0},
-      {nullptr, 1, 3, true, 0},   {off, 1, 3, true, 0},
+      {nullptr, 7, kUnknown, false, 1}, {nullptr, 0, kPlain, false, 1},
+      {nullptr, 2, kOther, false, 1},   {nullptr, 1, kStartsOnArrival, false, 1},
+      {on, 7, kUnknown, false, 1},      {on, 0, kPlain, false, 1},
+      {on, 2, kOther, false, 1},        {on, 1, kStartsOnArrival, false, 1},
+      {off, 1, kStartsOnArrival, false, 1}, {off, 0, kPlain, false, 0},
+      {off, 2, kOther, false, 0},       {off, 7, kUnknown, false, 0},
+      {nullptr, 1, kStartsOnArrival, true, 0}, {off, 1, kStartsOnArrival, true, 0},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.modeFile ? c.modeFile : "no file") + " state " + std::to_string(c.state) +
+    SCOPED_TRACE(std::string(c.modeFile ? c.modeFile : "no file") + " state " +
+                 std::to_string(static_cast<int>(c.state)) +
                  (c.running ? " running" : ""));
     for (int flag : {0, 1}) {  // the arrival neither reads nor writes the flag
       Reset();
