@@ -31,6 +31,9 @@ struct SettingRow {
   const char* help;  // one paragraph, English; the templates carry it and its translation
 };
 
+// Where Group Policy puts the settings, under HKEY_LOCAL_MACHINE: one value per row, named by its key.
+inline constexpr char kPolicyKey[] = "SOFTWARE\\Policies\\Marrowbank\\MarrowbankServer";
+
 // The index of each row, for code that uses one setting by name.
 enum class Setting : std::size_t { kAutoBack, kPollSeconds, kLaunchAtLogon, kLaunchAs, kCount };
 

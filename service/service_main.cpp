@@ -215,6 +215,11 @@ BOOL ReportServiceStatus(DWORD state, DWORD checkPoint, DWORD waitHint, DWORD wi
 
 DWORD RecordedServiceState() { return g_state.recorded; }
 
+void SetLaunchAtLogon(bool on) {
+  std::lock_guard<std::mutex> hold(g_state.lock);
+  g_state.launchAtLogon = on;
+}
+
 void FollowConsoleLogonWait() {
   // A logon between the launch that was held back and this change is told by no control: a user
   // found at the console now gets the decision the logon would have given.
@@ -317,9 +322,9 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
       failed(ServiceError::kReadyEvent);
       break;
     }
-    const StartSettings settings = ReadStartSettings();
+    const Settings settings = ReadStartSettings();
     if (settings.launchAtLogon) g_state.AcceptSessionChanges();
-    start = WorkerStart{settings.pollSeconds, ServiceStopEvent(), ready.get()};
+    start = WorkerStart{settings.pollSeconds, ServiceStopEvent(), ready.get(), true, settings};
     DWORD workerId = 0;
     worker.reset(sys::calls().CreateThread(nullptr, 0, WorkerThreadProc, &start, 0, &workerId));
     if (!worker) {

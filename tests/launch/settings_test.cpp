@@ -68,7 +68,7 @@ TEST_F(StartSettingsTest, ValuesAndWarnings) {
     SCOPED_TRACE(c.file ? c.file : "no file");
     SetModeFile(c.file);
     event_test::ScopedEventCapture events;
-    const StartSettings settings = ReadStartSettings();
+    const Settings settings = ReadStartSettings();
     EXPECT_EQ(settings.pollSeconds, c.pollSeconds);
     EXPECT_EQ(settings.launchAtLogon, c.launchAtLogon);
     EXPECT_EQ(settings.launchAsUser, c.launchAsUser);
@@ -87,7 +87,7 @@ TEST_F(StartSettingsTest, AFileThatCannotBeReadIsOneWarning) {
   ::CreateDirectoryA((OwnDirectory() + "language").c_str(), nullptr);
   ASSERT_TRUE(::CreateDirectoryA(path_.c_str(), nullptr));
   event_test::ScopedEventCapture events;
-  const StartSettings settings = ReadStartSettings();
+  const Settings settings = ReadStartSettings();
   EXPECT_EQ(settings.pollSeconds, 0u);
   EXPECT_FALSE(settings.launchAtLogon);
   EXPECT_EQ(events.Events(), std::vector<std::string>{"warning 0x8000012C: " + path_ + " | 5 | " +
@@ -101,7 +101,7 @@ TEST_F(StartSettingsTest, AFileHeldOpenWithoutSharingIsOneWarning) {
   const HANDLE held = ::CreateFileA(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   event_test::ScopedEventCapture events;
-  const StartSettings settings = ReadStartSettings();
+  const Settings settings = ReadStartSettings();
   ::CloseHandle(held);
   EXPECT_EQ(settings.pollSeconds, 0u);
   EXPECT_EQ(events.Events(), std::vector<std::string>{"warning 0x8000012C: " + path_ + " | 32 | " +
@@ -126,12 +126,12 @@ TEST_F(StartSettingsTest, EachKeyIsReadOnceAndTheValueReadIsTheOneReported) {
   sys::ScopedCall<decltype(&::GetPrivateProfileStringA)> edited(sys::calls().GetPrivateProfileStringA,
                                                                 ValueChangingAfterFirstRead);
   event_test::ScopedEventCapture events;
-  const StartSettings settings = ReadStartSettings();
+  const Settings settings = ReadStartSettings();
   EXPECT_EQ(settings.pollSeconds, 5u);
   EXPECT_TRUE(settings.launchAtLogon);
   EXPECT_TRUE(settings.launchAsUser);
   EXPECT_EQ(events.Events(), std::vector<std::string>{});
-  EXPECT_EQ(g_reads, (std::map<std::string, int>{{"LaunchAs", 1}, {"LaunchAtLogon", 1}, {"PollSeconds", 1}}));
+  EXPECT_EQ(g_reads, (std::map<std::string, int>{{"AutoBack", 1}, {"LaunchAs", 1}, {"LaunchAtLogon", 1}, {"PollSeconds", 1}}));
 }
 
 // A file saved with a byte-order mark (PowerShell 5.1's Set-Content -Encoding UTF8, older Notepad)
