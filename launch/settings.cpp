@@ -2,10 +2,11 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <set>
+#include <vector>
 #include <string>
 
 #include "launch/launch_events.h"
@@ -144,15 +145,15 @@ struct PolicyKey {
 
 // Problems already reported in this run of the service: a re-read reports only those that are new.
 std::mutex g_reportedLock;
-std::set<std::string> g_reported;  // guarded by g_reportedLock
+std::vector<std::string> g_reported;  // guarded by g_reportedLock
 
 // Under g_reportedLock. Reports each problem of `settings` not reported by the last read, then
 // remembers exactly these.
 void ReportProblems(const Settings& settings) {
-  std::set<std::string> now;
+  std::vector<std::string> now;
   const auto once = [&](const std::string& problem) {
-    now.insert(problem);
-    return g_reported.count(problem) == 0;
+    now.push_back(problem);
+    return std::find(g_reported.begin(), g_reported.end(), problem) == g_reported.end();
   };
   const char* path = settings.modeFilePath.c_str();
   if (settings.policyError != ERROR_SUCCESS && once("policy key " + std::to_string(settings.policyError))) {
@@ -173,7 +174,7 @@ void ReportProblems(const Settings& settings) {
       ReportModeValueRejected(path, key, ignored.value.c_str(), ignored.why.c_str());
     }
   }
-  g_reported.swap(now);
+  g_reported = now;
 }
 
 }  // namespace

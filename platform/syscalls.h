@@ -150,7 +150,6 @@ constexpr std::uintptr_t kInvalidHandle = ~std::uintptr_t{0};
   ROW(RegQueryValueExA, ReturnsError(ERROR_MORE_DATA))                                                 \
   ROW(RegNotifyChangeKeyValue, ReturnsError(ERROR_NOT_ENOUGH_MEMORY))                                  \
   ROW(FindFirstChangeNotificationA, Fails(ERROR_ACCESS_DENIED, kInvalidHandle))                        \
-  ROW(FindNextChangeNotification, Fails(ERROR_INVALID_HANDLE))                                         \
   ROW(FindCloseChangeNotification, ReleaseFails(ERROR_INVALID_HANDLE))
 
 // One member per row, of the Win32 function's own type (on i686, its __stdcall convention included).

@@ -11,8 +11,11 @@
 namespace {
 
 constexpr DWORD kKeyChanges = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET;
-constexpr DWORD kFolderChanges = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME |
-                                 FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_SIZE;
+// The mode file's folder: the file written, replaced, renamed or removed. While that folder is absent,
+// its parent, for the folder's creation alone: what else happens beside the executable is no concern.
+constexpr DWORD kModeFolderChanges =
+    FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_SIZE;
+constexpr DWORD kParentChanges = FILE_NOTIFY_CHANGE_DIR_NAME;
 
 // The policy key may not exist yet: the nearest key of its path that does is watched with its
 // subtree, so that the key's creation is seen too, and the watch moves down as the path appears.
@@ -21,8 +24,10 @@ const char* const kPolicyPath[] = {kPolicyKey, "SOFTWARE\\Policies\\Marrowbank",
 }  // namespace
 
 struct SettingsWatch::Watcher {
-  HANDLE quit = nullptr;  // set to end the watch; made and closed directly, outside the call table
-  sys::UniqueHandle keyChanged;
+  // The watch's own events are made and closed directly, outside the call table, as is its thread:
+  // they have no place in the order of the service's own calls.
+  HANDLE quit = nullptr;        // set to end the watch
+  HANDLE keyChanged = nullptr;  // auto-reset
   sys::UniqueRegistryKey key;
   HANDLE folderChanged = INVALID_HANDLE_VALUE;
   bool reported = false;
@@ -33,13 +38,14 @@ struct SettingsWatch::Watcher {
   ~Watcher() {
     if (folderChanged != INVALID_HANDLE_VALUE) sys::calls().FindCloseChangeNotification(folderChanged);
     if (quit != nullptr) ::CloseHandle(quit);
+    if (keyChanged != nullptr) ::CloseHandle(keyChanged);
   }
 
   // On the worker's thread: both notifications asked for. False when neither can be.
   bool Arm() {
-    keyChanged.reset(sys::calls().CreateEventA(nullptr, FALSE, FALSE, nullptr));
-    if (!keyChanged) Failed("CreateEventA", ::GetLastError());
-    keyArmed = keyChanged && ArmKey();
+    keyChanged = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (keyChanged == nullptr) Failed("CreateEventA", ::GetLastError());
+    keyArmed = keyChanged != nullptr && ArmKey();
     folderArmed = ArmFolder();
     return keyArmed || folderArmed;
   }
@@ -62,7 +68,7 @@ struct SettingsWatch::Watcher {
       }
     }
     if (!key) return false;
-    const LONG armed = sys::calls().RegNotifyChangeKeyValue(key.get(), TRUE, kKeyChanges, keyChanged.get(), TRUE);
+    const LONG armed = sys::calls().RegNotifyChangeKeyValue(key.get(), TRUE, kKeyChanges, keyChanged, TRUE);
     if (armed != ERROR_SUCCESS) {
       Failed("RegNotifyChangeKeyValue", static_cast<DWORD>(armed));
       return false;
@@ -70,12 +76,20 @@ struct SettingsWatch::Watcher {
     return true;
   }
 
-  // The folder that holds the executable and the mode file's folder, by the mode file's own rule.
+  // The mode file's folder, by the mode file's own rule, or while it is absent the folder above it.
   bool ArmFolder() {
+    if (folderChanged != INVALID_HANDLE_VALUE) sys::calls().FindCloseChangeNotification(folderChanged);
+    folderChanged = INVALID_HANDLE_VALUE;
     char path[kModeFilePathSize];
     if (!ModeFilePath(path)) return false;
-    path[std::strlen(path) - (sizeof kModeFileName - 1)] = '\0';
-    folderChanged = sys::calls().FindFirstChangeNotificationA(path, TRUE, kFolderChanges);
+    *std::strrchr(path, '\\') = '\0';  // the mode file's folder; its name holds a separator
+    folderChanged = sys::calls().FindFirstChangeNotificationA(path, FALSE, kModeFolderChanges);
+    if (folderChanged == INVALID_HANDLE_VALUE && (::GetLastError() == ERROR_FILE_NOT_FOUND ||
+                                                  ::GetLastError() == ERROR_PATH_NOT_FOUND)) {
+      char* parent = std::strrchr(path, '\\');
+      if (parent != nullptr) parent[1] = '\0';
+      folderChanged = sys::calls().FindFirstChangeNotificationA(path, FALSE, kParentChanges);
+    }
     if (folderChanged == INVALID_HANDLE_VALUE) {
       Failed("FindFirstChangeNotificationA", ::GetLastError());
       return false;
@@ -89,7 +103,7 @@ struct SettingsWatch::Watcher {
     bool settling = false;
     for (;;) {
       std::vector<HANDLE> waits{quit};
-      if (keyArmed) waits.push_back(keyChanged.get());
+      if (keyArmed) waits.push_back(keyChanged);
       if (folderArmed) waits.push_back(folderChanged);
       if (waits.size() == 1 && !settling) break;  // nothing left to watch
       const DWORD woke = ::WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), FALSE,
@@ -108,11 +122,11 @@ struct SettingsWatch::Watcher {
       settling = true;
       // Each notification is asked for again before the settings are read, so that no change between
       // the read and the next notification goes unseen.
-      if (which == keyChanged.get()) {
+      // The folder is watched anew each time: the mode file's folder may have come or gone.
+      if (which == keyChanged) {
         keyArmed = ArmKey();
-      } else if (!sys::calls().FindNextChangeNotification(folderChanged)) {
-        Failed("FindNextChangeNotification", ::GetLastError());
-        folderArmed = false;
+      } else {
+        folderArmed = ArmFolder();
       }
     }
   }
@@ -147,7 +161,7 @@ SettingsWatch::SettingsWatch() : watcher_(new Watcher) {
   }
   watcher_->quit = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (watcher_->quit != nullptr) {
-    thread_ = sys::calls().CreateThread(nullptr, 0, WatchThread, watcher_.get(), 0, nullptr);
+    thread_ = ::CreateThread(nullptr, 0, WatchThread, watcher_.get(), 0, nullptr);
   }
   if (thread_ == nullptr) {
     watcher_->Failed("CreateThread", ::GetLastError());
@@ -161,5 +175,5 @@ SettingsWatch::~SettingsWatch() {
   // watcher it uses is released only after it has ended.
   ::SetEvent(watcher_->quit);
   ::WaitForSingleObject(thread_, INFINITE);
-  sys::calls().CloseHandle(thread_);
+  ::CloseHandle(thread_);
 }
