@@ -18,6 +18,8 @@ import xml.etree.ElementTree as ET
 NS = "http://schemas.microsoft.com/GroupPolicy/2006/07/PolicyDefinitions"
 Q = "{%s}" % NS
 # The key the policy reader reads and every policy of the templates writes.
+# The service's policy key, as settings_rows prints it ("policykey<TAB>key"); a rows file without it
+# (a fixture) is checked against this spelling.
 POLICY_KEY = r"SOFTWARE\Policies\Marrowbank\MarrowbankServer"
 ADMX = "MarrowbankServer.admx"
 ADML = "MarrowbankServer.adml"
@@ -48,9 +50,12 @@ def read_rows(argv):
         text = run.stdout.decode("utf-8", "replace")
         if run.returncode != 0:
             sys.exit("the table's rows: %s exited %d:\n%s" % (" ".join(argv[1:]), run.returncode, text))
+    global POLICY_KEY
     rows = []
     for line in text.replace("\r", "").split("\n"):
         fields = line.split("\t")
+        if fields[0] == "policykey" and len(fields) == 2:
+            POLICY_KEY = fields[1]
         if fields[0] == "row":
             if len(fields) != 8:
                 sys.exit("a row of %d fields, expected 8: %r" % (len(fields), line))
