@@ -2,6 +2,7 @@
 //   policykey <the policy key under HKEY_LOCAL_MACHINE>
 //   row <key> <kind> <minimum> <maximum> <default> <accepted values, comma-separated> <help>
 // A kind's accepted values are what its policy offers as choices (kLaunchAs: an enumeration).
+#include <cstddef>
 #include <cstdio>
 
 #include "launch/settings_table.h"
@@ -26,9 +27,10 @@ const char* AcceptedValues(SettingKind kind) { return kind == SettingKind::kLaun
 
 int main() {
   std::printf("policykey\t%s\n", kPolicyKey);
-  for (const SettingRow& row : kSettingRows) {
+  for (std::size_t i = 0; i < sizeof kSettingRows / sizeof kSettingRows[0]; ++i) {
+    const SettingRow& row = kSettingRows[i];
     std::printf("row\t%s\t%s\t%u\t%u\t%s\t%s\t%s\n", row.key, KindName(row.kind), row.minimum, row.maximum,
-                row.defaultValue, AcceptedValues(row.kind), row.help);
+                row.defaultValue, AcceptedValues(row.kind), kSettingHelp[i]);
   }
   return 0;
 }
