@@ -2,11 +2,11 @@
 
 #include <windows.h>
 
-#include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
-#include <vector>
 #include <string>
 
 #include "launch/launch_events.h"
@@ -18,14 +18,17 @@ namespace {
 
 const char* KeyOf(Setting setting) { return SettingRowOf(setting).key; }
 
-std::string TakesItsDefault(Setting setting) { return std::string(KeyOf(setting)) + " takes its default."; }
+constexpr char kLaunchAsUserConsequence[] =
+    "LaunchAs is taken as user, the lower privilege: the program starts with the token of the user logged on at "
+    "the console, never as LocalSystem. Write LaunchAs=service for the service's own token.";
 
-std::string TakesTheModeFilesValue(Setting setting) {
-  return std::string(KeyOf(setting)) + " takes the mode file's value, or its default.";
+template <std::size_t N>
+void Format(char (&text)[N], const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  std::vsnprintf(text, N, format, arguments);
+  va_end(arguments);
 }
-
-// The policy key as events name it.
-const std::string kPolicyKeyName = std::string("HKEY_LOCAL_MACHINE\\") + kPolicyKey;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -52,16 +55,13 @@ void ReportMark(const char* path, TextMark mark) {
 }
 
 
-std::string ReadModeText(const char* path, const char* key) {
-  char value[kModeValueSize];
-  ReadModeValue(path, key, "", value);
-  return value;
-}
-
-std::string ModeConsequence(Setting setting) {
-  if (setting != Setting::kLaunchAs) return TakesItsDefault(setting);
-  return "LaunchAs is taken as user, the lower privilege: the program starts with the token of the user logged on at "
-         "the console, never as LocalSystem. Write LaunchAs=service for the service's own token.";
+// What a value not accepted from the mode file leaves the setting with.
+void ModeConsequence(Setting setting, char (&why)[200]) {
+  if (setting == Setting::kLaunchAs) {
+    Format(why, "%s", kLaunchAsUserConsequence);
+  } else {
+    Format(why, "%s takes its default.", KeyOf(setting));
+  }
 }
 
 void Apply(Settings& settings, Setting setting, unsigned number, SettingOrigin origin) {
@@ -73,16 +73,6 @@ void Apply(Settings& settings, Setting setting, unsigned number, SettingOrigin o
   }
   settings.origin[static_cast<std::size_t>(setting)] = origin;
 }
-
-// One policy value as found: `present` when the key holds the value at all; `accepted` when the
-// service can use it, as `number` (LaunchAs: 1 for user).
-struct PolicyValue {
-  bool present = false;
-  bool accepted = false;
-  unsigned number = 0;
-  std::string text;
-  std::string why;
-};
 
 // The policy key, open for reading while it lives. No key is the normal case: every value absent.
 struct PolicyKey {
@@ -97,84 +87,93 @@ struct PolicyKey {
     }
   }
 
-  PolicyValue Read(Setting setting) const {
-    PolicyValue found;
-    if (!key) return found;
+  enum class Found { kAbsent, kAccepted, kIgnored };
+
+  // The value of `setting`: kAccepted with `number` (LaunchAs: 1 for user); kIgnored with `ignored`
+  // filled in, and for LaunchAs `number` 1, the lower privilege.
+  Found Read(Setting setting, unsigned& number, IgnoredSetting& ignored) const {
+    if (!key) return Found::kAbsent;
     const SettingRow& row = SettingRowOf(setting);
     DWORD type = REG_NONE;
     // Room for any value the service accepts and more; a longer one is refused, not cut.
     BYTE data[kModeValueSize] = {};
     DWORD size = sizeof data - 1;
     const LONG read = sys::calls().RegQueryValueExA(key.get(), row.key, nullptr, &type, data, &size);
-    if (read == ERROR_FILE_NOT_FOUND) return found;
-    found.present = true;
-    if (read != ERROR_SUCCESS) {
-      found.text = "(unreadable)";
-      found.why = "It cannot be read: Win32 error " + std::to_string(read) + ". " +
-                  (row.kind == SettingKind::kLaunchAs ? ModeConsequence(setting) : TakesTheModeFilesValue(setting));
-    } else if (row.kind == SettingKind::kLaunchAs) {
-      if (type != REG_SZ) {
-        found.text = "(type " + std::to_string(type) + ")";
-      } else {
-        found.text.assign(reinterpret_cast<const char*>(data), strnlen(reinterpret_cast<const char*>(data), size));
-        // An empty string is no value at all, as in the mode file.
-        if (found.text.empty()) return PolicyValue{};
+    if (read == ERROR_FILE_NOT_FOUND) return Found::kAbsent;
+    const char* text = reinterpret_cast<const char*>(data);
+    // An empty string is no value at all, as in the mode file.
+    if (read == ERROR_SUCCESS && type == REG_SZ && text[0] == '\0') return Found::kAbsent;
+    const bool launchAs = row.kind == SettingKind::kLaunchAs;
+    number = launchAs ? 1 : 0;
+    if (read == ERROR_SUCCESS && launchAs && type == REG_SZ) {
+      if (SameModeText(text, "service") || SameModeText(text, "user")) {
+        number = SameModeText(text, "user") ? 1 : 0;
+        return Found::kAccepted;
       }
-      const bool service = type == REG_SZ && SameModeText(found.text.c_str(), "service");
-      found.accepted = service || (type == REG_SZ && SameModeText(found.text.c_str(), "user"));
-      if (!found.accepted) found.why = ModeConsequence(setting);
-    } else if (type != REG_DWORD || size != sizeof(DWORD)) {
-      found.text = "(type " + std::to_string(type) + ")";
-      found.why = std::string("It is not a REG_DWORD. ") + TakesTheModeFilesValue(setting);
-    } else {
-      DWORD number = 0;
-      std::memcpy(&number, data, sizeof number);
-      found.text = std::to_string(number);
-      found.accepted = number >= row.minimum && number <= row.maximum;
-      found.number = number;
-      if (!found.accepted) {
-        found.why = "It is not from " + std::to_string(row.minimum) + " to " + std::to_string(row.maximum) + ". " +
-                    TakesTheModeFilesValue(setting);
+      Format(ignored.value, "%s", text);
+      Format(ignored.why, "%s", kLaunchAsUserConsequence);
+      return Found::kIgnored;
+    }
+    DWORD value = 0;
+    if (read == ERROR_SUCCESS && !launchAs && type == REG_DWORD && size == sizeof value) {
+      std::memcpy(&value, data, sizeof value);
+      if (value >= row.minimum && value <= row.maximum) {
+        number = value;
+        return Found::kAccepted;
       }
     }
-    // A LaunchAs that is there but not understood, or not readable, is the lower privilege.
-    if (row.kind == SettingKind::kLaunchAs) found.number = found.accepted && SameModeText(found.text.c_str(), "service") ? 0 : 1;
-    return found;
+    const char* then = launchAs ? kLaunchAsUserConsequence : nullptr;
+    char fallback[100];
+    Format(fallback, "%s takes the mode file's value, or its default.", row.key);
+    if (then == nullptr) then = fallback;
+    if (read != ERROR_SUCCESS) {
+      Format(ignored.value, "(unreadable)");
+      Format(ignored.why, "It cannot be read: Win32 error %ld. %s", static_cast<long>(read), then);
+    } else if (type != (launchAs ? REG_SZ : REG_DWORD) || (!launchAs && size != sizeof value)) {
+      Format(ignored.value, "(type %lu)", static_cast<unsigned long>(type));
+      Format(ignored.why, "It is not a %s. %s", launchAs ? "REG_SZ" : "REG_DWORD", then);
+    } else {
+      Format(ignored.value, "%lu", static_cast<unsigned long>(value));
+      Format(ignored.why, "It is not from %u to %u. %s", row.minimum, row.maximum, then);
+    }
+    return Found::kIgnored;
   }
 };
 
-// Problems already reported in this run of the service: a re-read reports only those that are new.
+// The problems of the last reading, told already: a re-read reports only those that are new.
+// On the heap: a static reading would be written into the executable whole, though it is all zero.
 std::mutex g_reportedLock;
-std::vector<std::string> g_reported;  // guarded by g_reportedLock
+std::unique_ptr<Settings> g_reported;  // guarded by g_reportedLock
 
-// Under g_reportedLock. Reports each problem of `settings` not reported by the last read, then
-// remembers exactly these.
-void ReportProblems(const Settings& settings) {
-  std::vector<std::string> now;
-  const auto once = [&](const std::string& problem) {
-    now.push_back(problem);
-    return std::find(g_reported.begin(), g_reported.end(), problem) == g_reported.end();
-  };
-  const char* path = settings.modeFilePath.c_str();
-  if (settings.policyError != ERROR_SUCCESS && once("policy key " + std::to_string(settings.policyError))) {
-    ReportPolicyKeyUnreadable(kPolicyKeyName.c_str(), settings.policyError);
-  }
-  if (settings.modeFileError != ERROR_SUCCESS && once("mode file " + std::to_string(settings.modeFileError))) {
-    ReportModeFileUnreadable(path, settings.modeFileError);
-  }
-  if (settings.modeFileMark != TextMark::kNone && once("mark " + std::string(TextMarkName(settings.modeFileMark)))) {
-    ReportMark(path, settings.modeFileMark);
-  }
-  for (const IgnoredSetting& ignored : settings.ignored) {
-    const char* key = SettingRowOf(ignored.setting).key;
-    if (!once(std::string(SettingOriginName(ignored.source)) + " " + key + "=" + ignored.value)) continue;
-    if (ignored.source == SettingOrigin::kPolicy) {
-      ReportPolicyValueRejected(kPolicyKeyName.c_str(), key, ignored.value.c_str(), ignored.why.c_str());
-    } else {
-      ReportModeValueRejected(path, key, ignored.value.c_str(), ignored.why.c_str());
+bool WasIgnored(const Settings& reading, const IgnoredSetting& ignored) {
+  for (const IgnoredSetting& seen : reading.ignored) {
+    if (seen.source == ignored.source && seen.setting == ignored.setting &&
+        std::strcmp(seen.value, ignored.value) == 0) {
+      return true;
     }
   }
-  g_reported = now;
+  return false;
+}
+
+// Under g_reportedLock. Reports each problem of `settings` that `told` does not have.
+void ReportProblems(const Settings& settings, const Settings& told) {
+  const char* path = settings.modeFilePath;
+  if (settings.policyError != ERROR_SUCCESS && settings.policyError != told.policyError) {
+    ReportPolicyKeyUnreadable(kPolicyKeyName, settings.policyError);
+  }
+  if (settings.modeFileError != ERROR_SUCCESS && settings.modeFileError != told.modeFileError) {
+    ReportModeFileUnreadable(path, settings.modeFileError);
+  }
+  if (settings.modeFileMark != told.modeFileMark) ReportMark(path, settings.modeFileMark);
+  for (const IgnoredSetting& ignored : settings.ignored) {
+    if (WasIgnored(told, ignored)) continue;
+    const char* key = KeyOf(ignored.setting);
+    if (ignored.source == SettingOrigin::kPolicy) {
+      ReportPolicyValueRejected(kPolicyKeyName, key, ignored.value, ignored.why);
+    } else {
+      ReportModeValueRejected(path, key, ignored.value, ignored.why);
+    }
+  }
 }
 
 }  // namespace
@@ -196,49 +195,64 @@ std::string SettingValueText(const Settings& settings, Setting setting) {
   }
 }
 
+const char kPolicyKeyName[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\Marrowbank\\MarrowbankServer";
+static_assert(sizeof kPolicyKeyName == sizeof "HKEY_LOCAL_MACHINE\\" - 1 + sizeof kPolicyKey, "the policy key, in full");
+
+IgnoredSetting& IgnoredSettings::Add(SettingOrigin source, Setting setting, const char* value) {
+  IgnoredSetting& added = items[count++];
+  added.source = source;
+  added.setting = setting;
+  Format(added.value, "%s", value);
+  added.why[0] = '\0';
+  return added;
+}
+
 Settings ReadSettings() {
-  Settings settings;
+  Settings settings{};
+  settings.autoBack = true;  // AutoBack's default: every other default is zero
   const PolicyKey policy;
   settings.policyError = policy.error;
-  char path[kModeFilePathSize];
-  const bool havePath = ModeFilePath(path);
+  const bool havePath = ModeFilePath(settings.modeFilePath);
+  const char* path = settings.modeFilePath;
   if (havePath) {
-    settings.modeFilePath = path;
     settings.modeFileError = ModeFileOpenError(path);
     settings.modeFileMark = ReadTextMark(path);
   }
   for (std::size_t i = 0; i < static_cast<std::size_t>(Setting::kCount); ++i) {
     const Setting setting = static_cast<Setting>(i);
     const SettingRow& row = kSettingRows[i];
-    // The policy's value, when it has one the service can use.
-    const PolicyValue fromPolicy = policy.Read(setting);
-    if (fromPolicy.present) {
-      if (fromPolicy.accepted || setting == Setting::kLaunchAs) {
-        Apply(settings, setting, fromPolicy.number, SettingOrigin::kPolicy);
-        if (fromPolicy.accepted) continue;
-      }
-      settings.ignored.push_back({SettingOrigin::kPolicy, setting, fromPolicy.text, fromPolicy.why});
-      if (setting == Setting::kLaunchAs) continue;
+    // The policy's value wins when the service can use it; a LaunchAs it cannot is taken as user.
+    unsigned number = 0;
+    IgnoredSetting& candidate = settings.ignored.items[settings.ignored.count];
+    candidate.source = SettingOrigin::kPolicy;
+    candidate.setting = setting;
+    const PolicyKey::Found found = policy.Read(setting, number, candidate);
+    if (found == PolicyKey::Found::kIgnored) ++settings.ignored.count;
+    if (found == PolicyKey::Found::kAccepted || (found == PolicyKey::Found::kIgnored && setting == Setting::kLaunchAs)) {
+      Apply(settings, setting, number, SettingOrigin::kPolicy);
+      continue;
     }
     if (!havePath) continue;
     // Then the mode file's; each key is read from it once, and the value read is the one both used and
     // reported.
-    const std::string value = setting == Setting::kLaunchAs ? ReadLaunchAs(path, settings.modeFileMark)
-                                                            : ReadModeText(path, row.key);
-    if (value.empty()) continue;
+    char value[kModeValueSize] = {};
+    if (setting == Setting::kLaunchAs) {
+      Format(value, "%s", ReadLaunchAs(path, settings.modeFileMark).c_str());
+    } else {
+      ReadModeValue(path, row.key, "", value);
+    }
+    if (value[0] == '\0') continue;
     bool accepted = true;
-    unsigned number = 0;
     switch (row.kind) {
       case SettingKind::kSwitch:
-        number = setting == Setting::kAutoBack ? ParseModeSwitch(value.c_str())
-                                               : ParseLaunchAtLogon(value.c_str(), accepted);
+        number = setting == Setting::kAutoBack ? ParseModeSwitch(value) : ParseLaunchAtLogon(value, accepted);
         break;
-      case SettingKind::kSeconds: number = ParsePollSeconds(value.c_str(), accepted); break;
-      case SettingKind::kLaunchAs: number = ParseLaunchAsUser(value.c_str(), accepted); break;
+      case SettingKind::kSeconds: number = ParsePollSeconds(value, accepted); break;
+      case SettingKind::kLaunchAs: number = ParseLaunchAsUser(value, accepted); break;
     }
     // A LaunchAs the service does not understand still counts, as user: the lower privilege.
     if (accepted || setting == Setting::kLaunchAs) Apply(settings, setting, number, SettingOrigin::kModeFile);
-    if (!accepted) settings.ignored.push_back({SettingOrigin::kModeFile, setting, value, ModeConsequence(setting)});
+    if (!accepted) ModeConsequence(setting, settings.ignored.Add(SettingOrigin::kModeFile, setting, value).why);
   }
   return settings;
 }
@@ -246,21 +260,24 @@ Settings ReadSettings() {
 Settings ReadStartSettings() {
   const Settings settings = ReadSettings();
   std::lock_guard<std::mutex> hold(g_reportedLock);
-  g_reported.clear();
-  ReportProblems(settings);
+  ReportProblems(settings, Settings{});
+  g_reported.reset(new Settings(settings));
   return settings;
 }
 
 Settings RereadSettings() {
   const Settings settings = ReadSettings();
   std::lock_guard<std::mutex> hold(g_reportedLock);
-  ReportProblems(settings);
+  if (!g_reported) g_reported.reset(new Settings{});
+  ReportProblems(settings, *g_reported);
+  *g_reported = settings;
   return settings;
 }
 
 bool ReadAutoBack() {
-  const PolicyValue policy = PolicyKey().Read(Setting::kAutoBack);
-  if (policy.accepted) return policy.number != 0;
+  unsigned number = 0;
+  IgnoredSetting ignored{};
+  if (PolicyKey().Read(Setting::kAutoBack, number, ignored) == PolicyKey::Found::kAccepted) return number != 0;
   char path[kModeFilePathSize];
   if (!ModeFilePath(path)) {
     // The same bytes through the same C stream as a stream line ended by std::endl, without a stream library.
@@ -274,8 +291,9 @@ bool ReadAutoBack() {
 }
 
 bool ReadLaunchAsUser() {
-  const PolicyValue policy = PolicyKey().Read(Setting::kLaunchAs);
-  if (policy.present) return policy.number != 0;
+  unsigned number = 0;
+  IgnoredSetting ignored{};
+  if (PolicyKey().Read(Setting::kLaunchAs, number, ignored) != PolicyKey::Found::kAbsent) return number != 0;
   char path[kModeFilePathSize];
   if (!ModeFilePath(path)) return false;
   bool accepted = false;

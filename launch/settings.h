@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <string>
-#include <vector>
 
 #include "launch/mode_file.h"
 #include "launch/settings_table.h"
@@ -27,28 +26,45 @@ const char* SettingOriginName(SettingOrigin origin);
 struct IgnoredSetting {
   SettingOrigin source;  // kModeFile or kPolicy
   Setting setting;
-  std::string value;     // as found; a policy value of another type as "(type N)"
-  std::string why;
+  char value[kModeValueSize];  // as found; a policy value of another type as "(type N)"
+  char why[200];
 };
 
-// Every setting in force, with its origin, and what was passed over to get there.
+// The values passed over by one reading: at most one from each origin per setting.
+struct IgnoredSettings {
+  IgnoredSetting items[2 * static_cast<std::size_t>(Setting::kCount)];
+  std::size_t count;
+
+  const IgnoredSetting* begin() const { return items; }
+  const IgnoredSetting* end() const { return items + count; }
+  bool empty() const { return count == 0; }
+  IgnoredSetting& Add(SettingOrigin source, Setting setting, const char* value);
+};
+
+// Every setting in force, with its origin, and what was passed over to get there. Plain data without
+// initializers, so that a reading is copied and compared without allocating and a static one costs
+// the executable nothing: `Settings{}` is all zero (no policy error, no mark, kDefault origins),
+// which ReadSettings starts from before AutoBack's default, on.
 struct Settings {
-  bool autoBack = true;
-  unsigned pollSeconds = 0;  // 0: no polling
-  bool launchAtLogon = false;
-  bool launchAsUser = false;
-  SettingOrigin origin[static_cast<std::size_t>(Setting::kCount)] = {};
-  std::vector<IgnoredSetting> ignored;
-  DWORD policyError = ERROR_SUCCESS;    // the policy key exists but cannot be read (and is ignored)
-  DWORD modeFileError = ERROR_SUCCESS;  // the mode file exists but cannot be read
-  TextMark modeFileMark = TextMark::kNone;
-  std::string modeFilePath;             // "" when this executable's path cannot be read
+  bool autoBack;
+  unsigned pollSeconds;  // 0: no polling
+  bool launchAtLogon;
+  bool launchAsUser;
+  SettingOrigin origin[static_cast<std::size_t>(Setting::kCount)];
+  IgnoredSettings ignored;
+  DWORD policyError;    // ERROR_SUCCESS, or why the policy key exists but cannot be read (and is ignored)
+  DWORD modeFileError;  // ERROR_SUCCESS, or why the mode file exists but cannot be read
+  TextMark modeFileMark;
+  char modeFilePath[kModeFilePathSize];  // "" when this executable's path cannot be read
 
   SettingOrigin OriginOf(Setting setting) const { return origin[static_cast<std::size_t>(setting)]; }
 };
 
 // A setting's value in force as the mode file would spell it: "1", "30", "user".
 std::string SettingValueText(const Settings& settings, Setting setting);
+
+// The policy key as events and the status name it: "HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\...".
+extern const char kPolicyKeyName[];
 
 // Reads every setting from the policy key and the mode file, reporting nothing.
 Settings ReadSettings();

@@ -22,6 +22,7 @@
 #include <wtsapi32.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 
 #include "launch/console_launcher.h"
@@ -322,9 +323,14 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
       failed(ServiceError::kReadyEvent);
       break;
     }
-    const Settings settings = ReadStartSettings();
+    // Kept for the worker, which may begin after this start gave up waiting for it; on the heap, as a
+    // static reading would be written into the executable whole.
+    static std::unique_ptr<Settings> startSettings;
+    if (!startSettings) startSettings.reset(new Settings{});
+    *startSettings = ReadStartSettings();
+    const Settings& settings = *startSettings;
     if (settings.launchAtLogon) g_state.AcceptSessionChanges();
-    start = WorkerStart{settings.pollSeconds, ServiceStopEvent(), ready.get(), true, settings};
+    start = WorkerStart{settings.pollSeconds, ServiceStopEvent(), ready.get(), true, &settings};
     DWORD workerId = 0;
     worker.reset(sys::calls().CreateThread(nullptr, 0, WorkerThreadProc, &start, 0, &workerId));
     if (!worker) {

@@ -90,7 +90,8 @@ DWORD WINAPI WorkerThreadProc(LPVOID parameter) {
   // The system chooses a thread timer's identifier.
   unsigned pollSeconds = start.pollSeconds;
   UINT_PTR timer = ArmTimer(pollSeconds);
-  Settings inForce = start.settings;
+  Settings inForce{};
+  if (start.settings != nullptr) inForce = *start.settings;
   inForce.pollSeconds = pollSeconds;
   // Armed before the starter is told the thread is ready, so that its calls come in a fixed order.
   std::optional<SettingsWatch> watch;

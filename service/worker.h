@@ -58,7 +58,7 @@ struct WorkerStart {
   HANDLE stopEvent;      // ends an arrival response's pauses early; may be null
   HANDLE ready;          // signalled once the queue exists and the timer is armed; may be null
   bool watchSettings = false;  // watch the settings (service/settings_watch.h) and apply their changes
-  Settings settings = {};      // the settings in force as the thread begins
+  const Settings* settings = nullptr;  // the settings in force as the thread begins, if watched
 };
 
 // Thread routine; `parameter` is a WorkerStart or null (no timer, no stop event). On kSettingsMessage
