@@ -57,7 +57,9 @@ struct SettingsWatch::Watcher {
 
   // (Re)opens the nearest existing key and asks for its next change; false when it cannot.
   bool ArmKey() {
+    // Closing the key signals its notification's event: that is no change.
     key.reset();
+    ::ResetEvent(keyChanged);
     for (const char* path : kPolicyPath) {
       const LONG opened = sys::calls().RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_NOTIFY | kPolicyView,
                                                      key.receive());
