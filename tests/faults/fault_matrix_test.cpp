@@ -584,6 +584,12 @@ DWORD ExpectedSwitchesCode(const Scenario& scenario, const Target& target) {
   const std::string arguments = scenario.switches;
   // /status shows "?" for an image path it cannot read.
   if (row == "QueryServiceConfigA" && arguments == "/status") return scenario.switchesCode;
+  // /status shows the settings it reads; a read that fails is a line of its text, not its answer.
+  static const char* const kSettingsReads[] = {"RegOpenKeyExA", "RegQueryValueExA", "GetModuleFileNameW", "ReadFile",
+                                               "GetPrivateProfileStringA", "GetFileAttributesA"};
+  for (const char* name : kSettingsReads) {
+    if (row == name && arguments == "/status") return scenario.switchesCode;
+  }
   if (row == "GetModuleFileNameW") return kPathUnreadable;
   // A service marked for deletion is as good as deleted; one that is gone needs no uninstalling.
   if (row == "DeleteService" && target.error == ERROR_SERVICE_MARKED_FOR_DELETE) return scenario.switchesCode;

@@ -813,7 +813,9 @@ TEST_F(SystemTest, InstallSwitchReregistersThisExecutable) {
 TEST_F(SystemTest, SwitchesFromRunningStoppedAndAbsent) {
   ASSERT_EQ(QueryStatus().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
   const std::string path = "\"" + Install("MarrowbankServer.exe") + "\"";
-  EXPECT_EQ(RunSwitches("/status").output, "MarrowbankServer is RUNNING (4); image path " + path + "\r\n");
+  // The service's line, then the settings in force (StatusOutputTest shows those lines).
+  const std::string status = RunSwitches("/status").output;
+  EXPECT_EQ(status.rfind("MarrowbankServer is RUNNING (4); image path " + path + "\r\n  AutoBack = ", 0), 0u) << status;
   constexpr DWORD kAbsent = 0;
   struct Step {
     const char* arguments;
