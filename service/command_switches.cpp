@@ -190,8 +190,8 @@ std::string StatusJson(const ServiceStatusFacts& facts, const Settings& settings
                SettingOriginName(settings.OriginOf(setting)), "\"}"});
   }
   Put(json, {"},\"ignored\":["});
-  for (std::size_t i = 0; i < settings.ignored.size(); ++i) {
-    const IgnoredSetting& ignored = settings.ignored[i];
+  for (std::size_t i = 0; i < settings.ignored.count; ++i) {
+    const IgnoredSetting& ignored = settings.ignored.items[i];
     Put(json, {i == 0 ? "{\"source\":\"" : ",{\"source\":\"", SettingOriginName(ignored.source), "\",\"key\":\"",
                SettingRowOf(ignored.setting).key, "\",\"value\":", JsonString(ignored.value),
                ",\"why\":", JsonString(ignored.why), "}"});

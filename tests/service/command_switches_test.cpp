@@ -491,16 +491,31 @@ TEST_F(SwitchRunTest, UsageInABoxUnlessQuietOrAConsole) {
   EXPECT_EQ(fake_.boxes.size(), 1u);
 }
 
+// A reading with nothing found: every setting at its default.
+Settings Defaults() {
+  Settings settings{};
+  settings.autoBack = true;
+  return settings;
+}
+
+void Ignore(Settings& settings, SettingOrigin source, Setting setting, const char* value, const char* why) {
+  std::snprintf(settings.ignored.Add(source, setting, value).why, sizeof(IgnoredSetting::why), "%s", why);
+}
+
+void SetModeFilePath(Settings& settings, const char* path) {
+  std::snprintf(settings.modeFilePath, sizeof settings.modeFilePath, "%s", path);
+}
+
 // /status's settings: one line per row in table order, each value passed over, each source unread.
 TEST(StatusOutputTest, TextLines) {
   service_test::ScopedServiceHost host;
-  Settings settings;
+  Settings settings = Defaults();
   settings.pollSeconds = 30;
   settings.origin[static_cast<std::size_t>(Setting::kPollSeconds)] = SettingOrigin::kModeFile;
-  settings.ignored.push_back({SettingOrigin::kPolicy, Setting::kPollSeconds, "99999", "It is not from 0 to 86400."});
+  Ignore(settings, SettingOrigin::kPolicy, Setting::kPollSeconds, "99999", "It is not from 0 to 86400.");
   settings.policyError = ERROR_ACCESS_DENIED;
   settings.modeFileError = ERROR_SHARING_VIOLATION;
-  settings.modeFilePath = "C:\\x\\MarrowbankServer.ini";
+  SetModeFilePath(settings, "C:\\x\\MarrowbankServer.ini");
   EXPECT_EQ(StatusText({ERROR_SUCCESS, SERVICE_RUNNING, "\"C:\\x\\MarrowbankServer.exe\""}, settings),
             "MarrowbankServer is RUNNING (4); image path \"C:\\x\\MarrowbankServer.exe\"\r\n"
             "  AutoBack = 1 (default)\r\n"
@@ -510,7 +525,7 @@ TEST(StatusOutputTest, TextLines) {
             "  ignored: policy PollSeconds=99999: It is not from 0 to 86400.\r\n"
             "  policy key HKLM\\SOFTWARE\\Policies\\Marrowbank\\MarrowbankServer cannot be read: error 5\r\n"
             "  mode file C:\\x\\MarrowbankServer.ini cannot be read: error 32\r\n");
-  EXPECT_EQ(StatusText({ERROR_SERVICE_DOES_NOT_EXIST, 0, "?"}, Settings{})
+  EXPECT_EQ(StatusText({ERROR_SERVICE_DOES_NOT_EXIST, 0, "?"}, Defaults())
                 .rfind("MarrowbankServer is not installed (1060)\r\n  AutoBack = 1 (default)\r\n", 0),
             0u);
 }
@@ -518,13 +533,14 @@ TEST(StatusOutputTest, TextLines) {
 // The JSON's field names are what fleet tools read: pinned here and in README.md.
 TEST(StatusOutputTest, JsonObject) {
   service_test::ScopedServiceHost host;
-  Settings origins;
+  Settings origins = Defaults();
   origins.launchAsUser = true;
   origins.origin[static_cast<std::size_t>(Setting::kLaunchAs)] = SettingOrigin::kPolicy;
-  origins.ignored.push_back({SettingOrigin::kModeFile, Setting::kLaunchAtLogon, "yes\t\"2\"", "Not 0 or 1."});
-  origins.modeFilePath = "C:\\a\\MarrowbankServer.ini";
-  Settings oddPath;
-  oddPath.modeFilePath = "C:\\\xE9\x01";  // é in code page 1252, and a control character
+  Ignore(origins, SettingOrigin::kModeFile, Setting::kLaunchAtLogon, "yes\t\"2\"", "Not 0 or 1.");
+  SetModeFilePath(origins, "C:\\a\\MarrowbankServer.ini");
+  const Settings nothingFound = Defaults();
+  Settings oddPath = Defaults();
+  SetModeFilePath(oddPath, "C:\\\xE9\x01");  // é in code page 1252, and a control character
   oddPath.policyError = ERROR_ACCESS_DENIED;
   const std::string defaults =
       "\"settings\":{\"AutoBack\":{\"value\":\"1\",\"origin\":\"default\"},"
@@ -556,7 +572,7 @@ TEST(StatusOutputTest, JsonObject) {
            (GetACP() == 1252 ? std::string("\\u00e9") : std::string("")) + "\\u0001\"}\r\n"},
       {"not queried",
        {ERROR_ACCESS_DENIED, 0, "?"},
-       Settings{},
+       nothingFound,
        "{\"service\":\"MarrowbankServer\",\"state\":\"UNKNOWN\",\"stateCode\":0,\"imagePath\":null,\"error\":5," +
            defaults +
            "\"LaunchAs\":{\"value\":\"service\",\"origin\":\"default\"}},"
