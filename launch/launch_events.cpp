@@ -70,3 +70,12 @@ void ReportModeValueRejected(const char* path, const char* key, const char* valu
 void ReportModeFileMarked(const char* path, const char* mark, const char* consequence) {
   WriteEvent(EVENTLOG_WARNING_TYPE, MSG_MODE_FILE_MARKED, {path, mark, consequence});
 }
+
+void ReportPolicyValueRejected(const char* key, const char* name, const char* value, const char* consequence) {
+  WriteEvent(EVENTLOG_WARNING_TYPE, MSG_POLICY_VALUE_REJECTED, {key, name, value, consequence});
+}
+
+void ReportPolicyKeyUnreadable(const char* key, DWORD error) {
+  const std::string code = Decimal(error), text = Win32ErrorText(error);
+  WriteEvent(EVENTLOG_WARNING_TYPE, MSG_POLICY_KEY_UNREADABLE, {key, code.c_str(), text.c_str()});
+}

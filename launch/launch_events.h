@@ -33,3 +33,6 @@ void ReportModeFileUnreadable(const char* path, DWORD error);
 void ReportModeValueRejected(const char* path, const char* key, const char* value, const char* consequence);
 // `mark` names the byte-order mark, `consequence` says what it does to the reading.
 void ReportModeFileMarked(const char* path, const char* mark, const char* consequence);
+// `key` names the policy key in full; `consequence` says what the service does with the setting instead.
+void ReportPolicyValueRejected(const char* key, const char* name, const char* value, const char* consequence);
+void ReportPolicyKeyUnreadable(const char* key, DWORD error);

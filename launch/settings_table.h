@@ -30,6 +30,9 @@ struct SettingRow {
   SettingApplies applies;
 };
 
+// Where Group Policy puts the settings, under HKEY_LOCAL_MACHINE: one value per row, named by its key.
+inline constexpr char kPolicyKey[] = "SOFTWARE\\Policies\\Marrowbank\\MarrowbankServer";
+
 // The index of each row, for code that uses one setting by name.
 enum class Setting : std::size_t { kAutoBack, kPollSeconds, kLaunchAtLogon, kLaunchAs, kCount };
 

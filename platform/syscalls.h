@@ -143,7 +143,14 @@ constexpr std::uintptr_t kInvalidHandle = ~std::uintptr_t{0};
   ROW(LookupAccountSidA, Fails(ERROR_NONE_MAPPED))                                                     \
   ROW(QueryServiceConfig2A, Fails(ERROR_INVALID_LEVEL))                                                \
   ROW(WinVerifyTrust, ReturnsError(static_cast<DWORD>(TRUST_E_NOSIGNATURE)))                           \
-  ROW(WTSQuerySessionInformationA, Fails(ERROR_ACCESS_DENIED))
+  ROW(WTSQuerySessionInformationA, Fails(ERROR_ACCESS_DENIED))                                         \
+                                                                                                       \
+  /* The policy key and the mode file's folder, read and watched while the service runs. */            \
+  ROW(RegOpenKeyExA, ReturnsError(ERROR_ACCESS_DENIED))                                                \
+  ROW(RegQueryValueExA, ReturnsError(ERROR_MORE_DATA))                                                 \
+  ROW(RegNotifyChangeKeyValue, ReturnsError(ERROR_NOT_ENOUGH_MEMORY))                                  \
+  ROW(FindFirstChangeNotificationA, Fails(ERROR_ACCESS_DENIED, kInvalidHandle))                        \
+  ROW(FindCloseChangeNotification, ReleaseFails(ERROR_INVALID_HANDLE))
 
 // One member per row, of the Win32 function's own type (on i686, its __stdcall convention included).
 struct Calls {

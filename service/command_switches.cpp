@@ -2,24 +2,26 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 
 #include "platform/event_log.h"
 #include "platform/handles.h"
+#include "platform/json_text.h"
 #include "service/service_setup.h"
 #include "service/service_host.h"
 
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: MarrowbankServer.exe [/install | /uninstall | /start | /stop | /status | /selftest [/json]] [/quiet]\r\n"
+    "Usage: MarrowbankServer.exe [/install | /uninstall | /start | /stop | /status [/json] | /selftest [/json]] [/quiet]\r\n"
     "  /install    register this executable as the service and start it\r\n"
     "  /uninstall  stop the service and remove it\r\n"
     "  /start      start the service\r\n"
     "  /stop       stop the service\r\n"
-    "  /status     show the service's state and image path; exit code: the state (1-7), 1060 if absent\r\n"
+    "  /status     show the service's state, image path and settings in force; exit code: the state (1-7), 1060 if absent\r\n"
     "  /selftest   check this machine's setup, one line per check; exit code: 0 all OK, 1 a warning, 2 a failure\r\n"
-    "  /json       with /selftest: the same as JSON\r\n"
+    "  /json       with /status or /selftest: the same as JSON\r\n"
     "  /quiet      show no message box\r\n";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -93,20 +95,35 @@ DWORD Stop() {
   return service ? StopAndWait(service.get()) : error;
 }
 
-// The state's name and the image path in `text`, its code in `state`; 0 or the error.
-DWORD Status(char (&text)[1024], DWORD& state) {
-  DWORD error = ERROR_SUCCESS;
-  sys::UniqueServiceHandle service = OpenOwnService(SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG, error);
+// The service's state and image path; the facts' error when it cannot be queried.
+ServiceStatusFacts QueryStatusFacts() {
+  ServiceStatusFacts facts{ERROR_SUCCESS, 0, "?"};
+  sys::UniqueServiceHandle service = OpenOwnService(SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG, facts.error);
   SERVICE_STATUS status{};
-  if (!service) return error;
-  if (!sys::calls().QueryServiceStatus(service.get(), &status)) return GetLastError();
-  state = status.dwCurrentState;
+  if (!service) return facts;
+  if (!sys::calls().QueryServiceStatus(service.get(), &status)) {
+    facts.error = GetLastError();
+    return facts;
+  }
+  facts.state = status.dwCurrentState;
   alignas(QUERY_SERVICE_CONFIGA) BYTE buffer[kServiceConfigRoom];
   const QUERY_SERVICE_CONFIGA* config = ReadServiceConfig(service.get(), buffer);
-  const char* path = config != nullptr && config->lpBinaryPathName != nullptr ? config->lpBinaryPathName : "?";
-  std::snprintf(text, sizeof(text), "%s is %s (%lu); image path %s\r\n", g_serviceHost->serviceName,
-                StateName(state), static_cast<unsigned long>(state), path);
-  return ERROR_SUCCESS;
+  if (config != nullptr && config->lpBinaryPathName != nullptr) facts.imagePath = config->lpBinaryPathName;
+  return facts;
+}
+
+// Appends each text of `parts` to `out`, and numbers in decimal: one out-of-line call for each
+// piece keeps the executable lean.
+struct Part {
+  Part(const char* piece) : text(piece) {}
+  Part(const std::string& piece) : text(piece.c_str()) {}
+  Part(DWORD number) : text(nullptr) { std::snprintf(digits, sizeof digits, "%lu", static_cast<unsigned long>(number)); }
+  const char* text;
+  char digits[12];
+};
+
+__attribute__((noinline)) void Put(std::string& out, std::initializer_list<Part> parts) {
+  for (const Part& part : parts) out += part.text == nullptr ? part.digits : part.text;
 }
 
 const char* DoneText(SwitchAction action) {
@@ -129,6 +146,60 @@ const char* SwitchName(SwitchAction action) {
 }
 
 }  // namespace
+
+std::string StatusText(const ServiceStatusFacts& facts, const Settings& settings) {
+  const char* name = g_serviceHost->serviceName;
+  std::string text;
+  if (facts.error == ERROR_SUCCESS) {
+    Put(text, {name, " is ", StateName(facts.state), " (", facts.state, "); image path ", facts.imagePath, "\r\n"});
+  } else if (facts.error == ERROR_SERVICE_DOES_NOT_EXIST) {
+    Put(text, {name, " is not installed (1060)\r\n"});
+  } else {
+    Put(text, {name, " /status failed: error ", facts.error, "\r\n"});
+  }
+  for (std::size_t i = 0; i < static_cast<std::size_t>(Setting::kCount); ++i) {
+    const Setting setting = static_cast<Setting>(i);
+    Put(text, {"  ", kSettingRows[i].key, " = ", SettingValueText(settings, setting), " (",
+               SettingOriginName(settings.OriginOf(setting)), ")\r\n"});
+  }
+  for (const IgnoredSetting& ignored : settings.ignored) {
+    Put(text, {"  ignored: ", SettingOriginName(ignored.source), " ", SettingRowOf(ignored.setting).key, "=",
+               ignored.value, ": ", ignored.why, "\r\n"});
+  }
+  if (settings.policyError != ERROR_SUCCESS) {
+    Put(text, {"  policy key HKLM\\", kPolicyKey, " cannot be read: error ", settings.policyError, "\r\n"});
+  }
+  if (settings.modeFileError != ERROR_SUCCESS) {
+    Put(text, {"  mode file ", settings.modeFilePath, " cannot be read: error ", settings.modeFileError, "\r\n"});
+  }
+  return text;
+}
+
+std::string StatusJson(const ServiceStatusFacts& facts, const Settings& settings) {
+  const bool known = facts.error == ERROR_SUCCESS;
+  const char* state = known ? StateName(facts.state)
+                            : facts.error == ERROR_SERVICE_DOES_NOT_EXIST ? "ABSENT" : "UNKNOWN";
+  std::string json;
+  Put(json, {"{\"service\":", JsonString(g_serviceHost->serviceName), ",\"state\":\"", state, "\",\"stateCode\":",
+             known ? facts.state : 0, ",\"imagePath\":", known ? JsonString(facts.imagePath) : std::string("null"),
+             ",\"error\":", facts.error, ",\"settings\":{"});
+  for (std::size_t i = 0; i < static_cast<std::size_t>(Setting::kCount); ++i) {
+    const Setting setting = static_cast<Setting>(i);
+    Put(json, {i == 0 ? "\"" : ",\"", kSettingRows[i].key, "\":{\"value\":",
+               JsonString(SettingValueText(settings, setting)), ",\"origin\":\"",
+               SettingOriginName(settings.OriginOf(setting)), "\"}"});
+  }
+  Put(json, {"},\"ignored\":["});
+  for (std::size_t i = 0; i < settings.ignored.count; ++i) {
+    const IgnoredSetting& ignored = settings.ignored.items[i];
+    Put(json, {i == 0 ? "{\"source\":\"" : ",{\"source\":\"", SettingOriginName(ignored.source), "\",\"key\":\"",
+               SettingRowOf(ignored.setting).key, "\",\"value\":", JsonString(ignored.value),
+               ",\"why\":", JsonString(ignored.why), "}"});
+  }
+  Put(json, {"],\"policyKeyError\":", settings.policyError, ",\"modeFileError\":", settings.modeFileError,
+             ",\"modeFilePath\":", JsonString(settings.modeFilePath), "}\r\n"});
+  return json;
+}
 
 bool NoArguments(const char* arguments) { return arguments == nullptr || *NextArgument(arguments) == '\0'; }
 
@@ -165,7 +236,9 @@ CommandSwitches ParseCommandSwitches(const char* arguments) {
     at = end;
   }
   if (result.action == SwitchAction::kNone) result.valid = false;
-  if (result.json && result.action != SwitchAction::kSelfTest) result.valid = false;
+  if (result.json && result.action != SwitchAction::kSelfTest && result.action != SwitchAction::kStatus) {
+    result.valid = false;
+  }
   return result;
 }
 
@@ -180,16 +253,11 @@ DWORD RunCommandSwitches(const char* arguments) {
   DWORD serviceCode = 0;  // the service's own code, when it stopped while starting with one
   switch (switches.action) {
     case SwitchAction::kStatus: {
-      DWORD state = 0;
-      code = Status(text, state);
-      if (code == ERROR_SERVICE_DOES_NOT_EXIST) {
-        std::snprintf(text, sizeof(text), "%s is not installed (1060)\r\n", g_serviceHost->serviceName);
-      } else if (code != ERROR_SUCCESS) {
-        std::snprintf(text, sizeof(text), "%s /status failed: error %lu\r\n", g_serviceHost->serviceName,
-                      static_cast<unsigned long>(code));
-      }
-      Tell(text, code != ERROR_SUCCESS && code != ERROR_SERVICE_DOES_NOT_EXIST, switches.quiet);
-      return code == ERROR_SUCCESS ? state : code;
+      const ServiceStatusFacts facts = QueryStatusFacts();
+      const Settings settings = ReadSettings();
+      const std::string told = switches.json ? StatusJson(facts, settings) : StatusText(facts, settings);
+      Tell(told.c_str(), facts.error != ERROR_SUCCESS && facts.error != ERROR_SERVICE_DOES_NOT_EXIST, switches.quiet);
+      return facts.error == ERROR_SUCCESS ? facts.state : facts.error;
     }
     case SwitchAction::kInstall: {
       bool started = true;

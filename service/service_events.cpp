@@ -35,3 +35,12 @@ void ReportStopForced(DWORD exitCode) {
 void ReportFolderWritable(const char* path, const char* account, const char* folder) {
   WriteEvent(EVENTLOG_WARNING_TYPE, MSG_FOLDER_WRITABLE, {path, account, folder});
 }
+
+void ReportSettingsChanged(const char* changes) {
+  WriteEvent(EVENTLOG_INFORMATION_TYPE, MSG_SETTINGS_CHANGED, {changes});
+}
+
+void ReportSettingsNotWatched(const char* step, DWORD error) {
+  const std::string code = Decimal(error), text = Win32ErrorText(error);
+  WriteEvent(EVENTLOG_WARNING_TYPE, MSG_SETTINGS_NOT_WATCHED, {step, code.c_str(), text.c_str()});
+}

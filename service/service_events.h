@@ -13,3 +13,7 @@ void ReportStopForced(DWORD exitCode);
 // `path` (in `folder`, or the folder itself) can be changed by `account`, which is none of SYSTEM,
 // Administrators and TrustedInstaller.
 void ReportFolderWritable(const char* path, const char* account, const char* folder);
+// `changes` lists each changed setting: "PollSeconds: 0 -> 30 (policy)", separated by "; ".
+void ReportSettingsChanged(const char* changes);
+// The change watch could not be armed: `step` failed with `error`; the settings are read at start only.
+void ReportSettingsNotWatched(const char* step, DWORD error);

@@ -22,6 +22,7 @@
 #include <wtsapi32.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 
 #include "launch/console_launcher.h"
@@ -215,6 +216,11 @@ BOOL ReportServiceStatus(DWORD state, DWORD checkPoint, DWORD waitHint, DWORD wi
 
 DWORD RecordedServiceState() { return g_state.recorded; }
 
+void SetLaunchAtLogon(bool on) {
+  std::lock_guard<std::mutex> hold(g_state.lock);
+  g_state.launchAtLogon = on;
+}
+
 void FollowConsoleLogonWait() {
   // A logon between the launch that was held back and this change is told by no control: a user
   // found at the console now gets the decision the logon would have given.
@@ -317,9 +323,14 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
       failed(ServiceError::kReadyEvent);
       break;
     }
-    const StartSettings settings = ReadStartSettings();
+    // Kept for the worker, which may begin after this start gave up waiting for it; on the heap, as a
+    // static reading would be written into the executable whole.
+    static std::unique_ptr<Settings> startSettings;
+    if (!startSettings) startSettings.reset(new Settings{});
+    *startSettings = ReadStartSettings();
+    const Settings& settings = *startSettings;
     if (settings.launchAtLogon) g_state.AcceptSessionChanges();
-    start = WorkerStart{settings.pollSeconds, ServiceStopEvent(), ready.get()};
+    start = WorkerStart{settings.pollSeconds, ServiceStopEvent(), ready.get(), true, &settings};
     DWORD workerId = 0;
     worker.reset(sys::calls().CreateThread(nullptr, 0, WorkerThreadProc, &start, 0, &workerId));
     if (!worker) {

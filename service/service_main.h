@@ -25,6 +25,10 @@ DWORD WINAPI ServiceControlHandler(DWORD control, DWORD eventType, LPVOID eventD
 // calls it after each response.
 void FollowConsoleLogonWait();
 
+// Switches launching at logon on or off while the service runs; the controls accepted follow at the
+// worker's next FollowConsoleLogonWait.
+void SetLaunchAtLogon(bool on);
+
 // Reports `state` (controls accepted: none while START_PENDING, else stop and shutdown, and session
 // changes when LaunchAtLogon=1 was read at start or a launch waits for a console logon). Nonzero when the report was accepted. Does not
 // change the recorded state. The service's own reports are made holding its state lock, so that they

@@ -1,10 +1,14 @@
 #include "service/worker.h"
 
 #include <mutex>
+#include <optional>
+#include <string>
 
 #include "launch/launch_decisions.h"
 #include "platform/syscalls.h"
+#include "service/service_events.h"
 #include "service/service_main.h"
+#include "service/settings_watch.h"
 
 namespace {
 
@@ -84,7 +88,14 @@ DWORD WINAPI WorkerThreadProc(LPVOID parameter) {
   // event, signalled before that post, still ends the thread.
   if (Signalled(start.stopEvent)) return 0;
   // The system chooses a thread timer's identifier.
-  UINT_PTR timer = ArmTimer(start.pollSeconds);
+  unsigned pollSeconds = start.pollSeconds;
+  UINT_PTR timer = ArmTimer(pollSeconds);
+  Settings inForce{};
+  if (start.settings != nullptr) inForce = *start.settings;
+  inForce.pollSeconds = pollSeconds;
+  // Armed before the starter is told the thread is ready, so that its calls come in a fixed order.
+  std::optional<SettingsWatch> watch;
+  if (start.watchSettings) watch.emplace();
   // A starter that is never told the queue exists would wait for ever: end instead, which it sees.
   if (start.ready != nullptr && !sys::calls().SetEvent(start.ready)) {
     if (timer != 0) sys::calls().KillTimer(nullptr, timer);
@@ -103,13 +114,25 @@ DWORD WINAPI WorkerThreadProc(LPVOID parameter) {
     if (msg.message == WM_TIMER) {
       sys::calls().KillTimer(nullptr, kLaunchTimerId);
       // Our own timer may have been the one cancelled: polling stays on.
-      if (timer == kLaunchTimerId) timer = ArmTimer(start.pollSeconds);
+      if (timer == kLaunchTimerId) timer = ArmTimer(pollSeconds);
       OnLaunchTimer();
       FollowConsoleLogonWait();
     } else if (msg.message == kArrivalMessage && msg.hwnd == nullptr) {
       ArrivalTaken();
       // Arrivals still queued when the service stops start nothing.
       if (!Signalled(start.stopEvent)) OnDeviceArrival(start.stopEvent);
+      FollowConsoleLogonWait();
+    } else if (msg.message == kSettingsMessage && msg.hwnd == nullptr) {
+      const Settings now = RereadSettings();
+      if (now.pollSeconds != pollSeconds) {
+        if (timer != 0) sys::calls().KillTimer(nullptr, timer);
+        pollSeconds = now.pollSeconds;
+        timer = ArmTimer(pollSeconds);
+      }
+      if (now.launchAtLogon != inForce.launchAtLogon) SetLaunchAtLogon(now.launchAtLogon);
+      const std::string changes = DescribeSettingChanges(inForce, now);
+      inForce = now;
+      if (!changes.empty()) ReportSettingsChanged(changes.c_str());
       FollowConsoleLogonWait();
     } else if (msg.message == kLogonMessage && msg.hwnd == nullptr) {
       if (!Signalled(start.stopEvent)) OnConsoleLogon();

@@ -9,12 +9,17 @@
 
 #include <windows.h>
 
+#include "launch/settings.h"
+
 // Posted to the worker thread (no window) for each device arrival.
 constexpr UINT kArrivalMessage = WM_APP + 1;
 
 // Posted to the worker thread (no window) when a user logs on at the console, or was logged on when
 // the service started, and launching at logon is switched on.
 constexpr UINT kLogonMessage = WM_APP + 2;
+
+// Posted to the worker thread (no window) when the settings' watch has seen a change settle.
+constexpr UINT kSettingsMessage = WM_APP + 3;
 
 // The worker's one mailbox: every message for the worker thread is posted through `PostToWorker`.
 // It holds the thread's identifier and whether an arrival is owed to it, under one lock of its own
@@ -52,9 +57,14 @@ struct WorkerStart {
   unsigned pollSeconds;  // 0: no timer
   HANDLE stopEvent;      // ends an arrival response's pauses early; may be null
   HANDLE ready;          // signalled once the queue exists and the timer is armed; may be null
+  bool watchSettings = false;  // watch the settings (service/settings_watch.h) and apply their changes
+  const Settings* settings = nullptr;  // the settings in force as the thread begins, if watched
 };
 
-// Thread routine; `parameter` is a WorkerStart or null (no timer, no stop event). Returns 0 once it
+// Thread routine; `parameter` is a WorkerStart or null (no timer, no stop event). On kSettingsMessage
+// it reads the settings again and applies what changed: PollSeconds re-arms or stops the timer,
+// LaunchAtLogon changes the controls accepted (SetLaunchAtLogon), AutoBack and LaunchAs are read at
+// each decision anyway; one information event names every change. Returns 0 once it
 // has fetched WM_QUIT, or when the stop event is already signalled as it begins; 1 when it cannot
 // signal `ready`, or when fetching a message fails.
 DWORD WINAPI WorkerThreadProc(LPVOID parameter);

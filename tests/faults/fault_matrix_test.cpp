@@ -36,6 +36,7 @@
 #include "device/device_manager.h"
 #include "launch/console_launcher.h"
 #include "launch/launch_decisions.h"
+#include "launch/settings_table.h"
 #include "platform/event_log.h"
 #include "platform/syscalls.h"
 #include "selftest/self_test.h"
@@ -106,6 +107,14 @@ struct Machine {
   // Nobody is logged on at the console: the console user's token is not there.
   bool nobodyAtConsole = false;
 
+  // The settings watch, as the policy scenario sees it: the post of the re-read (1 made, -1 refused),
+  // the re-read taken by the worker, the key's watch refused at start, and the warning that nothing
+  // is watched written.
+  int settingsPost = 0;
+  bool settingsTaken = false;
+  bool keyWatchRefused = false;
+  bool notWatchedWritten = false;
+
   void Reset() {
     std::lock_guard<std::mutex> lock(mutex);
     exists = true;
@@ -120,6 +129,8 @@ struct Machine {
     boxes.clear();
     pauses = 0;
     nobodyAtConsole = false;
+    settingsPost = 0;
+    settingsTaken = keyWatchRefused = notWatchedWritten = false;
   }
   template <typename Change>
   void Update(Change change) {
@@ -302,6 +313,7 @@ BOOL WINAPI WatchedGetMessage(LPMSG msg, HWND window, UINT low, UINT high) {
   machine.Update([&] {
     machine.waitingForMessage = false;
     if (fetched != 0 && fetched != -1) ++machine.fetched;
+    if (fetched != 0 && fetched != -1 && msg->message == kSettingsMessage) machine.settingsTaken = true;
   });
   return fetched;
 }
@@ -572,6 +584,12 @@ DWORD ExpectedSwitchesCode(const Scenario& scenario, const Target& target) {
   const std::string arguments = scenario.switches;
   // /status shows "?" for an image path it cannot read.
   if (row == "QueryServiceConfigA" && arguments == "/status") return scenario.switchesCode;
+  // /status shows the settings it reads; a read that fails is a line of its text, not its answer.
+  static const char* const kSettingsReads[] = {"RegOpenKeyExA", "RegQueryValueExA", "GetModuleFileNameW", "ReadFile",
+                                               "GetPrivateProfileStringA", "GetFileAttributesA"};
+  for (const char* name : kSettingsReads) {
+    if (row == name && arguments == "/status") return scenario.switchesCode;
+  }
   if (row == "GetModuleFileNameW") return kPathUnreadable;
   // A service marked for deletion is as good as deleted; one that is gone needs no uninstalling.
   if (row == "DeleteService" && target.error == ERROR_SERVICE_MARKED_FOR_DELETE) return scenario.switchesCode;
@@ -858,6 +876,94 @@ void Stop(Run& run) {
   machine.WaitFor("the stop", [] { return machine.mainEnded; });
 }
 
+// The policy scenario's calls above the countdown: they see every attempt, the failed one included.
+struct AboveCountdown {
+  static inline decltype(&::PostThreadMessageA) post = nullptr;
+  static inline decltype(&::RegOpenKeyExA) open = nullptr;
+  static inline decltype(&::RegNotifyChangeKeyValue) notify = nullptr;
+  static inline decltype(&::ReportEventA) report = nullptr;
+
+  static BOOL WINAPI Post(DWORD thread, UINT message, WPARAM wParam, LPARAM lParam) {
+    const BOOL posted = post(thread, message, wParam, lParam);
+    if (message == kSettingsMessage) machine.Update([posted] { machine.settingsPost = posted ? 1 : -1; });
+    return posted;
+  }
+  // The watch opens its key for notification alone; a key that is not there is looked for higher up.
+  static LONG WINAPI Open(HKEY parent, LPCSTR path, DWORD options, REGSAM access, PHKEY key) {
+    const LONG opened = open(parent, path, options, access, key);
+    if ((access & KEY_NOTIFY) != 0 && (access & KEY_QUERY_VALUE) == 0 && opened != ERROR_SUCCESS &&
+        opened != ERROR_FILE_NOT_FOUND && opened != ERROR_PATH_NOT_FOUND) {
+      machine.Update([] { machine.keyWatchRefused = true; });
+    }
+    return opened;
+  }
+  static LONG WINAPI Notify(HKEY key, BOOL subtree, DWORD filter, HANDLE event, BOOL async) {
+    const LONG armed = notify(key, subtree, filter, event, async);
+    if (armed != ERROR_SUCCESS) machine.Update([] { machine.keyWatchRefused = true; });
+    return armed;
+  }
+  static BOOL WINAPI Report(HANDLE source, WORD type, WORD category, DWORD id, PSID user, WORD count, DWORD size,
+                            LPCSTR* strings, LPVOID data) {
+    if ((id & 0xFFFF) == 306) machine.Update([] { machine.notWatchedWritten = true; });
+    return report(source, type, category, id, user, count, size, strings, data);
+  }
+
+  sys::Calls& c = sys::calls();
+  sys::ScopedCall<decltype(c.PostThreadMessageA)> p{c.PostThreadMessageA, (post = c.PostThreadMessageA, Post)};
+  sys::ScopedCall<decltype(c.RegOpenKeyExA)> o{c.RegOpenKeyExA, (open = c.RegOpenKeyExA, Open)};
+  sys::ScopedCall<decltype(c.RegNotifyChangeKeyValue)> n{c.RegNotifyChangeKeyValue,
+                                                         (notify = c.RegNotifyChangeKeyValue, Notify)};
+  sys::ScopedCall<decltype(c.ReportEventA)> r{c.ReportEventA, (report = c.ReportEventA, Report)};
+};
+
+// The policy key, written and removed past the table: the administrator's doing, not the service's.
+void SetPolicyValue(const char* name, DWORD type, const void* data, DWORD size) {
+  HKEY key = nullptr;
+  if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kPolicyKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    return;
+  }
+  ::RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
+  ::RegCloseKey(key);
+}
+void DeletePolicyKey() {
+  ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kPolicyKey, KEY_WOW64_64KEY, 0);
+  ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Policies\\Marrowbank", KEY_WOW64_64KEY, 0);
+}
+
+// The policy forbids the service's own token, and the service starts watching that key; then the
+// policy asks for polling. The worker re-reads the settings, unless the key's watch was refused at
+// start, which the warning that nothing is watched says instead; then the stop.
+void PolicyChange(Run& run) {
+  const AboveCountdown seen;
+  DeletePolicyKey();
+  SetPolicyValue("LaunchAs", REG_SZ, "user", 5);
+  StartUp(run);
+  bool watched;
+  {
+    std::lock_guard<std::mutex> lock(machine.mutex);
+    watched = !machine.mainEnded && !machine.keyWatchRefused;
+  }
+  if (watched) {
+    const DWORD seconds = 1;
+    SetPolicyValue("PollSeconds", REG_DWORD, &seconds, sizeof seconds);
+    machine.WaitFor("the settings' re-read", [] {
+      return machine.mainEnded || machine.settingsPost == -1 ||
+             (machine.settingsTaken && machine.WorkerIdle());
+    });
+  } else {
+    machine.WaitFor("the warning that the settings are not watched",
+                    [] { return machine.mainEnded || machine.notWatchedWritten; });
+  }
+  bool ended;
+  {
+    std::lock_guard<std::mutex> lock(machine.mutex);
+    ended = machine.mainEnded;
+  }
+  if (!ended) Stop(run);
+  DeletePolicyKey();
+}
+
 const Scenario kScenarios[] = {
     {"by_hand_absent", Nothing, [](Run& r) { ByHand(r, false, 0); }, true, false, nullptr},
     {"by_hand_stopped", Nothing, [](Run& r) { ByHand(r, true, SERVICE_STOPPED); }, true, false, nullptr},
@@ -869,6 +975,8 @@ const Scenario kScenarios[] = {
     {"arrival", Running, Arrivals, false, false, nullptr},
     {"timer", RunningAndBound, TimerChecks, false, false, "[Fields]\r\nPollSeconds=1\r\n"},
     {"stop", Running, Stop, false, true, nullptr},
+    // The policy changed while the service runs: the start, the re-read, the stop.
+    {"policy_change", Nothing, PolicyChange, false, true, "[Fields]\r\nLaunchAs=service\r\n"},
     // The teardown registered for the process's exit, with the bridge SDK bound.
     {"exit", [](Run&) { DeviceManager::Instance(); }, [](Run&) { DeviceManager::Teardown(); }, true, false, nullptr},
     // The program started in the console user's own session, with the user's token.

@@ -10,7 +10,7 @@
 namespace fault {
 namespace {
 
-enum class Kind { kKernelHandle, kServiceHandle, kEnvironmentBlock, kLibrary, kTimer };
+enum class Kind { kKernelHandle, kServiceHandle, kEnvironmentBlock, kLibrary, kTimer, kRegistryKey, kChangeNotification };
 
 const char* KindName(Kind kind) {
   switch (kind) {
@@ -24,6 +24,10 @@ const char* KindName(Kind kind) {
       return "library";
     case Kind::kTimer:
       return "thread timer";
+    case Kind::kRegistryKey:
+      return "registry key";
+    case Kind::kChangeNotification:
+      return "change notification";
   }
   return "?";
 }
@@ -112,6 +116,19 @@ void CreateServiceSeen(SC_HANDLE h, SC_HANDLE, LPCSTR, LPCSTR, DWORD, DWORD, DWO
                        LPCSTR, LPCSTR, LPCSTR) {
   OnServiceHandle(h, "CreateServiceA");
 }
+void OnRegistryKey(LONG result, PHKEY key, const char* by) {
+  if (result == ERROR_SUCCESS && *key != nullptr) Acquire(Kind::kRegistryKey, Bits(*key), by);
+}
+void OpenKeySeen(LONG result, HKEY, LPCSTR, DWORD, REGSAM, PHKEY key) { OnRegistryKey(result, key, "RegOpenKeyExA"); }
+void CreateKeySeen(LONG result, HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES, PHKEY key,
+                   LPDWORD) {
+  OnRegistryKey(result, key, "RegCreateKeyExA");
+}
+void ChangeNotificationSeen(HANDLE h, LPCSTR, BOOL, DWORD) {
+  if (h != INVALID_HANDLE_VALUE && h != nullptr) {
+    Acquire(Kind::kChangeNotification, Bits(h), "FindFirstChangeNotificationA");
+  }
+}
 void SetTimerSeen(UINT_PTR id, HWND, UINT_PTR, UINT, TIMERPROC) {
   if (id != 0) Acquire(Kind::kTimer, id, "SetTimer");
 }
@@ -124,6 +141,10 @@ void DestroyEnvironmentSeen(BOOL, LPVOID block) {
 }
 void FreeLibrarySeen(BOOL, HMODULE module) { Release(Kind::kLibrary, Bits(module), "FreeLibrary"); }
 void KillTimerSeen(BOOL, HWND, UINT_PTR id) { Release(Kind::kTimer, id, "KillTimer"); }
+void CloseKeySeen(LONG, HKEY key) { Release(Kind::kRegistryKey, Bits(key), "RegCloseKey"); }
+void CloseChangeNotificationSeen(BOOL, HANDLE h) {
+  Release(Kind::kChangeNotification, Bits(h), "FindCloseChangeNotification");
+}
 
 }  // namespace
 
@@ -148,6 +169,11 @@ void WatchAcquisitionsAndReleases() {
   Observe(&sys::Calls::DestroyEnvironmentBlock, DestroyEnvironmentSeen);
   Observe(&sys::Calls::FreeLibrary, FreeLibrarySeen);
   Observe(&sys::Calls::KillTimer, KillTimerSeen);
+  Observe(&sys::Calls::RegOpenKeyExA, OpenKeySeen);
+  Observe(&sys::Calls::RegCreateKeyExA, CreateKeySeen);
+  Observe(&sys::Calls::RegCloseKey, CloseKeySeen);
+  Observe(&sys::Calls::FindFirstChangeNotificationA, ChangeNotificationSeen);
+  Observe(&sys::Calls::FindCloseChangeNotification, CloseChangeNotificationSeen);
 }
 
 void ClearLedger() {
@@ -170,6 +196,12 @@ void ReleaseHeld() {
         break;
       case Kind::kLibrary:
         sys::realCalls().FreeLibrary(reinterpret_cast<HMODULE>(value));
+        break;
+      case Kind::kRegistryKey:
+        sys::realCalls().RegCloseKey(reinterpret_cast<HKEY>(value));
+        break;
+      case Kind::kChangeNotification:
+        sys::realCalls().FindCloseChangeNotification(reinterpret_cast<HANDLE>(value));
         break;
       case Kind::kServiceHandle:  // the scripted manager's: nothing real
       case Kind::kTimer:          // the scripted timers': nothing real

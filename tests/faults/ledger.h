@@ -1,6 +1,7 @@
 // What a run obtained and released through the platform-call table: kernel handles (events, threads,
 // snapshots, tokens, the started program's process and thread), service-manager handles, environment
-// blocks, libraries and thread timers, and how many programs it started.
+// blocks, libraries, thread timers, registry keys and change notifications, and how many programs it
+// started.
 #pragma once
 
 #include <windows.h>

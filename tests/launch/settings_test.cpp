@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -68,7 +69,7 @@ TEST_F(StartSettingsTest, ValuesAndWarnings) {
     SCOPED_TRACE(c.file ? c.file : "no file");
     SetModeFile(c.file);
     event_test::ScopedEventCapture events;
-    const StartSettings settings = ReadStartSettings();
+    const Settings settings = ReadStartSettings();
     EXPECT_EQ(settings.pollSeconds, c.pollSeconds);
     EXPECT_EQ(settings.launchAtLogon, c.launchAtLogon);
     EXPECT_EQ(settings.launchAsUser, c.launchAsUser);
@@ -87,7 +88,7 @@ TEST_F(StartSettingsTest, AFileThatCannotBeReadIsOneWarning) {
   ::CreateDirectoryA((OwnDirectory() + "language").c_str(), nullptr);
   ASSERT_TRUE(::CreateDirectoryA(path_.c_str(), nullptr));
   event_test::ScopedEventCapture events;
-  const StartSettings settings = ReadStartSettings();
+  const Settings settings = ReadStartSettings();
   EXPECT_EQ(settings.pollSeconds, 0u);
   EXPECT_FALSE(settings.launchAtLogon);
   EXPECT_EQ(events.Events(), std::vector<std::string>{"warning 0x8000012C: " + path_ + " | 5 | " +
@@ -101,7 +102,7 @@ TEST_F(StartSettingsTest, AFileHeldOpenWithoutSharingIsOneWarning) {
   const HANDLE held = ::CreateFileA(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   event_test::ScopedEventCapture events;
-  const StartSettings settings = ReadStartSettings();
+  const Settings settings = ReadStartSettings();
   ::CloseHandle(held);
   EXPECT_EQ(settings.pollSeconds, 0u);
   EXPECT_EQ(events.Events(), std::vector<std::string>{"warning 0x8000012C: " + path_ + " | 32 | " +
@@ -126,12 +127,12 @@ TEST_F(StartSettingsTest, EachKeyIsReadOnceAndTheValueReadIsTheOneReported) {
   sys::ScopedCall<decltype(&::GetPrivateProfileStringA)> edited(sys::calls().GetPrivateProfileStringA,
                                                                 ValueChangingAfterFirstRead);
   event_test::ScopedEventCapture events;
-  const StartSettings settings = ReadStartSettings();
+  const Settings settings = ReadStartSettings();
   EXPECT_EQ(settings.pollSeconds, 5u);
   EXPECT_TRUE(settings.launchAtLogon);
   EXPECT_TRUE(settings.launchAsUser);
   EXPECT_EQ(events.Events(), std::vector<std::string>{});
-  EXPECT_EQ(g_reads, (std::map<std::string, int>{{"LaunchAs", 1}, {"LaunchAtLogon", 1}, {"PollSeconds", 1}}));
+  EXPECT_EQ(g_reads, (std::map<std::string, int>{{"AutoBack", 1}, {"LaunchAs", 1}, {"LaunchAtLogon", 1}, {"PollSeconds", 1}}));
 }
 
 // A file saved with a byte-order mark (PowerShell 5.1's Set-Content -Encoding UTF8, older Notepad)
@@ -204,6 +205,115 @@ TEST_F(StartSettingsTest, TheValuePastAMarkReadsAsTheProfileFunctionsReadAnUnmar
     EXPECT_EQ(ReadValuePastMark(path_.c_str(), "LaunchAs"), "") << "an unmarked file is not read";
     ASSERT_TRUE(test_support::WriteText(path_, std::string("\xEF\xBB\xBF") + text));
     EXPECT_EQ(ReadValuePastMark(path_.c_str(), "LaunchAs"), expected);
+  }
+}
+
+// The policy key on the real registry, in the view the service reads; removed again at the end.
+class PolicyKeyTest : public StartSettingsTest {
+ protected:
+  void TearDown() override {
+    ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kPolicyKey, kPolicyView, 0);
+    StartSettingsTest::TearDown();
+  }
+  static void SetPolicy(const char* name, DWORD type, const void* data, DWORD size) {
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kPolicyKey, 0, nullptr, 0, KEY_SET_VALUE | kPolicyView, nullptr,
+                                &key, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(::RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
+    ::RegCloseKey(key);
+  }
+  static void SetPolicyNumber(const char* name, DWORD value) { SetPolicy(name, REG_DWORD, &value, sizeof value); }
+  static void SetPolicyText(const char* name, const char* text) {
+    SetPolicy(name, REG_SZ, text, static_cast<DWORD>(std::strlen(text) + 1));
+  }
+};
+
+// For each key: a policy value wins over the mode file, which wins over the default; a policy value
+// that cannot be used is passed over (reported, and shown as ignored) for the mode file's. LaunchAs
+// that is there but not understood is the lower privilege, wherever it comes from.
+TEST_F(PolicyKeyTest, PolicyWinsOverTheModeFileWhichWinsOverTheDefault) {
+  enum Policy { kNone, kNumber, kText };
+  struct Case {
+    const char* name;
+    Setting setting;
+    Policy policy;
+    DWORD number;
+    const char* text;
+    const char* modeFile;  // the [Fields] line, or nullptr
+    const char* value;
+    SettingOrigin origin;
+    bool ignored;
+  };
+  const Case cases[] = {
+      {"poll: nothing", Setting::kPollSeconds, kNone, 0, nullptr, nullptr, "0", SettingOrigin::kDefault, false},
+      {"poll: mode file", Setting::kPollSeconds, kNone, 0, nullptr, "PollSeconds=5", "5", SettingOrigin::kModeFile, false},
+      {"poll: policy over mode file", Setting::kPollSeconds, kNumber, 30, nullptr, "PollSeconds=5", "30",
+       SettingOrigin::kPolicy, false},
+      {"poll: policy out of range", Setting::kPollSeconds, kNumber, 86401, nullptr, "PollSeconds=5", "5",
+       SettingOrigin::kModeFile, true},
+      {"poll: policy of the wrong type", Setting::kPollSeconds, kText, 0, "30", nullptr, "0", SettingOrigin::kDefault,
+       true},
+      {"poll: both refused", Setting::kPollSeconds, kNumber, 90000, nullptr, "PollSeconds=soon", "0",
+       SettingOrigin::kDefault, true},
+      {"autoback: policy off", Setting::kAutoBack, kNumber, 0, nullptr, "AutoBack=1", "0", SettingOrigin::kPolicy, false},
+      {"autoback: policy 2", Setting::kAutoBack, kNumber, 2, nullptr, "AutoBack=0", "0", SettingOrigin::kModeFile, true},
+      {"logon: policy on", Setting::kLaunchAtLogon, kNumber, 1, nullptr, nullptr, "1", SettingOrigin::kPolicy, false},
+      {"logon: mode file on, policy off", Setting::kLaunchAtLogon, kNumber, 0, nullptr, "LaunchAtLogon=1", "0",
+       SettingOrigin::kPolicy, false},
+      {"launch as: policy user over mode file service", Setting::kLaunchAs, kText, 0, "USER", "LaunchAs=service",
+       "user", SettingOrigin::kPolicy, false},
+      {"launch as: policy service over mode file user", Setting::kLaunchAs, kText, 0, "service", "LaunchAs=user",
+       "service", SettingOrigin::kPolicy, false},
+      {"launch as: policy not understood", Setting::kLaunchAs, kText, 0, "admin", "LaunchAs=service", "user",
+       SettingOrigin::kPolicy, true},
+      {"launch as: policy of the wrong type", Setting::kLaunchAs, kNumber, 0, nullptr, "LaunchAs=service", "user",
+       SettingOrigin::kPolicy, true},
+      {"launch as: empty policy is none", Setting::kLaunchAs, kText, 0, "", "LaunchAs=user", "user",
+       SettingOrigin::kModeFile, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kPolicyKey, kPolicyView, 0);
+    const char* key = SettingRowOf(c.setting).key;
+    if (c.policy == kNumber) SetPolicyNumber(key, c.number);
+    if (c.policy == kText) SetPolicyText(key, c.text);
+    SetModeFile(c.modeFile == nullptr ? nullptr : (std::string("[Fields]\r\n") + c.modeFile + "\r\n").c_str());
+    const Settings settings = ReadSettings();
+    EXPECT_EQ(SettingValueText(settings, c.setting), c.value);
+    EXPECT_EQ(settings.OriginOf(c.setting), c.origin);
+    EXPECT_EQ(settings.ignored.empty(), !c.ignored);
+    if (c.setting == Setting::kAutoBack) {
+      EXPECT_EQ(ReadAutoBack(), settings.autoBack) << "each decision reads it so";
+    }
+    if (c.setting == Setting::kLaunchAs) {
+      EXPECT_EQ(ReadLaunchAsUser(), settings.launchAsUser) << "each launch too";
+    }
+  }
+}
+
+// A value the policy gives that cannot be used is one warning naming the policy key; a re-read while
+// the service runs reports only problems the last read did not have.
+TEST_F(PolicyKeyTest, AProblemIsReportedOncePerRun) {
+  SetModeFile(nullptr);
+  SetPolicyNumber("PollSeconds", 99999);
+  const std::string warning = std::string("warning 0x80000130: HKEY_LOCAL_MACHINE\\") + kPolicyKey +
+                              " | PollSeconds | 99999 | It is not from 0 to 86400. PollSeconds takes the mode "
+                              "file's value, or its default.";
+  {
+    event_test::ScopedEventCapture events;
+    ReadStartSettings();
+    EXPECT_EQ(events.Events(), std::vector<std::string>{warning});
+  }
+  {
+    event_test::ScopedEventCapture events;
+    RereadSettings();
+    EXPECT_EQ(events.Events(), std::vector<std::string>{}) << "the same problem, already told";
+    SetPolicyNumber("PollSeconds", 30);
+    EXPECT_EQ(RereadSettings().pollSeconds, 30u);
+    SetPolicyNumber("PollSeconds", 99999);
+    RereadSettings();
+    EXPECT_EQ(events.Events(), std::vector<std::string>{warning}) << "mended, then broken again";
   }
 }
 

@@ -62,11 +62,12 @@ TEST(EventLog, MessageTableBoundaries) {
     bool present;
   } cases[] = {
       {MSG_SERVICE_STARTED - 1, false},  {MSG_SERVICE_STARTED, true},   {MSG_START_STEP_FAILED, true},
-      {MSG_STOP_FORCED, true},           {MSG_STOP_FORCED + 1, false}, {MSG_PROGRAM_STARTED - 1, false}, {MSG_PROGRAM_STARTED, true},
+      {MSG_STOP_FORCED, true},           {MSG_SETTINGS_CHANGED, true},   {MSG_SETTINGS_CHANGED + 1, false}, {MSG_PROGRAM_STARTED - 1, false}, {MSG_PROGRAM_STARTED, true},
       {MSG_PROGRAM_NEEDS_ELEVATION, true}, {MSG_LAUNCH_WAITS_FOR_LOGON, true},
       {MSG_LAUNCH_WAITS_FOR_LOGON + 1, false},
       {MSG_MODE_FILE_UNREADABLE - 1, false}, {MSG_MODE_FILE_UNREADABLE, true},
-      {MSG_MODE_FILE_MARKED, true},      {MSG_FOLDER_WRITABLE, true},     {MSG_FOLDER_WRITABLE + 1, false},
+      {MSG_MODE_FILE_MARKED, true},      {MSG_FOLDER_WRITABLE, true},     {MSG_POLICY_VALUE_REJECTED, true},
+      {MSG_POLICY_KEY_UNREADABLE, true}, {MSG_SETTINGS_NOT_WATCHED, true}, {MSG_SETTINGS_NOT_WATCHED + 1, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.id);

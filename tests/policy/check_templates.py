@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks the administrative templates against the settings table.
 
-  check_templates.py TEMPLATES_DIR [--copy COPY_DIR] (--rows FILE | -- COMMAND...)
+  check_templates.py TEMPLATES_DIR [--copy COPY_DIR] [--readme README] (--rows FILE | -- COMMAND...)
 
 TEMPLATES_DIR holds MarrowbankServer.admx and <language>/MarrowbankServer.adml. The table's rows come
 from FILE or from what COMMAND prints (settings_rows.exe under Wine): lines
@@ -18,6 +18,8 @@ import xml.etree.ElementTree as ET
 NS = "http://schemas.microsoft.com/GroupPolicy/2006/07/PolicyDefinitions"
 Q = "{%s}" % NS
 # The key the policy reader reads and every policy of the templates writes.
+# The service's policy key, as settings_rows prints it ("policykey<TAB>key"); a rows file without it
+# (a fixture) is checked against this spelling.
 POLICY_KEY = r"SOFTWARE\Policies\Marrowbank\MarrowbankServer"
 ADMX = "MarrowbankServer.admx"
 ADML = "MarrowbankServer.adml"
@@ -48,9 +50,12 @@ def read_rows(argv):
         text = run.stdout.decode("utf-8", "replace")
         if run.returncode != 0:
             sys.exit("the table's rows: %s exited %d:\n%s" % (" ".join(argv[1:]), run.returncode, text))
+    global POLICY_KEY
     rows = []
     for line in text.replace("\r", "").split("\n"):
         fields = line.split("\t")
+        if fields[0] == "policykey" and len(fields) == 2:
+            POLICY_KEY = fields[1]
         if fields[0] == "row":
             if len(fields) != 8:
                 sys.exit("a row of %d fields, expected 8: %r" % (len(fields), line))
@@ -210,15 +215,48 @@ def check_policy(policy, row, presentations):
         problem("policy %s: the table's kind %r has no policy form" % (name, row.kind))
 
 
+def check_readme(path, rows):
+    """The README's tables of the settings: one line per row in the mode file's table ("| `Key` | ..."),
+    and in the policy table the key's type, range and default as the table has them."""
+    with open(path, encoding="utf-8") as f:
+        lines = f.read().split("\n")
+    for row in rows:
+        cells = [[c.strip() for c in line.strip().strip("|").split("|")] for line in lines
+                 if line.startswith("| `%s` |" % row.key)]
+        if not any(len(c) == 2 for c in cells):
+            problem("README: the mode file's table has no line for %s" % row.key)
+        policy = [c for c in cells if len(c) == 4]
+        if len(policy) != 1:
+            problem("README: the policy table has %d lines for %s, expected 1" % (len(policy), row.key))
+            continue
+        _, kind, accepted, default = policy[0]
+        want_kind = "REG_SZ" if row.kind == "launchas" else "REG_DWORD"
+        if kind != want_kind:
+            problem("README: %s is %s in the policy table, the table's kind is %s" % (row.key, kind, want_kind))
+        if default.strip("`") != row.default:
+            problem("README: %s's default is %s in the policy table, the table's is %s" % (row.key, default, row.default))
+        bounds = [str(row.minimum), str(row.maximum)] if row.kind != "launchas" else row.values
+        for bound in bounds:
+            if bound not in accepted:
+                problem("README: %s's accepted values %r in the policy table do not name %s" % (row.key, accepted, bound))
+
+
 def main(argv):
     if len(argv) < 3:
         sys.exit(__doc__)
     templates = argv[0]
     argv = argv[1:]
     copy = None
-    if argv[0] == "--copy":
-        copy, argv = argv[1], argv[2:]
+    readme = None
+    while argv and argv[0] in ("--copy", "--readme"):
+        if argv[0] == "--copy":
+            copy = argv[1]
+        else:
+            readme = argv[1]
+        argv = argv[2:]
     rows = read_rows(argv)
+    if readme is not None:
+        check_readme(readme, rows)
 
     files = [ADMX] + [os.path.join(language, ADML) for language in LANGUAGES]
     admx = parse(os.path.join(templates, ADMX))

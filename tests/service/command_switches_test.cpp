@@ -55,7 +55,7 @@ TEST(CommandSwitchesTest, Parsing) {
     bool valid;
     bool json;
   } jsonCases[] = {{"/selftest", true, false}, {"-SelfTest /JSON /quiet", true, true}, {"/json /selftest", true, true},
-                   {"/status /json", false, true}, {"/json", false, true}, {"/selftest /status", false, false}};
+                   {"/status /json", true, true}, {"/start /json", false, true}, {"/json", false, true}, {"/selftest /status", false, false}};
   for (const JsonCase& c : jsonCases) {
     SCOPED_TRACE(c.arguments);
     const CommandSwitches parsed = ParseCommandSwitches(c.arguments);
@@ -483,12 +483,123 @@ TEST_F(ReregisterTest, AStoppingServiceIsStartedOnceItHasStopped) {
 TEST_F(SwitchRunTest, UsageInABoxUnlessQuietOrAConsole) {
   EXPECT_EQ(RunCommandSwitches("/remove"), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   ASSERT_EQ(fake_.boxes.size(), 1u);
-  EXPECT_EQ(fake_.boxes[0].rfind("Usage: MarrowbankServer.exe [/install | /uninstall | /start | /stop | /status | "
+  EXPECT_EQ(fake_.boxes[0].rfind("Usage: MarrowbankServer.exe [/install | /uninstall | /start | /stop | /status [/json] | "
                                  "/selftest [/json]] [/quiet]\r\n",
                                  0),
             0u);
   EXPECT_EQ(RunCommandSwitches("/remove /quiet"), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   EXPECT_EQ(fake_.boxes.size(), 1u);
+}
+
+// A reading with nothing found: every setting at its default.
+Settings Defaults() {
+  Settings settings{};
+  settings.autoBack = true;
+  return settings;
+}
+
+void Ignore(Settings& settings, SettingOrigin source, Setting setting, const char* value, const char* why) {
+  std::snprintf(settings.ignored.Add(source, setting, value).why, sizeof(IgnoredSetting::why), "%s", why);
+}
+
+void SetModeFilePath(Settings& settings, const char* path) {
+  std::snprintf(settings.modeFilePath, sizeof settings.modeFilePath, "%s", path);
+}
+
+// /status's settings: one line per row in table order, each value passed over, each source unread.
+TEST(StatusOutputTest, TextLines) {
+  service_test::ScopedServiceHost host;
+  Settings settings = Defaults();
+  settings.pollSeconds = 30;
+  settings.origin[static_cast<std::size_t>(Setting::kPollSeconds)] = SettingOrigin::kModeFile;
+  Ignore(settings, SettingOrigin::kPolicy, Setting::kPollSeconds, "99999", "It is not from 0 to 86400.");
+  settings.policyError = ERROR_ACCESS_DENIED;
+  settings.modeFileError = ERROR_SHARING_VIOLATION;
+  SetModeFilePath(settings, "C:\\x\\MarrowbankServer.ini");
+  EXPECT_EQ(StatusText({ERROR_SUCCESS, SERVICE_RUNNING, "\"C:\\x\\MarrowbankServer.exe\""}, settings),
+            "MarrowbankServer is RUNNING (4); image path \"C:\\x\\MarrowbankServer.exe\"\r\n"
+            "  AutoBack = 1 (default)\r\n"
+            "  PollSeconds = 30 (mode file)\r\n"
+            "  LaunchAtLogon = 0 (default)\r\n"
+            "  LaunchAs = service (default)\r\n"
+            "  ignored: policy PollSeconds=99999: It is not from 0 to 86400.\r\n"
+            "  policy key HKLM\\SOFTWARE\\Policies\\Marrowbank\\MarrowbankServer cannot be read: error 5\r\n"
+            "  mode file C:\\x\\MarrowbankServer.ini cannot be read: error 32\r\n");
+  EXPECT_EQ(StatusText({ERROR_SERVICE_DOES_NOT_EXIST, 0, "?"}, Defaults())
+                .rfind("MarrowbankServer is not installed (1060)\r\n  AutoBack = 1 (default)\r\n", 0),
+            0u);
+}
+
+// The JSON's field names are what fleet tools read: pinned here and in README.md.
+TEST(StatusOutputTest, JsonObject) {
+  service_test::ScopedServiceHost host;
+  Settings origins = Defaults();
+  origins.launchAsUser = true;
+  origins.origin[static_cast<std::size_t>(Setting::kLaunchAs)] = SettingOrigin::kPolicy;
+  Ignore(origins, SettingOrigin::kModeFile, Setting::kLaunchAtLogon, "yes\t\"2\"", "Not 0 or 1.");
+  SetModeFilePath(origins, "C:\\a\\MarrowbankServer.ini");
+  const Settings nothingFound = Defaults();
+  Settings oddPath = Defaults();
+  SetModeFilePath(oddPath, "C:\\\xE9\x01");  // é in code page 1252, and a control character
+  oddPath.policyError = ERROR_ACCESS_DENIED;
+  const std::string defaults =
+      "\"settings\":{\"AutoBack\":{\"value\":\"1\",\"origin\":\"default\"},"
+      "\"PollSeconds\":{\"value\":\"0\",\"origin\":\"default\"},"
+      "\"LaunchAtLogon\":{\"value\":\"0\",\"origin\":\"default\"},";
+  const struct {
+    const char* name;
+    ServiceStatusFacts facts;
+    const Settings& settings;
+    std::string json;
+  } cases[] = {
+      {"running, origins and an ignored value",
+       {ERROR_SUCCESS, SERVICE_RUNNING, "\"C:\\a\\MarrowbankServer.exe\""},
+       origins,
+       "{\"service\":\"MarrowbankServer\",\"state\":\"RUNNING\",\"stateCode\":4,"
+       "\"imagePath\":\"\\\"C:\\\\a\\\\MarrowbankServer.exe\\\"\",\"error\":0," +
+           defaults +
+           "\"LaunchAs\":{\"value\":\"user\",\"origin\":\"policy\"}},"
+           "\"ignored\":[{\"source\":\"mode file\",\"key\":\"LaunchAtLogon\",\"value\":\"yes\\u0009\\\"2\\\"\","
+           "\"why\":\"Not 0 or 1.\"}],\"policyKeyError\":0,\"modeFileError\":0,"
+           "\"modeFilePath\":\"C:\\\\a\\\\MarrowbankServer.ini\"}\r\n"},
+      {"absent, a path beyond ASCII",
+       {ERROR_SERVICE_DOES_NOT_EXIST, 0, "?"},
+       oddPath,
+       "{\"service\":\"MarrowbankServer\",\"state\":\"ABSENT\",\"stateCode\":0,\"imagePath\":null,\"error\":1060," +
+           defaults +
+           "\"LaunchAs\":{\"value\":\"service\",\"origin\":\"default\"}},"
+           "\"ignored\":[],\"policyKeyError\":5,\"modeFileError\":0,\"modeFilePath\":\"C:\\\\" +
+           (GetACP() == 1252 ? std::string("\\u00e9") : std::string("")) + "\\u0001\"}\r\n"},
+      {"not queried",
+       {ERROR_ACCESS_DENIED, 0, "?"},
+       nothingFound,
+       "{\"service\":\"MarrowbankServer\",\"state\":\"UNKNOWN\",\"stateCode\":0,\"imagePath\":null,\"error\":5," +
+           defaults +
+           "\"LaunchAs\":{\"value\":\"service\",\"origin\":\"default\"}},"
+           "\"ignored\":[],\"policyKeyError\":0,\"modeFileError\":0,\"modeFilePath\":\"\"}\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (GetACP() != 1252 && c.settings.policyError != 0) continue;  // the escape depends on the code page
+    EXPECT_EQ(StatusJson(c.facts, c.settings), c.json);
+  }
+}
+
+// A policy value in the real registry shows as the setting's origin, and one out of range as ignored.
+TEST(StatusOutputTest, PolicyValuesFromTheRegistry) {
+  service_test::ScopedServiceHost host;
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kPolicyKey, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr,
+                            &key, nullptr),
+            ERROR_SUCCESS);
+  const DWORD atLogon = 1, poll = 99999;
+  RegSetValueExA(key, "LaunchAtLogon", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&atLogon), sizeof atLogon);
+  RegSetValueExA(key, "PollSeconds", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&poll), sizeof poll);
+  RegCloseKey(key);
+  const std::string text = StatusText({ERROR_SERVICE_DOES_NOT_EXIST, 0, "?"}, ReadSettings());
+  RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kPolicyKey, KEY_WOW64_64KEY, 0);
+  EXPECT_NE(text.find("\r\n  LaunchAtLogon = 1 (policy)\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\r\n  ignored: policy PollSeconds=99999: "), std::string::npos) << text;
 }
 
 }  // namespace

@@ -644,6 +644,59 @@ TEST_F(SystemTest, LaunchAtLogonStartsTheProgramForADiskAlreadyPresent) {
   EXPECT_EQ(CountOf(ReadText(startsLog), "\r\n"), 1u) << "started once";
 }
 
+// Wine's reg.exe with `arguments`, as an administrator would run it; its exit code.
+DWORD RunReg(const std::string& arguments) {
+  char system[MAX_PATH] = {};
+  GetSystemDirectoryA(system, MAX_PATH);
+  sys::UniqueHandle process = StartDetached(std::string(system) + "\\reg.exe", arguments);
+  DWORD code = static_cast<DWORD>(-1);
+  if (process && WaitForSingleObject(process.get(), INFINITE) == WAIT_OBJECT_0) {
+    GetExitCodeProcess(process.get(), &code);
+  }
+  return code;
+}
+
+constexpr char kPolicyKeyPath[] = "HKLM\\SOFTWARE\\Policies\\Marrowbank\\MarrowbankServer";
+
+// A policy written while the service runs takes effect without a restart: one information event names
+// each change with its origin, polling starts and finds the disk, and the program starts, as the user.
+TEST_F(SystemTest, APolicyWrittenWhileRunningTakesEffectWithoutARestart) {
+  InstalledAndStopped();
+  if (HasFatalFailure()) return;
+  for (DWORD pid : DesktopPrograms()) tools::KillProcess(pid);
+  const std::string startsLog = Install("Marrowbank-starts.log");
+  DeleteFileA(startsLog.c_str());
+  RunReg(std::string("delete ") + kPolicyKeyPath + " /f");
+  ASSERT_TRUE(WriteText(Install("language\\ModeConfig.ini"), "[Fields]\r\nAutoBack=1\r\n"));
+  ASSERT_TRUE(WriteText(Install("t3fp-scenario.txt"), kScenario));
+  {
+    sys::UniqueServiceHandle service = OpenService(SERVICE_START);
+    ASSERT_TRUE(service);
+    ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr)) << GetLastError();
+  }
+  ASSERT_TRUE(WaitForState(SERVICE_RUNNING)) << "state " << QueryStatus().dwCurrentState;
+  // No polling and no arrival (Wine delivers none): the disk plugged in starts nothing yet.
+  EXPECT_TRUE(HasEvent({"0", "0", "service"})) << PrintedEvents();
+  const size_t logFrom = ReadText(ServicesLog()).size();
+
+  ASSERT_EQ(RunReg(std::string("add ") + kPolicyKeyPath + " /v LaunchAs /t REG_SZ /d user /f"), 0u);
+  ASSERT_EQ(RunReg(std::string("add ") + kPolicyKeyPath + " /v PollSeconds /t REG_DWORD /d 1 /f"), 0u);
+  const auto told = [&](const char* change) {
+    for (const std::string& s : EventStrings(logFrom)) {
+      if (s.find(change) != std::string::npos) return true;
+    }
+    return false;
+  };
+  EXPECT_TRUE(WaitUntil([&] { return told("LaunchAs: service -> user (policy)"); })) << PrintedEvents(logFrom);
+  EXPECT_TRUE(WaitUntil([&] { return told("PollSeconds: 0 -> 1 (policy)"); })) << PrintedEvents(logFrom);
+  ASSERT_TRUE(WaitUntil([&] { return !ReadText(startsLog).empty() && !DesktopPrograms().empty(); }))
+      << "the polling the policy switched on did not start the program";
+
+  ASSERT_TRUE(SendStop());
+  EXPECT_TRUE(WaitForState(SERVICE_STOPPED));
+  EXPECT_EQ(RunReg(std::string("delete ") + kPolicyKeyPath + " /f"), 0u);
+}
+
 TEST_F(SystemTest, RunByHandWhileStoppedStartsTheService) {
   InstalledAndStopped();
   if (HasFatalFailure()) return;
@@ -760,7 +813,9 @@ TEST_F(SystemTest, InstallSwitchReregistersThisExecutable) {
 TEST_F(SystemTest, SwitchesFromRunningStoppedAndAbsent) {
   ASSERT_EQ(QueryStatus().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
   const std::string path = "\"" + Install("MarrowbankServer.exe") + "\"";
-  EXPECT_EQ(RunSwitches("/status").output, "MarrowbankServer is RUNNING (4); image path " + path + "\r\n");
+  // The service's line, then the settings in force (StatusOutputTest shows those lines).
+  const std::string status = RunSwitches("/status").output;
+  EXPECT_EQ(status.rfind("MarrowbankServer is RUNNING (4); image path " + path + "\r\n  AutoBack = ", 0), 0u) << status;
   constexpr DWORD kAbsent = 0;
   struct Step {
     const char* arguments;
