@@ -160,7 +160,13 @@ fi
 
 step "the switches on the installed service"
 status=$(wine "$exe_win" /status 2>/dev/null | tr -d "\r" || true)
-[ "$status" = "$service is RUNNING (4); image path \"$exe_win\"" ] || fail "/status said '$status'"
+# The state and image path, then the settings in force as the installed mode file gives them.
+expected_status="$service is RUNNING (4); image path \"$exe_win\"
+  AutoBack = 1 (mode file)
+  PollSeconds = 0 (mode file)
+  LaunchAtLogon = 0 (default)
+  LaunchAs = service (default)"
+[ "$status" = "$expected_status" ] || fail "/status said '$status'"
 expect_code 4 "$exe_win" /status /quiet
 expect_code 0 "$exe_win" /stop /quiet
 [ "$(state)" = STOPPED ] || fail "state after /stop: '$(state)'"
